@@ -1,0 +1,40 @@
+# Cross configuration: the program, the stand-in server, test tools and the end-to-end suite.
+add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX STRICT)
+# No MinGW DLL may be needed beside an executable.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+file(GLOB program_sources CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/app/*_win.cpp
+  ${CMAKE_SOURCE_DIR}/tray/*_win.cpp
+  ${CMAKE_SOURCE_DIR}/config/*_win.cpp
+  ${CMAKE_SOURCE_DIR}/server/*_win.cpp
+  ${CMAKE_SOURCE_DIR}/update/*_win.cpp
+  ${CMAKE_SOURCE_DIR}/platform/*_win.cpp)
+
+add_executable(RivermeshTools WIN32 ${program_sources} ${CMAKE_SOURCE_DIR}/resources/app.rc)
+target_link_libraries(RivermeshTools PRIVATE rmt_core comctl32 comdlg32 shell32 ole32 uuid
+  user32 gdi32 advapi32)
+
+# Stand-in for the outside server: same file name as the real one, for demos and tests only.
+add_executable(standin ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp)
+set_target_properties(standin PROPERTIES OUTPUT_NAME rivermesh_windows_amd64)
+target_link_libraries(standin PRIVATE rmt_core ws2_32)
+
+# Starts another program and waits for it; copied under other names by the tests.
+add_executable(launcher WIN32 ${CMAKE_SOURCE_DIR}/tools/launcher/launcher_win.cpp)
+
+# GoogleTest's own sources, compiled with the cross compiler for the Windows-side suite.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# GoogleTest's literals are not all representable in GBK (libstdc++'s <chrono> has a micro
+# sign), so its own sources keep UTF-8. Our sources must not include <chrono> for that reason.
+foreach(t gtest gtest_main)
+  target_compile_options(${t} PRIVATE -fexec-charset=UTF-8 -w)
+endforeach()
+
+file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
+add_executable(e2e_tests ${e2e_sources})
+target_link_libraries(e2e_tests PRIVATE rmt_core gtest gtest_main ws2_32 comctl32 shell32 user32 gdi32
+  advapi32)

@@ -1,0 +1,100 @@
+// One move-only owner per kind of Windows handle. Each kind says which value means "none":
+// CreateFile and CreateToolhelp32Snapshot answer INVALID_HANDLE_VALUE, most others null.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace win {
+
+template <typename T, T Invalid, typename Close>
+class unique_any {
+ public:
+  unique_any() = default;
+  explicit unique_any(T value) : value_(value) {}
+  unique_any(const unique_any&) = delete;
+  unique_any& operator=(const unique_any&) = delete;
+  unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+  unique_any& operator=(unique_any&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~unique_any() { reset(); }
+
+  T get() const { return value_; }
+  explicit operator bool() const { return value_ != Invalid; }
+  T release() { return std::exchange(value_, Invalid); }
+  void reset(T value = Invalid) {
+    if (value_ != Invalid) Close{}(value_);
+    value_ = value;
+  }
+  // For APIs that fill in a handle through a pointer.
+  T* put() {
+    reset();
+    return &value_;
+  }
+
+ private:
+  T value_ = Invalid;
+};
+
+struct close_handle { void operator()(HANDLE h) const { ::CloseHandle(h); } };
+struct destroy_icon { void operator()(HICON h) const { ::DestroyIcon(h); } };
+struct destroy_menu { void operator()(HMENU h) const { ::DestroyMenu(h); } };
+struct delete_object { void operator()(HGDIOBJ h) const { ::DeleteObject(h); } };
+struct global_free { void operator()(HGLOBAL h) const { ::GlobalFree(h); } };
+struct free_library { void operator()(HMODULE h) const { ::FreeLibrary(h); } };
+
+// Null means none for these.
+using unique_handle = unique_any<HANDLE, nullptr, close_handle>;
+using unique_hicon = unique_any<HICON, nullptr, destroy_icon>;
+using unique_hmenu = unique_any<HMENU, nullptr, destroy_menu>;
+using unique_hfont = unique_any<HFONT, nullptr, delete_object>;
+using unique_hbrush = unique_any<HBRUSH, nullptr, delete_object>;
+using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
+using unique_hmodule = unique_any<HMODULE, nullptr, free_library>;
+
+// INVALID_HANDLE_VALUE means none for files and snapshots.
+class unique_file {
+ public:
+  unique_file() = default;
+  explicit unique_file(HANDLE h) : h_(h) {}
+  unique_file(const unique_file&) = delete;
+  unique_file& operator=(const unique_file&) = delete;
+  unique_file(unique_file&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
+  unique_file& operator=(unique_file&& o) noexcept {
+    if (this != &o) {
+      reset();
+      h_ = std::exchange(o.h_, INVALID_HANDLE_VALUE);
+    }
+    return *this;
+  }
+  ~unique_file() { reset(); }
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+  void reset() {
+    if (*this) ::CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// FindFirstFile handles close with FindClose.
+class unique_find {
+ public:
+  explicit unique_find(HANDLE h) : h_(h) {}
+  unique_find(const unique_find&) = delete;
+  unique_find& operator=(const unique_find&) = delete;
+  ~unique_find() {
+    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
+  }
+  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace win

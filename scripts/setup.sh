@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian machine. Safe to run again: each step
+# checks first and skips what is already there.
+set -euo pipefail
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: run as root (or install the packages listed in scripts/setup.sh by hand)" >&2
+    exit 1
+  fi
+}
+
+packages=(
+  cmake g++ make libgtest-dev libgmock-dev googletest
+  g++-mingw-w64-i686 wine wine32:i386 wine64
+  xvfb xdotool imagemagick x11-utils locales fonts-wqy-microhei file
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  need_root
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine reads the Windows code page from the Unix locale: zh_CN.UTF-8 gives code page 936.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  need_root
+  sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
+fi
+echo "setup: ready"

@@ -1,0 +1,4 @@
+#include "platform/gbk.h"
+
+#include <gtest/gtest.h>
+TEST(Gbk, Placeholder) { SUCCEED(); }

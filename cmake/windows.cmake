@@ -38,3 +38,10 @@ file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 add_executable(e2e_tests ${e2e_sources})
 target_link_libraries(e2e_tests PRIVATE rmt_core gtest gtest_main ws2_32 comctl32 shell32 user32 gdi32
   advapi32)
+
+# The portable unit tests once more, as a 32-bit Windows program: layouts and byte rules are
+# checked where they matter.
+file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
+add_executable(unit_tests ${unit_sources})
+target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
+target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp)

@@ -13,7 +13,7 @@ need_root() {
 packages=(
   cmake g++ make libgtest-dev libgmock-dev googletest
   g++-mingw-w64-i686 wine wine32:i386 wine64
-  xvfb xdotool imagemagick x11-utils locales fonts-wqy-microhei file
+  xvfb xdotool imagemagick x11-utils locales fonts-wqy-microhei file python3
 )
 
 missing=()

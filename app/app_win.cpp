@@ -1,0 +1,188 @@
+#include "app/app_win.h"
+
+#include "app/messages.h"
+#include "platform/program_win.h"
+#include "platform/ui_task_win.h"
+#include "resources/resource.h"
+#include "server/process_win.h"
+
+namespace {
+
+// The tray icon hands its events to a plain function; this is the one App it reaches.
+App* g_app = nullptr;
+
+constexpr char kNot64Bit[] = "Rivermesh 的Windows客户端不支持32位系统！";
+constexpr char kError[] = "错误";
+
+}  // namespace
+
+App::App(tray::TrayIcon& tray)
+    : tray_(tray), drop_([this](const std::string& text) {
+        // Handled after the drop returns, so that a message box never holds the drag source.
+        ui_task::post(window_.hwnd(), [this, text] { settings_->dropped(text); });
+      }) {
+  g_app = this;
+}
+
+App::~App() {
+  drop_.revoke();
+  g_app = nullptr;
+}
+
+int App::run(HINSTANCE instance) {
+  if (!window_.create(instance, this)) return exit_code_;
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageA(window_.hwnd(), &m)) continue;  // Tab moves between the fields
+    TranslateMessage(&m);
+    DispatchMessageA(&m);
+  }
+  return exit_code_;
+}
+
+bool App::on_created() {
+  if (!proc::is_64bit_windows()) {
+    window_.message_box(kNot64Bit, kError);
+    exit_code_ = 1;
+    return false;
+  }
+  window_.set_title(layout::versioned_title());
+  settings_ = std::make_unique<settings::Panel>(window_, program::directory());
+  settings_->load();
+  settings_->refresh_server_folder();
+  tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
+  tray_.set_mouse_handler(tray_mouse_handler);
+  drop_.register_window(window_.hwnd());
+  started_ = true;
+  if (proc::started_by_explorer()) window_.set_visible(true);
+  return true;
+}
+
+void App::on_close_query() { window_.set_visible(false); }
+
+void App::on_end_session() { teardown(); }
+
+void App::on_destroyed() { teardown(); }
+
+// Runs once, whether the session ends or the window is destroyed, or both.
+void App::teardown() {
+  if (torn_down_ || !started_) return;
+  torn_down_ = true;
+  drop_.revoke();
+  tray_.remove_icon();
+  tray::TrayIcon::sweep_notification_area(true);
+}
+
+void App::on_command(int id) {
+  using namespace layout;
+  switch (id) {
+    case 按钮_保存:
+      settings_->save();
+      break;
+    case 按钮_浏览:
+      settings_->browse();
+      break;
+    case 选择框_访问控制:
+      settings_->toggle_access_control();
+      break;
+    case 选择框_密码明文:
+      settings_->toggle_show_password();
+      break;
+    case 托盘_配置:
+      show_main_window();
+      break;
+    case 托盘_退出:
+      exit_program();
+      break;
+    default:
+      break;
+  }
+}
+
+void App::on_lost_focus(layout::Id id) {
+  using namespace layout;
+  switch (id) {
+    case 编辑框_网页端口:
+      settings_->write_port();
+      refresh_port_tooltip();
+      break;
+    case 编辑框_IP:
+      settings_->write_ip();
+      break;
+    case 编辑框_账号:
+      settings_->write_user();
+      break;
+    case 编辑框_密码:
+      settings_->write_password();
+      break;
+    default:
+      break;
+  }
+}
+
+void App::on_content_changed(layout::Id id) {
+  if (id == layout::编辑框_文件位置 && settings_) settings_->write_file_location();
+}
+
+void App::on_tab_changed() {
+  window_.widen(window_.current_tab() == 0 ? -layout::kLogWidening : layout::kLogWidening);
+}
+
+bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
+  if (message != msg::kRunOnUiThread) return false;
+  ui_task::run(wp);
+  *result = 0;
+  return true;
+}
+
+void App::tray_mouse_handler(std::int32_t code) {
+  if (!g_app) return;
+  switch (code) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+      g_app->show_main_window();
+      break;
+    case WM_RBUTTONUP:
+      g_app->window_.popup_tray_menu();
+      break;
+    case tray::kEventTaskbarCreated:
+      // The shell restarted without our icon: a hidden window would be out of reach.
+      g_app->tray_.readd();
+      break;
+    default:
+      break;
+  }
+}
+
+void App::show_main_window() {
+  if (!window_.visible()) window_.set_visible(true);
+}
+
+void App::exit_program() { DestroyWindow(window_.hwnd()); }
+
+void App::refresh_port_tooltip() {
+  const bool running = !window_.enabled(layout::按钮_启动);
+  tray_.set_tooltip(presentation::port_tooltip(running, window_.text(layout::编辑框_IP),
+                                               window_.text(layout::编辑框_网页端口)));
+}
+
+void App::apply(const presentation::Look& look) {
+  using namespace layout;
+  window_.enable(按钮_启动, look.start_enabled);
+  window_.enable(按钮_停止, look.stop_enabled);
+  window_.set_menu_enabled(托盘_启动, look.tray_start_enabled);
+  window_.set_menu_enabled(托盘_停止, look.tray_stop_enabled);
+  window_.set_status(0, look.status_bar);
+  window_.set_menu_text(托盘_状态, look.tray_status);
+  window_.set_menu_checked(托盘_状态, look.tray_status_checked);
+}
+
+std::span<const unsigned char> App::icon_data() const {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC res = FindResourceA(module, MAKEINTRESOURCEA(IDR_APP_ICO), MAKEINTRESOURCEA(10));
+  if (!res) return {};
+  HGLOBAL loaded = LoadResource(module, res);  // resources need no freeing
+  const auto* bytes = static_cast<const unsigned char*>(LockResource(loaded));
+  return bytes ? std::span<const unsigned char>(bytes, SizeofResource(module, res))
+               : std::span<const unsigned char>();
+}

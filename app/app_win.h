@@ -1,0 +1,52 @@
+// The program's life: start-up, the event handlers bound to the main window, and the end.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "app/drop_target_win.h"
+#include "app/main_window_win.h"
+#include "config/settings_win.h"
+#include "server/presentation.h"
+#include "tray/tray_icon_win.h"
+
+class App final : public WindowEvents {
+ public:
+  explicit App(tray::TrayIcon& tray);
+  ~App() override;
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  // Creates the main window and runs the message loop until it is destroyed.
+  int run(HINSTANCE instance);
+
+ private:
+  bool on_created() override;
+  void on_close_query() override;
+  void on_end_session() override;
+  void on_destroyed() override;
+  void on_command(int id) override;
+  void on_lost_focus(layout::Id id) override;
+  void on_content_changed(layout::Id id) override;
+  void on_tab_changed() override;
+  bool on_message(UINT message, WPARAM wp, LPARAM lp, LRESULT* result) override;
+
+  static void tray_mouse_handler(std::int32_t code);
+  void show_main_window();
+  void exit_program();
+  void teardown();
+  void refresh_port_tooltip();
+  void apply(const presentation::Look& look);
+  std::span<const unsigned char> icon_data() const;
+
+  tray::TrayIcon& tray_;
+  MainWindow window_;
+  std::unique_ptr<settings::Panel> settings_;
+  DropTarget drop_;
+  bool started_ = false;
+  bool torn_down_ = false;
+  int exit_code_ = 0;
+};

@@ -1,0 +1,77 @@
+#include "app/drop_target_win.h"
+
+#include <shellapi.h>
+
+namespace {
+
+FORMATETC hdrop_format() { return {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
+
+std::string dropped_text(HDROP drop) {
+  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  std::string text;
+  for (UINT i = 0; i < count; ++i) {
+    std::string path(DragQueryFileA(drop, i, nullptr, 0) + 1, '\0');
+    path.resize(DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size())));
+    text += path;
+    if (count > 1) text += "\r\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+void DropTarget::register_window(HWND hwnd) {
+  if (hwnd_) return;
+  if (SUCCEEDED(RegisterDragDrop(hwnd, this))) hwnd_ = hwnd;
+}
+
+void DropTarget::revoke() {
+  if (!hwnd_) return;
+  RevokeDragDrop(hwnd_);
+  hwnd_ = nullptr;
+}
+
+HRESULT DropTarget::QueryInterface(REFIID riid, void** object) {
+  if (riid == IID_IUnknown || riid == IID_IDropTarget) {
+    *object = static_cast<IDropTarget*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG DropTarget::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+
+ULONG DropTarget::Release() { return static_cast<ULONG>(InterlockedDecrement(&refs_)); }
+
+HRESULT DropTarget::DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) {
+  FORMATETC format = hdrop_format();
+  accepts_ = data && data->QueryGetData(&format) == S_OK;
+  *effect = accepts_ ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+  return S_OK;
+}
+
+HRESULT DropTarget::DragOver(DWORD, POINTL, DWORD* effect) {
+  *effect = accepts_ ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+  return S_OK;
+}
+
+HRESULT DropTarget::DragLeave() {
+  accepts_ = false;
+  return S_OK;
+}
+
+HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
+  *effect = DROPEFFECT_NONE;
+  FORMATETC format = hdrop_format();
+  STGMEDIUM medium{};
+  if (!data || data->GetData(&format, &medium) != S_OK) return S_OK;
+  const std::string text = dropped_text(static_cast<HDROP>(medium.hGlobal));
+  ReleaseStgMedium(&medium);
+  *effect = DROPEFFECT_COPY;
+  // The handler may show a message box; the drag source is released first by returning soon
+  // after, but the box must not see an exception either way.
+  if (handler_ && !text.empty()) handler_(text);
+  return S_OK;
+}

@@ -1,0 +1,397 @@
+#include "app/main_window_win.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <vector>
+
+#include "resources/resource.h"
+
+namespace {
+
+using layout::Control;
+using layout::Id;
+using layout::Kind;
+
+DWORD style_of(const Control& c) {
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  if (c.page != 1) style |= WS_VISIBLE;
+  if (c.flags & layout::kDisabled) style |= WS_DISABLED;
+  switch (c.kind) {
+    case Kind::Tab:
+      return style | WS_TABSTOP;
+    case Kind::StatusBar:
+      return style;
+    case Kind::GroupBox:
+      return style | BS_GROUPBOX;
+    case Kind::Label:
+      return style | SS_LEFT | SS_CENTERIMAGE;
+    case Kind::Button:
+      return style | WS_TABSTOP | BS_PUSHBUTTON;
+    case Kind::CheckBox:
+      return style | WS_TABSTOP | BS_AUTOCHECKBOX;
+    case Kind::Edit:
+      if (c.flags & layout::kLog) {
+        return style | ES_MULTILINE | ES_READONLY | ES_LEFT | ES_AUTOHSCROLL | ES_AUTOVSCROLL |
+               WS_HSCROLL | WS_VSCROLL;
+      }
+      style |= WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL;
+      if (c.flags & layout::kReadOnly) style |= ES_READONLY;
+      if (c.flags & layout::kPassword) style |= ES_PASSWORD;
+      return style;
+  }
+  return style;
+}
+
+const char* class_of(Kind kind) {
+  switch (kind) {
+    case Kind::Tab:
+      return WC_TABCONTROLA;
+    case Kind::StatusBar:
+      return STATUSCLASSNAMEA;
+    case Kind::Label:
+      return "STATIC";
+    case Kind::Edit:
+      return "EDIT";
+    default:
+      return "BUTTON";
+  }
+}
+
+DWORD ex_style_of(const Control& c) {
+  // Tab moves into the controls that the tab control and the group box hold.
+  if (c.kind == Kind::Tab || c.kind == Kind::GroupBox) return WS_EX_CONTROLPARENT;
+  if (c.kind != Kind::Edit) return 0;
+  return (c.flags & layout::kLog) ? WS_EX_STATICEDGE : WS_EX_CLIENTEDGE;
+}
+
+HFONT message_font() {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    return CreateFontIndirectA(&metrics.lfMessageFont);
+  }
+  return nullptr;
+}
+
+void fill_menu(HMENU menu, std::span<const layout::MenuItem> items) {
+  for (const auto& item : items) {
+    if (item.flags & layout::kMenuSeparator) {
+      AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+      continue;
+    }
+    UINT flags = MF_STRING;
+    if (item.flags & layout::kMenuDisabled) flags |= MF_GRAYED;
+    if (item.flags & layout::kMenuChecked) flags |= MF_CHECKED;
+    if (!item.submenu.empty()) {
+      // The parent menu owns the submenu from here on and destroys it with itself.
+      HMENU sub = CreatePopupMenu();
+      fill_menu(sub, item.submenu);
+      AppendMenuA(menu, flags | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), item.text);
+    } else {
+      AppendMenuA(menu, flags, static_cast<UINT_PTR>(item.id), item.text);
+    }
+  }
+}
+
+}  // namespace
+
+bool MainWindow::create(HINSTANCE instance, WindowEvents* events) {
+  events_ = events;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = window_proc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+  wc.hIconSm = static_cast<HICON>(
+      LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 16, 16, 0));
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  RegisterClassExA(&wc);
+
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - layout::kWidth) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - layout::kHeight) / 2;
+  CreateWindowExA(0, kClassName, layout::kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, x, y,
+                  layout::kWidth, layout::kHeight, nullptr, nullptr, instance, this);
+  return hwnd_ != nullptr;
+}
+
+LRESULT CALLBACK MainWindow::window_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (message == WM_NCCREATE) {
+    self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (!self) return DefWindowProcA(hwnd, message, wp, lp);
+  return self->handle(message, wp, lp);
+}
+
+LRESULT MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
+  LRESULT result = 0;
+  if (events_->on_message(message, wp, lp, &result)) return result;
+  switch (message) {
+    case WM_CREATE:
+      create_controls();
+      create_tray_menu();
+      if (!events_->on_created()) {
+        hwnd_ = nullptr;
+        return -1;
+      }
+      return 0;
+    case WM_CLOSE:
+      events_->on_close_query();
+      return 0;
+    case WM_QUERYENDSESSION:
+      // Windows may log off or shut down: the teardown follows in WM_ENDSESSION.
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wp) events_->on_end_session();
+      return 0;
+    case WM_DESTROY:
+      events_->on_destroyed();
+      PostQuitMessage(0);
+      return 0;
+    case WM_COMMAND: {
+      const int id = LOWORD(wp);
+      const int code = HIWORD(wp);
+      if (lp == 0) {  // a menu entry
+        events_->on_command(id);
+      } else if (code == BN_CLICKED) {
+        events_->on_command(id);
+      } else if (code == EN_KILLFOCUS) {
+        events_->on_lost_focus(static_cast<Id>(id));
+      } else if (code == EN_CHANGE && !setting_text_) {
+        events_->on_content_changed(static_cast<Id>(id));
+      }
+      return 0;
+    }
+    case WM_NOTIFY: {
+      const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+      if (hdr->idFrom == layout::选择夹1 && hdr->code == TCN_SELCHANGE) {
+        show_page(current_tab());
+        events_->on_tab_changed();
+      }
+      return 0;
+    }
+    case WM_CTLCOLOREDIT:
+      return color_control(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), false);
+    case WM_CTLCOLORSTATIC:
+      return color_control(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), true);
+    default:
+      return DefWindowProcA(hwnd_, message, wp, lp);
+  }
+}
+
+LRESULT MainWindow::color_control(HDC dc, HWND control, bool static_color) {
+  const Control* c = layout::find(static_cast<Id>(GetDlgCtrlID(control)));
+  if (c && c->kind == Kind::Edit && IsWindowEnabled(control)) {
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, RGB(255, 255, 255));
+    return reinterpret_cast<LRESULT>(white_.get());
+  }
+  if (c && c->kind != Kind::Edit) {
+    // Labels, checkboxes and the group box draw only their text over the tab page, whose
+    // background depends on the visual style.
+    SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+  }
+  return DefWindowProcA(hwnd_, static_color ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT,
+                        reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+}
+
+// The tab control and the group box pass their children's notifications on to the main
+// window, where the handlers are bound.
+LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
+                                            UINT_PTR, DWORD_PTR data) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      return SendMessageA(reinterpret_cast<MainWindow*>(data)->hwnd_, message, wp, lp);
+    default:
+      return DefSubclassProc(hwnd, message, wp, lp);
+  }
+}
+
+LRESULT CALLBACK MainWindow::port_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR,
+                                       DWORD_PTR) {
+  if (message == WM_CHAR && !layout::port_char_allowed(static_cast<unsigned>(wp))) return 0;
+  return DefSubclassProc(hwnd, message, wp, lp);
+}
+
+void MainWindow::create_controls() {
+  ui_font_.reset(message_font());
+  log_font_.reset(CreateFontA(-layout::kLogFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                              GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                              layout::kLogFontFace));
+  white_.reset(CreateSolidBrush(RGB(255, 255, 255)));
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd_, GWLP_HINSTANCE));
+
+  for (const Control& c : layout::controls()) {
+    HWND parent = hwnd_;
+    if (c.parent == layout::Parent::Tab) parent = control(layout::选择夹1);
+    if (c.parent == layout::Parent::Group) parent = control(layout::分组框1);
+    HWND w = CreateWindowExA(ex_style_of(c), class_of(c.kind), c.caption, style_of(c), c.x, c.y,
+                             c.width, c.height, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance,
+                             nullptr);
+    const bool log = (c.flags & layout::kLog) != 0;
+    SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(log ? log_font_.get() : ui_font_.get()),
+                 FALSE);
+    if (c.kind == Kind::Edit) SendMessageA(w, EM_SETLIMITTEXT, 0, 0);  // no length limit
+    if (c.flags & layout::kPassword) SendMessageA(w, EM_SETPASSWORDCHAR, '*', 0);
+    if (c.flags & layout::kPortInput) SetWindowSubclass(w, port_proc, 0, 0);
+    // A label may reach under the field beside it; the field stays on top.
+    if (c.kind == Kind::Label) {
+      SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    if (c.kind == Kind::Tab || c.kind == Kind::GroupBox) {
+      SetWindowSubclass(w, container_proc, 0, reinterpret_cast<DWORD_PTR>(this));
+    }
+    if (c.kind == Kind::Tab) {
+      TCITEMA item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = const_cast<char*>(layout::kTabConfig);
+      SendMessageA(w, TCM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+      item.pszText = const_cast<char*>(layout::kTabLog);
+      SendMessageA(w, TCM_INSERTITEMA, 1, reinterpret_cast<LPARAM>(&item));
+    }
+    if (c.kind == Kind::StatusBar) {
+      std::vector<int> edges;
+      int right = 0;
+      for (const auto& part : layout::status_parts()) edges.push_back(right += part.width);
+      SendMessageA(w, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+      for (std::size_t i = 0; i < edges.size(); ++i) {
+        set_status(static_cast<int>(i), layout::status_parts()[i].text);
+      }
+    }
+  }
+}
+
+void MainWindow::create_tray_menu() {
+  tray_menu_.reset(CreatePopupMenu());
+  fill_menu(tray_menu_.get(), layout::tray_menu());
+}
+
+HWND MainWindow::control(layout::Id id) const {
+  const Control* c = layout::find(id);
+  if (!c) return nullptr;
+  HWND parent = hwnd_;
+  if (c->parent != layout::Parent::Main) parent = GetDlgItem(hwnd_, layout::选择夹1);
+  if (c->parent == layout::Parent::Group) parent = GetDlgItem(parent, layout::分组框1);
+  return GetDlgItem(parent, id);
+}
+
+std::string MainWindow::text(layout::Id id) const {
+  HWND w = control(id);
+  std::string s(static_cast<std::size_t>(GetWindowTextLengthA(w)) + 1, '\0');
+  s.resize(static_cast<std::size_t>(GetWindowTextA(w, s.data(), static_cast<int>(s.size()))));
+  return s;
+}
+
+void MainWindow::set_text(layout::Id id, const std::string& text) {
+  setting_text_ = true;
+  SetWindowTextA(control(id), text.c_str());
+  setting_text_ = false;
+  events_->on_content_changed(id);
+}
+
+bool MainWindow::checked(layout::Id id) const {
+  return SendMessageA(control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void MainWindow::set_checked(layout::Id id, bool on) {
+  SendMessageA(control(id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool MainWindow::enabled(layout::Id id) const { return IsWindowEnabled(control(id)) != FALSE; }
+
+void MainWindow::enable(layout::Id id, bool on) { EnableWindow(control(id), on); }
+
+void MainWindow::set_password_masked(bool masked) {
+  HWND w = control(layout::编辑框_密码);
+  SendMessageA(w, EM_SETPASSWORDCHAR, masked ? '*' : 0, 0);
+  InvalidateRect(w, nullptr, TRUE);
+}
+
+bool MainWindow::visible() const { return IsWindowVisible(hwnd_) != FALSE; }
+
+void MainWindow::set_visible(bool on) { ShowWindow(hwnd_, on ? SW_SHOW : SW_HIDE); }
+
+void MainWindow::set_title(const std::string& title) { SetWindowTextA(hwnd_, title.c_str()); }
+
+int MainWindow::current_tab() const {
+  return static_cast<int>(SendMessageA(control(layout::选择夹1), TCM_GETCURSEL, 0, 0));
+}
+
+void MainWindow::show_page(int page) {
+  for (const Control& c : layout::controls()) {
+    if (c.page < 0 || c.parent == layout::Parent::Group) continue;
+    ShowWindow(control(c.id), c.page == page ? SW_SHOW : SW_HIDE);
+  }
+}
+
+void MainWindow::widen(int dx) {
+  for (HWND w : {hwnd_, control(layout::选择夹1), control(layout::编辑框_日志)}) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    SetWindowPos(w, nullptr, 0, 0, r.right - r.left + dx, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void MainWindow::set_status(int part, const std::string& text) {
+  SendMessageA(control(layout::状态条1), SB_SETTEXTA, static_cast<WPARAM>(part),
+               reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void MainWindow::set_menu_text(int id, const std::string& text) {
+  MENUITEMINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_STRING;
+  info.dwTypeData = const_cast<char*>(text.c_str());
+  SetMenuItemInfoA(tray_menu_.get(), static_cast<UINT>(id), FALSE, &info);
+}
+
+void MainWindow::set_menu_checked(int id, bool on) {
+  CheckMenuItem(tray_menu_.get(), static_cast<UINT>(id),
+                MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void MainWindow::set_menu_enabled(int id, bool on) {
+  EnableMenuItem(tray_menu_.get(), static_cast<UINT>(id),
+                 MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+}
+
+void MainWindow::popup_tray_menu() {
+  POINT pt{};
+  GetCursorPos(&pt);
+  // Without the foreground the menu would not close when the user clicks elsewhere.
+  SetForegroundWindow(hwnd_);
+  TrackPopupMenu(tray_menu_.get(), TPM_RIGHTALIGN, pt.x - 5, pt.y - 5, 0, hwnd_, nullptr);
+  PostMessageA(hwnd_, WM_NULL, 0, 0);
+}
+
+void MainWindow::message_box(const std::string& text, const std::string& caption) {
+  MessageBoxA(hwnd_, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL);
+}
+
+std::string MainWindow::browse(const std::string& initial_dir) {
+  // One filter entry whose description and pattern are both the server's file name.
+  static const char kFilter[] =
+      "rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
+  char path[MAX_PATH] = {};
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = hwnd_;
+  ofn.lpstrFilter = kFilter;
+  ofn.lpstrFile = path;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrInitialDir = initial_dir.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  return GetOpenFileNameA(&ofn) ? std::string(path) : std::string();
+}

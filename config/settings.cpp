@@ -1,0 +1,63 @@
+#include "config/settings.h"
+
+#include "platform/gbk.h"
+
+namespace settings {
+
+bool flag_from_text(std::string_view text) { return text != kFalse; }
+
+const char* flag_text(bool on) { return on ? kTrue : kFalse; }
+
+std::string stored_value(std::string_view raw) {
+  return gbk::cut_whole_chars(raw, kValueBuffer - 1);
+}
+
+std::string settings_path(std::string_view program_dir) {
+  return std::string(program_dir) + "\\" + kFileName;
+}
+
+std::string default_server_path(std::string_view program_dir) {
+  return std::string(program_dir) + "\\" + kServerExe;
+}
+
+bool use_default_path(std::string_view configured, bool configured_exists, bool default_exists) {
+  if (!default_exists) return false;
+  return configured.empty() || !configured_exists;
+}
+
+Values load(Source& source, std::string_view program_dir, std::string* read_file) {
+  auto read = [&](const char* section, const char* key, const char* fallback) {
+    return stored_value(source.read(section, key, fallback));
+  };
+  Values v;
+  v.file = read(kBasis, kFile, "");
+  if (read_file) *read_file = v.file;
+  const std::string fallback = default_server_path(program_dir);
+  const bool configured_exists = !v.file.empty() && source.exists(v.file);
+  if (use_default_path(v.file, configured_exists, source.exists(fallback))) v.file = fallback;
+  v.web_port = read(kBasis, kWebPort, kDefaultPort);
+  v.run = flag_from_text(read(kBasis, kRun, kFalse));
+  v.ip = read(kServer, kIp, kDefaultIp);
+  v.user = read(kServer, kUser, "");
+  v.password = read(kServer, kPassword, "");
+  v.access_control = flag_from_text(read(kServer, kAccessControl, kFalse));
+  return v;
+}
+
+std::vector<Entry> save_entries(const Values& v) {
+  return {
+      {kServer, kIp, v.ip},
+      {kServer, kUser, v.user},
+      {kServer, kPassword, v.password},
+      {kBasis, kFile, v.file},
+      {kBasis, kWebPort, v.web_port},
+      {kBasis, kRun, flag_text(v.run)},
+      {kServer, kAccessControl, flag_text(v.access_control)},
+  };
+}
+
+bool accepts_dropped(std::string_view dropped_text) {
+  return gbk::name_part(dropped_text) == kServerExe;
+}
+
+}  // namespace settings

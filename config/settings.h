@@ -1,0 +1,81 @@
+// The launch settings kept in config.ini next to the program: keys, defaults and the rules for
+// reading and writing them. The controls of the main window hold the live values.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace settings {
+
+inline constexpr char kFileName[] = "config.ini";
+inline constexpr char kServerExe[] = "rivermesh_windows_amd64.exe";
+
+inline constexpr char kBasis[] = "BasisConfig";
+inline constexpr char kServer[] = "ServerConfig";
+inline constexpr char kFile[] = "File";
+inline constexpr char kWebPort[] = "Web port";
+inline constexpr char kRun[] = "Run";
+inline constexpr char kIp[] = "IP";
+inline constexpr char kUser[] = "User";
+inline constexpr char kPassword[] = "Password";
+inline constexpr char kAccessControl[] = "Access control";
+
+inline constexpr char kDefaultPort[] = "8888";
+inline constexpr char kDefaultIp[] = "0.0.0.0";
+inline constexpr char kFalse[] = "false";
+inline constexpr char kTrue[] = "true";
+
+// A value is read into a buffer of this size, so one byte less of it is used.
+inline constexpr std::size_t kValueBuffer = 10240;
+
+struct Values {
+  std::string file;
+  std::string web_port;
+  std::string ip;
+  std::string user;
+  std::string password;
+  bool run = false;
+  bool access_control = false;
+};
+
+// Where the settings come from: a key that is missing answers the given default.
+class Source {
+ public:
+  virtual ~Source() = default;
+  virtual std::string read(const char* section, const char* key, const char* fallback) = 0;
+  virtual bool exists(const std::string& path) = 0;
+};
+
+// Only the exact text "false" means off; anything else, an empty text included, means on.
+bool flag_from_text(std::string_view text);
+const char* flag_text(bool on);
+
+// What a stored value may hold: at most kValueBuffer - 1 bytes, ending on a whole character.
+std::string stored_value(std::string_view raw);
+
+std::string settings_path(std::string_view program_dir);
+std::string default_server_path(std::string_view program_dir);
+
+// The file location after the fallback: the path next to the program replaces an empty or
+// missing configured path when it exists itself; otherwise the configured text stays.
+bool use_default_path(std::string_view configured, bool configured_exists, bool default_exists);
+
+// Reads every key in the loader's order, with defaults and the file fallback applied.
+// read_file, when given, receives the path as read, before the fallback.
+Values load(Source& source, std::string_view program_dir, std::string* read_file = nullptr);
+
+struct Entry {
+  const char* section;
+  const char* key;
+  std::string value;
+};
+
+// Everything "save" writes, in the order it writes it.
+std::vector<Entry> save_entries(const Values& values);
+
+// Accepts a dropped text only when its name part is exactly the server executable's name.
+bool accepts_dropped(std::string_view dropped_text);
+
+}  // namespace settings

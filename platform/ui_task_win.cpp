@@ -1,0 +1,23 @@
+#include "platform/ui_task_win.h"
+
+#include <memory>
+
+#include "app/messages.h"
+
+namespace ui_task {
+
+bool post(HWND hwnd, std::function<void()> task) {
+  auto payload = std::make_unique<std::function<void()>>(std::move(task));
+  if (!PostMessageA(hwnd, msg::kRunOnUiThread, reinterpret_cast<WPARAM>(payload.get()), 0)) {
+    return false;
+  }
+  payload.release();  // the receiving window owns it now
+  return true;
+}
+
+void run(WPARAM payload) {
+  std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(payload));
+  if (task && *task) (*task)();
+}
+
+}  // namespace ui_task

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets up, builds both configurations, runs the unit tests (natively and under Wine) and the
+# end-to-end suite, and ends with one line of totals.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh" || exit 1
+bash "$root/scripts/build.sh" || exit 1
+
+status=0
+rm -f "$root"/build/native/unit-results.xml "$root"/build/win/*-results.xml
+echo "== unit tests (Linux)"
+(cd "$root/build/native" && ctest --output-on-failure --output-junit unit-results.xml) || status=1
+
+echo "== unit tests (32-bit Windows, under Wine) and end-to-end tests"
+bash "$root/tests/e2e/run_e2e.sh" "$root/build/win" || status=1
+
+python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
+  "$root/build/win/unit-win-results.xml" "$root/build/win/e2e-results.xml" \
+  "$root/build/win/e2e32-results.xml" || status=1
+exit $status

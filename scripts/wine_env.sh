@@ -1,0 +1,58 @@
+# Shared by the scripts that run Windows programs under Wine: sourced, not run.
+export WINEDEBUG=-all
+export LC_ALL=zh_CN.UTF-8
+# No Mono or Gecko installer prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=""
+
+start_display() {
+  if [ -n "${DISPLAY:-}" ]; then return; fi
+  local n
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+      xvfb_pid=$!
+      export DISPLAY=":$n"
+      for _ in $(seq 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return
+        sleep 0.1
+      done
+      echo "Xvfb did not start on :$n" >&2
+      exit 1
+    fi
+  done
+  echo "no free display found" >&2
+  exit 1
+}
+
+# prepare_prefix DIR ARCH: a prefix made once per build tree, with Chinese fonts.
+prepare_prefix() {
+  export WINEPREFIX="$1"
+  export WINEARCH="$2"
+  if [ ! -f "$WINEPREFIX/.rmt-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    local font
+    for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" SimSun SimHei "Microsoft Sans Serif" Arial; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
+        /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+    done
+    wineserver -w
+    touch "$WINEPREFIX/.rmt-ready"
+  fi
+}
+
+stop_wine() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+  [ -n "${WINEPREFIX:-}" ] && wineserver -w >/dev/null 2>&1
+  return 0
+}
+
+stop_all() {
+  stop_wine
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  return 0
+}

@@ -1,0 +1,305 @@
+#include "tests/e2e/harness.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <utility>
+
+namespace e2e {
+namespace {
+
+constexpr char kMainClass[] = "RivermeshToolsWindow";
+
+void remove_tree(const std::string& dir) {
+  WIN32_FIND_DATAA fd;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &fd);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = fd.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string full = dir + "\\" + name;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(full);
+      } else {
+        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+std::string current_test_name() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!info) return "outside";
+  std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+  for (char& c : name) {
+    if (c == '/' || c == '\\' || c == ':') c = '_';
+  }
+  return name;
+}
+
+}  // namespace
+
+std::string build_dir() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s = path;
+  return s.substr(0, s.find_last_of('\\'));
+}
+
+bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeout_ms) {
+    if (pred()) return true;
+    Sleep(50);
+  }
+  return pred();
+}
+
+TestFolder::TestFolder() {
+  CreateDirectoryA("C:\\rmt-e2e", nullptr);
+  path_ = "C:\\rmt-e2e\\" + current_test_name();
+  remove_tree(path_);
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TestFolder::~TestFolder() { remove_tree(path_); }
+
+std::string TestFolder::copy_in(const std::string& build_file, const std::string& as) const {
+  const std::string target = file(as.empty() ? build_file : as);
+  CopyFileA((build_dir() + "\\" + build_file).c_str(), target.c_str(), FALSE);
+  return target;
+}
+
+void TestFolder::write_file(const std::string& name, const std::string& bytes) const {
+  HANDLE f = CreateFileA(file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+std::string TestFolder::read_file(const std::string& name) const {
+  HANDLE f = CreateFileA(file(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string out;
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+  CloseHandle(f);
+  return out;
+}
+
+Process::Process(Process&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), id_(std::exchange(other.id_, 0)) {}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    kill();
+    handle_ = std::exchange(other.handle_, nullptr);
+    id_ = std::exchange(other.id_, 0);
+  }
+  return *this;
+}
+
+Process Process::start(const std::string& exe, const std::string& args, const std::string& dir,
+                       HANDLE* stdout_pipe) {
+  std::string cmd = "\"" + exe + "\"";
+  if (!args.empty()) cmd += " " + args;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  HANDLE write_end = nullptr;
+  if (stdout_pipe) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    CreatePipe(&read_end, &write_end, &sa, 0);
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    *stdout_pipe = read_end;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = write_end;
+    si.hStdError = write_end;
+  }
+  PROCESS_INFORMATION pi{};
+  Process p;
+  if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, stdout_pipe != nullptr,
+                     stdout_pipe ? CREATE_NO_WINDOW : 0, nullptr,
+                     dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
+    CloseHandle(pi.hThread);
+    p.handle_ = pi.hProcess;
+    p.id_ = pi.dwProcessId;
+  }
+  if (write_end) CloseHandle(write_end);
+  return p;
+}
+
+bool Process::running() const { return handle_ && wait(0) == STILL_ACTIVE; }
+
+DWORD Process::wait(DWORD timeout_ms) const {
+  if (!handle_) return 0;
+  if (WaitForSingleObject(handle_, timeout_ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  DWORD code = 0;
+  GetExitCodeProcess(handle_, &code);
+  return code;
+}
+
+void Process::kill() {
+  if (!handle_) return;
+  kill_tree(id_);
+  WaitForSingleObject(handle_, 5000);
+  CloseHandle(handle_);
+  handle_ = nullptr;
+  id_ = 0;
+}
+
+std::vector<DWORD> child_ids(DWORD pid) {
+  std::vector<DWORD> out;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return out;
+  PROCESSENTRY32 pe{};
+  pe.dwSize = sizeof pe;
+  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
+    if (pe.th32ParentProcessID == pid && pe.th32ProcessID != pid) out.push_back(pe.th32ProcessID);
+  }
+  CloseHandle(snap);
+  return out;
+}
+
+void kill_tree(DWORD pid) {
+  // Children first, collected before the parent goes, so that none is orphaned unseen.
+  for (DWORD child : child_ids(pid)) kill_tree(child);
+  if (HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+    TerminateProcess(h, 1);
+    WaitForSingleObject(h, 5000);
+    CloseHandle(h);
+  }
+}
+
+HWND find_main_window(DWORD pid, DWORD timeout_ms) {
+  HWND found = nullptr;
+  wait_until(
+      [&] {
+        for (HWND w = FindWindowExA(nullptr, nullptr, kMainClass, nullptr); w;
+             w = FindWindowExA(nullptr, w, kMainClass, nullptr)) {
+          DWORD owner = 0;
+          GetWindowThreadProcessId(w, &owner);
+          if (owner == pid) {
+            found = w;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeout_ms);
+  return found;
+}
+
+namespace {
+
+struct ControlSearch {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK match_control(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<ControlSearch*>(lp);
+  if (GetDlgCtrlID(w) != s->id) return TRUE;
+  s->found = w;
+  return FALSE;
+}
+
+}  // namespace
+
+HWND find_control(HWND main, int id) {
+  ControlSearch search{id, nullptr};
+  EnumChildWindows(main, match_control, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::string text_of(HWND w) {
+  DWORD_PTR len = 0;
+  SendMessageTimeoutA(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len);
+  std::string s(len + 1, '\0');
+  DWORD_PTR got = 0;
+  SendMessageTimeoutA(w, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(s.data()),
+                      SMTO_ABORTIFHUNG, 5000, &got);
+  s.resize(got);
+  return s;
+}
+
+std::string status_text(HWND status_bar, int part) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(status_bar, &pid);
+  HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!proc) return "<no access>";
+  constexpr SIZE_T kSize = 1024;
+  void* remote = VirtualAllocEx(proc, nullptr, kSize, MEM_COMMIT, PAGE_READWRITE);
+  std::string out;
+  if (remote) {
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(status_bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote),
+                        SMTO_ABORTIFHUNG, 5000, &r);
+    char buf[kSize] = {};
+    SIZE_T got = 0;
+    ReadProcessMemory(proc, remote, buf, kSize - 1, &got);
+    out = buf;
+    VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(proc);
+  return out;
+}
+
+bool visible(HWND w) { return (GetWindowLongA(w, GWL_STYLE) & WS_VISIBLE) != 0; }
+bool enabled(HWND w) { return (GetWindowLongA(w, GWL_STYLE) & WS_DISABLED) == 0; }
+
+bool checked(HWND checkbox) {
+  DWORD_PTR r = 0;
+  SendMessageTimeoutA(checkbox, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);
+  return r == BST_CHECKED;
+}
+
+RECT rect_in_parent(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  MapWindowPoints(nullptr, GetParent(w), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+int tray_icon_count() {
+  HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+  if (!tray) return 0;
+  int n = 0;
+  for (HWND w = FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr); w;
+       w = FindWindowExA(tray, w, "__winex11_tray_icon", nullptr)) {
+    if (IsWindowVisible(w)) ++n;
+  }
+  return n;
+}
+
+std::string ini_value(const std::string& file, const std::string& section, const std::string& key) {
+  std::string buf(20000, '\0');
+  const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<missing>", buf.data(),
+                                           static_cast<DWORD>(buf.size()), file.c_str());
+  buf.resize(n);
+  return buf;
+}
+
+bool ini_has_key(const std::string& file, const std::string& section, const std::string& key) {
+  return ini_value(file, section, key) != "<missing>";
+}
+
+void focus(HWND w) {
+  const DWORD target = GetWindowThreadProcessId(w, nullptr);
+  const DWORD self = GetCurrentThreadId();
+  AttachThreadInput(self, target, TRUE);
+  SetForegroundWindow(GetAncestor(w, GA_ROOT));
+  SetFocus(w);
+  AttachThreadInput(self, target, FALSE);
+}
+
+}  // namespace e2e

@@ -1,0 +1,95 @@
+// What every end-to-end test needs: a fresh program folder, processes it started and always
+// ends, and the means to find and read the program's windows from outside, as a user's tools
+// would. Runs under Wine on a virtual display.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Folder of e2e_tests.exe; the program, the stand-in and the test tools are built beside it.
+std::string build_dir();
+
+// Polls until pred() holds or timeout_ms passes; answers pred() at the end.
+bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms = 10000);
+
+// A new, empty folder for one test (C:\rmt-e2e\<test name>), removed again at the end.
+class TestFolder {
+ public:
+  TestFolder();
+  ~TestFolder();
+  TestFolder(const TestFolder&) = delete;
+  TestFolder& operator=(const TestFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "\\" + name; }
+  // Copies a file from the build folder into this folder, optionally under another name.
+  std::string copy_in(const std::string& build_file, const std::string& as = "") const;
+  std::string copy_program() const { return copy_in("RivermeshTools.exe"); }
+  std::string copy_standin() const { return copy_in("rivermesh_windows_amd64.exe"); }
+  void write_file(const std::string& name, const std::string& bytes) const;
+  std::string read_file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// A process the test started. Ending it ends every process it started in turn (by id), so a
+// test never leaves a program, shell or server behind.
+class Process {
+ public:
+  Process() = default;
+  ~Process() { kill(); }
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+
+  // Starts exe with the given argument text in dir; stdout_pipe, when given, receives the
+  // read end of a pipe that carries the child's standard output and error.
+  static Process start(const std::string& exe, const std::string& args, const std::string& dir,
+                       HANDLE* stdout_pipe = nullptr);
+
+  DWORD id() const { return id_; }
+  HANDLE handle() const { return handle_; }
+  bool running() const;
+  // Waits for the process to end; answers its exit code, or STILL_ACTIVE after the timeout.
+  DWORD wait(DWORD timeout_ms = 10000) const;
+  void kill();
+
+ private:
+  HANDLE handle_ = nullptr;
+  DWORD id_ = 0;
+};
+
+// Ends pid and every process below it in the parent chain.
+void kill_tree(DWORD pid);
+std::vector<DWORD> child_ids(DWORD pid);
+
+// The program's main window (by class name) owned by pid; null when none within the timeout.
+HWND find_main_window(DWORD pid, DWORD timeout_ms = 10000);
+// A control of the program's main window, at any depth, by control id.
+HWND find_control(HWND main, int id);
+std::string text_of(HWND w);
+// Bytes of a status bar part (SB_GETTEXT through the other process's memory).
+std::string status_text(HWND status_bar, int part);
+bool visible(HWND w);
+bool enabled(HWND w);
+bool checked(HWND checkbox);
+// Position of w's top-left corner in its parent's client coordinates, and its outer size.
+RECT rect_in_parent(HWND w);
+
+// Tray icons shown by Wine's stand-alone notification area.
+int tray_icon_count();
+
+// Reads one key of a settings file; "<missing>" when the key is absent.
+std::string ini_value(const std::string& file, const std::string& section, const std::string& key);
+bool ini_has_key(const std::string& file, const std::string& section, const std::string& key);
+
+// Moves the keyboard focus from one control of another process to another: attaches to the
+// window's thread input for the moment of the change.
+void focus(HWND w);
+
+}  // namespace e2e

@@ -294,12 +294,55 @@ bool ini_has_key(const std::string& file, const std::string& section, const std:
 }
 
 void focus(HWND w) {
+  HWND root = GetAncestor(w, GA_ROOT);
   const DWORD target = GetWindowThreadProcessId(w, nullptr);
   const DWORD self = GetCurrentThreadId();
   AttachThreadInput(self, target, TRUE);
-  SetForegroundWindow(GetAncestor(w, GA_ROOT));
+  if (GetForegroundWindow() != root) {
+    // Activation restores the window's own focus; it has to be over before the focus moves.
+    SetForegroundWindow(root);
+    SetActiveWindow(root);
+    sync(root);
+  }
   SetFocus(w);
   AttachThreadInput(self, target, FALSE);
+  sync(root);
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+Program start_program(const TestFolder& folder, bool from_shell) {
+  Program p;
+  const std::string exe = folder.copy_program();
+  if (from_shell) {
+    const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
+    p.process = Process::start(shell, "\"" + exe + "\"", folder.path());
+    wait_until([&] { return !child_ids(p.process.id()).empty(); }, 10000);
+    const auto children = child_ids(p.process.id());
+    p.id = children.empty() ? 0 : children.front();
+  } else {
+    p.process = Process::start(exe, "", folder.path());
+    p.id = p.process.id();
+  }
+  if (p.id) p.main = find_main_window(p.id);
+  // Start-up runs while the window is being created; the program idles once it is done.
+  if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, p.id)) {
+    WaitForInputIdle(h, 10000);
+    CloseHandle(h);
+  }
+  if (p.main) sync(p.main);
+  return p;
+}
+
+bool sync(HWND main) {
+  DWORD_PTR r = 0;
+  return SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &r) != 0;
+}
+
+void post_command(HWND main, int id) {
+  PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
 }  // namespace e2e

@@ -93,3 +93,23 @@ bool ini_has_key(const std::string& file, const std::string& section, const std:
 void focus(HWND w);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// The program running in a test folder. Started "from the shell" it is started by a copy of
+// the launcher named explorer.exe, as a double click in the desktop shell would; otherwise the
+// test program is its parent.
+struct Program {
+  Process process;  // the program, or the launcher above it; ends both
+  DWORD id = 0;     // the program's own process id
+  HWND main = nullptr;
+};
+Program start_program(const TestFolder& folder, bool from_shell);
+
+// Returns once the program's UI thread has handled everything sent before.
+bool sync(HWND main);
+
+// A user's click on a tray menu entry or a button reaches the window as this command.
+void post_command(HWND main, int id);
+
+}  // namespace e2e

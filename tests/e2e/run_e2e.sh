@@ -14,16 +14,16 @@ trap 'stop_all' EXIT
 prepare_prefix "$build/wineprefix" win64
 cd "$build"
 status=0
-wine unit_tests.exe --gtest_output=xml:"$build/unit-win-results.xml" >"$build/unit-win.log" 2>&1 \
+wine unit_tests.exe --gtest_output=xml:unit-win-results.xml >"$build/unit-win.log" 2>&1 \
   || { status=$?; cat "$build/unit-win.log"; }
 tail -n 3 "$build/unit-win.log"
-wine e2e_tests.exe --gtest_filter='-Platform32.*' --gtest_output=xml:"$build/e2e-results.xml" "$@" \
+wine e2e_tests.exe --gtest_filter='-Platform32.*' --gtest_output=xml:e2e-results.xml "$@" \
   || status=$?
 stop_wine
 
 # The 32-bit Windows refusal is checked in a prefix of its own kind.
 prepare_prefix "$build/wineprefix32" win32
-wine e2e_tests.exe --gtest_filter='Platform32.*' --gtest_output=xml:"$build/e2e32-results.xml" \
+wine e2e_tests.exe --gtest_filter='Platform32.*' --gtest_output=xml:e2e32-results.xml \
   || status=$?
 stop_wine
 exit $status

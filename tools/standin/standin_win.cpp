@@ -1,1 +1,182 @@
-int main() { return 0; }
+// Stand-in server for demos and tests: listens where the tool's launch script says and answers
+// every request with a page that says what it is. One connection at a time is plenty here.
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/handles_win.h"
+#include "tools/standin/standin_rules.h"
+
+namespace {
+
+struct close_socket {
+  void operator()(SOCKET s) const { ::closesocket(s); }
+};
+using unique_socket = win::unique_any<SOCKET, INVALID_SOCKET, close_socket>;
+
+// Per-read and whole-request limits, so a client that stalls cannot hold the loop.
+constexpr DWORD kReadTimeoutMs = 5000;
+constexpr DWORD kRequestDeadlineMs = 10000;
+constexpr DWORD kDrainTimeoutMs = 1000;
+
+class WinsockSession {
+ public:
+  WinsockSession() {
+    WSADATA data;
+    ok_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+  ~WinsockSession() {
+    if (ok_) ::WSACleanup();
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+// The output is read through a pipe by the tool, which shows it as it comes: flush every line.
+void print_line(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// Browsers send Basic credentials in UTF-8 nowadays, older ones in the local code page; the
+// command line gives them in the local code page. Accept both spellings.
+std::vector<std::string> accepted_credentials(const std::string& local) {
+  std::vector<std::string> accepted{local};
+  const int wide_len =
+      ::MultiByteToWideChar(CP_ACP, 0, local.data(), static_cast<int>(local.size()), nullptr, 0);
+  if (wide_len <= 0) return accepted;
+  std::wstring wide(static_cast<std::size_t>(wide_len), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, local.data(), static_cast<int>(local.size()), wide.data(),
+                        wide_len);
+  const int utf8_len =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_len, nullptr, 0, nullptr, nullptr);
+  if (utf8_len <= 0) return accepted;
+  std::string utf8(static_cast<std::size_t>(utf8_len), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_len, utf8.data(), utf8_len, nullptr, nullptr);
+  if (utf8 != local) accepted.push_back(std::move(utf8));
+  return accepted;
+}
+
+void set_timeout(SOCKET s, int option, DWORD ms) {
+  ::setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+std::string read_head(SOCKET s) {
+  std::string received;
+  char buffer[2048];
+  const DWORD started = ::GetTickCount();
+  while (standin::head_length(received) == 0 && received.size() <= standin::kMaxHeadBytes &&
+         ::GetTickCount() - started < kRequestDeadlineMs) {
+    const int n = ::recv(s, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    received.append(buffer, static_cast<std::size_t>(n));
+  }
+  return received;
+}
+
+void send_all(SOCKET s, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const int n = ::send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+    if (n <= 0) return;
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+// Closing with unread bytes pending makes Windows reset the connection, which can destroy the
+// answer before the client reads it; so finish sending, then read what is left for a moment.
+void close_gracefully(SOCKET s) {
+  ::shutdown(s, SD_SEND);
+  set_timeout(s, SO_RCVTIMEO, kDrainTimeoutMs);
+  char buffer[2048];
+  for (int i = 0; i < 32 && ::recv(s, buffer, sizeof buffer, 0) > 0; ++i) {
+  }
+}
+
+void serve(SOCKET s, const standin::Options& options, const std::vector<std::string>& accepted) {
+  set_timeout(s, SO_RCVTIMEO, kReadTimeoutMs);
+  set_timeout(s, SO_SNDTIMEO, kReadTimeoutMs);
+  const auto answer = standin::answer_for(read_head(s), options.access_control, accepted);
+  if (!answer) return;
+  send_all(s, standin::build_response(answer->status));
+  close_gracefully(s);
+  if (options.log_requests) {
+    print_line(standin::request_log_line(answer->method, answer->target, answer->status));
+  }
+}
+
+// The listening socket, or an exit code after saying why there is none.
+int open_listener(const standin::Options& options, unique_socket& listener) {
+  listener.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!listener) {
+    print_line(standin::listen_failed_line(options, false, ::WSAGetLastError()));
+    return standin::kExitNetworkFailed;
+  }
+  // Without exclusive use a second server could bind the same port and steal connections.
+  BOOL exclusive = TRUE;
+  ::setsockopt(listener.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = ::htons(options.port);
+  address.sin_addr.s_addr = ::htonl(options.ipv4);
+  if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener.get(), SOMAXCONN) != 0) {
+    const int error = ::WSAGetLastError();
+    const bool in_use = error == WSAEADDRINUSE || error == WSAEACCES;
+    print_line(standin::listen_failed_line(options, in_use, error));
+    return standin::kExitListenFailed;
+  }
+  return 0;
+}
+
+int run() {
+  std::vector<std::string> args = standin::split_command_line(::GetCommandLineA());
+  args.erase(args.begin());
+  const standin::ParsedArguments parsed = standin::parse_arguments(args);
+  if (!parsed.options) {
+    print_line(parsed.error);
+    print_line(standin::usage_line());
+    return standin::kExitBadArguments;
+  }
+  const standin::Options& options = *parsed.options;
+  WinsockSession winsock;
+  if (!winsock.ok()) {
+    print_line(standin::listen_failed_line(options, false, ::WSAGetLastError()));
+    return standin::kExitNetworkFailed;
+  }
+  unique_socket listener;
+  if (const int code = open_listener(options, listener)) return code;
+  const std::vector<std::string> accepted = accepted_credentials(options.credentials);
+  print_line(standin::start_line(options));
+  while (true) {
+    unique_socket client(::accept(listener.get(), nullptr, nullptr));
+    if (client) {
+      serve(client.get(), options, accepted);
+    } else {
+      ::Sleep(50);  // out of resources: do not spin while they come back
+    }
+  }
+}
+
+}  // namespace
+
+int main() {
+  try {
+    return run();
+  } catch (const std::exception&) {
+    print_line("替身服务内部错误，已退出。");
+    return 1;
+  }
+}

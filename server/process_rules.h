@@ -1,0 +1,75 @@
+// Decisions about processes that do not need Windows: name matching, lookups over a process
+// list, and the walk over the system's process information chain. The Windows side
+// (process_win.cpp) fills the lists and buffers these work on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace proc {
+
+// One process as a Toolhelp snapshot reports it.
+struct ProcessRecord {
+  std::uint32_t id = 0;
+  std::string name;  // executable file name, GBK, no folder
+  std::uint32_t module_id = 0;
+  std::uint32_t parent_id = 0;
+  std::int32_t priority_base = 0;
+  std::uint32_t thread_count = 0;
+};
+
+// Byte comparison; without case_sensitive only ASCII A-Z are folded, so full-width letters
+// and the trail bytes of double-byte characters are never altered.
+bool name_matches(std::string_view a, std::string_view b, bool case_sensitive);
+
+// Id of the first record named `name`, else 0.
+std::uint32_t id_by_name(const std::vector<ProcessRecord>& list, std::string_view name,
+                         bool case_sensitive);
+
+// Parent id of the first record named `name`, else 0. Only a case_flag of exactly 1 compares
+// case-sensitively.
+std::uint32_t parent_id_by_name(const std::vector<ProcessRecord>& list, std::string_view name,
+                                int case_flag);
+
+// Whether the process `own_id` was started by a process named explorer.exe (any ASCII case).
+bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t own_id);
+
+// Decimal value of the text the way atoi reads it (leading blanks, a sign, digits up to the
+// first other character; 0 without digits), clamped instead of overflowing.
+long decimal_id(std::string_view text);
+
+// The 32-bit layout of SYSTEM_PROCESS_INFORMATION: the program is a 32-bit process and the
+// system hands it entries of that shape.
+namespace spi32 {
+constexpr std::size_t kNextEntryOffset = 0x00;
+constexpr std::size_t kImageNameLength = 0x38;  // UNICODE_STRING.Length, bytes, u16
+constexpr std::size_t kImageNameBuffer = 0x3C;  // UNICODE_STRING.Buffer, 32-bit pointer
+constexpr std::size_t kUniqueProcessId = 0x44;
+constexpr std::size_t kInheritedFromUniqueProcessId = 0x48;
+constexpr std::size_t kEntryMinSize = 0x4C;  // everything read above fits in this many bytes
+}  // namespace spi32
+
+// Where the UTF-16LE image name of the entry at entry_offset lies inside the buffer. The entry
+// holds an absolute address; buffer_address is the address the buffer had when the system filled
+// it. Empty span for an empty name; nullopt when the entry or the name lies outside the buffer.
+std::optional<std::span<const std::byte>> image_name_bytes(std::span<const std::byte> buffer,
+                                                           std::size_t entry_offset,
+                                                           std::uint32_t buffer_address);
+
+// Gives the GBK image name of the entry at the offset it is handed.
+using ImageNameReader = std::function<std::string(std::size_t entry_offset)>;
+
+// Parent id of the first entry whose id equals the positive decimal value of `name_or_id` or
+// whose image name equals it (ASCII case folded); the idle process (id 0) never matches. -1 when
+// nothing matches or the chain is corrupt. `between_entries`, when set, runs between entries.
+long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
+                     const ImageNameReader& image_name,
+                     const std::function<void()>& between_entries = {});
+
+}  // namespace proc

@@ -1,0 +1,162 @@
+#include "server/process_win.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/handles_win.h"
+
+namespace proc {
+namespace {
+
+// The chain walk reads entries with the 32-bit layout; pointers inside them are 32-bit too.
+static_assert(sizeof(void*) == 4, "the process information walk assumes a 32-bit process");
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) == spi32::kNextEntryOffset);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == spi32::kImageNameLength);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) + offsetof(UNICODE_STRING, Buffer) ==
+              spi32::kImageNameBuffer);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == spi32::kUniqueProcessId);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) ==
+              spi32::kInheritedFromUniqueProcessId);
+
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// Processes may start between asking for the size and filling the buffer.
+constexpr int kQueryAttempts = 5;
+
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+QuerySystemInformation load_query() {
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  if (ntdll == nullptr) return nullptr;
+  const FARPROC found = ::GetProcAddress(ntdll, "ZwQuerySystemInformation");
+  return reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(found));
+}
+
+struct ProcessInfo {
+  win::unique_hglobal memory;
+  ULONG size = 0;
+};
+
+// Room for processes that start between the size query and the filling call.
+ULONG with_margin(ULONG needed) { return needed + needed / 4 + 4096; }
+
+ProcessInfo query_process_info() {
+  const QuerySystemInformation query = load_query();
+  if (query == nullptr) return {};
+  ULONG needed = 0;
+  query(kSystemProcessInformation, nullptr, 0, &needed);
+  for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
+    ProcessInfo info;
+    info.size = with_margin(needed);
+    info.memory.reset(::GlobalAlloc(GPTR, info.size));
+    if (!info.memory) return {};
+    ULONG returned = 0;
+    const LONG status = query(kSystemProcessInformation, info.memory.get(), info.size, &returned);
+    if (status == 0) return info;
+    if (status != kStatusInfoLengthMismatch) return {};
+    needed = returned > info.size ? returned : info.size;
+  }
+  return {};
+}
+
+// Runs the handlers of waiting messages so the window stays responsive during a long walk. A
+// quit request is put back for the message loop instead of being swallowed here.
+void handle_waiting_messages() {
+  MSG message;
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+  }
+}
+
+ProcessRecord to_record(const PROCESSENTRY32& entry) {
+  ProcessRecord record;
+  record.id = entry.th32ProcessID;
+  record.name.assign(entry.szExeFile, ::strnlen(entry.szExeFile, sizeof entry.szExeFile));
+  record.module_id = entry.th32ModuleID;
+  record.parent_id = entry.th32ParentProcessID;
+  record.priority_base = entry.pcPriClassBase;
+  record.thread_count = entry.cntThreads;
+  return record;
+}
+
+}  // namespace
+
+std::vector<ProcessRecord> process_list() {
+  std::vector<ProcessRecord> list;
+  const win::unique_file snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return list;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+       more = ::Process32Next(snapshot.get(), &entry)) {
+    list.push_back(to_record(entry));
+  }
+  return list;
+}
+
+DWORD find_by_name(std::string_view name, bool case_sensitive) {
+  return id_by_name(process_list(), name, case_sensitive);
+}
+
+long parent_of(std::string_view name_or_decimal_id) {
+  const ProcessInfo info = query_process_info();
+  if (!info.memory) return -1;
+  const auto* base = static_cast<const std::byte*>(static_cast<const void*>(info.memory.get()));
+  const std::span<const std::byte> buffer(base, info.size);
+  const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(base));
+  const auto image_name = [&](std::size_t entry_offset) {
+    const auto bytes = image_name_bytes(buffer, entry_offset, address);
+    return bytes ? wide_name_to_gbk(bytes->data(), bytes->size()) : std::string();
+  };
+  return parent_in_chain(buffer, name_or_decimal_id, image_name, handle_waiting_messages);
+}
+
+std::string wide_name_to_gbk(const void* utf16, std::size_t bytes) {
+  const int count = static_cast<int>(bytes / 2);
+  if (utf16 == nullptr || count == 0) return {};
+  // The source may sit at any byte position; copy it to aligned storage first.
+  std::vector<wchar_t> wide(count);
+  std::memcpy(wide.data(), utf16, count * sizeof(wchar_t));
+  const int size = ::WideCharToMultiByte(936, WC_COMPOSITECHECK, wide.data(), count, nullptr, 0,
+                                         nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string text(size, '\0');
+  ::WideCharToMultiByte(936, WC_COMPOSITECHECK, wide.data(), count, text.data(), size, nullptr,
+                        nullptr);
+  text.resize(::strnlen(text.data(), text.size()));
+  return text;
+}
+
+bool terminate(DWORD pid) {
+  const win::unique_handle process(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+  if (!process) return false;
+  return ::TerminateProcess(process.get(), 0) != FALSE;
+}
+
+DWORD parent_id_by_name(std::string_view name, int case_flag) {
+  return proc::parent_id_by_name(process_list(), name, case_flag);
+}
+
+bool started_by_explorer() { return parent_is_explorer(process_list(), ::GetCurrentProcessId()); }
+
+bool is_64bit_windows() {
+#if defined(_WIN64)
+  return true;  // a 64-bit process runs on 64-bit Windows only
+#else
+  BOOL wow64 = FALSE;
+  if (!::IsWow64Process(::GetCurrentProcess(), &wow64)) return false;
+  return wow64 != FALSE;
+#endif
+}
+
+}  // namespace proc

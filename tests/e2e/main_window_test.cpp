@@ -1,0 +1,179 @@
+// The main window as a user meets it: caption, every control in its place with its text, the
+// status bar, hiding on close, the log tab's width and the exit entry.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "app/layout.h"
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+using namespace layout;
+
+namespace {
+
+std::string window_title(HWND w) {
+  char buf[256] = {};
+  GetWindowTextA(w, buf, sizeof buf);
+  return buf;
+}
+
+int outer_width(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  return r.right - r.left;
+}
+
+int outer_height(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  return r.bottom - r.top;
+}
+
+struct Expected {
+  Id id;
+  Id parent;  // 0: the main window
+  int x, y, w, h;
+  const char* text;
+};
+
+// Where a user finds each control, relative to what holds it.
+const Expected kControls[] = {
+    {选择夹1, Id(0), 12, 4, 380, 316, ""},
+    {分组框1, 选择夹1, 16, 32, 352, 156, "配置信息"},
+    {透明标签1, 选择夹1, 16, 200, 64, 24, "文件位置："},
+    {编辑框_文件位置, 选择夹1, 80, 200, 250, 24, nullptr},
+    {按钮_浏览, 选择夹1, 330, 200, 36, 24, "浏览"},
+    {透明标签5, 选择夹1, 16, 232, 80, 24, "网页端口："},
+    {编辑框_网页端口, 选择夹1, 80, 232, 92, 24, "8888"},
+    {按钮_保存, 选择夹1, 184, 232, 92, 24, "保存配置"},
+    {选择框_开机启动, 选择夹1, 296, 232, 76, 24, "开机启动"},
+    {按钮_启动, 选择夹1, 28, 268, 160, 32, "启动"},
+    {按钮_停止, 选择夹1, 188, 268, 160, 32, "停止"},
+    {透明标签2, 分组框1, 16, 24, 68, 24, "访问地址："},
+    {编辑框_IP, 分组框1, 84, 24, 228, 24, "0.0.0.0"},
+    {选择框_访问控制, 分组框1, 84, 56, 252, 24, "启用访问限制（账号密码）"},
+    {透明标签3, 分组框1, 16, 88, 60, 24, "访问账号："},
+    {编辑框_账号, 分组框1, 84, 88, 228, 24, ""},
+    {透明标签4, 分组框1, 16, 120, 60, 24, "访问密码："},
+    {编辑框_密码, 分组框1, 84, 120, 228, 24, ""},
+    {选择框_密码明文, 分组框1, 320, 120, 16, 24, ""},
+    {编辑框_日志, 选择夹1, 0, 20, 380, 296, ""},
+};
+
+}  // namespace
+
+TEST(MainWindow, StartsFromTheShellShowingItsVersionedTitle) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr) << "the program did not create its main window";
+  EXPECT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+  EXPECT_EQ(window_title(program.main), "Rivermesh Tools    v1.0.2");
+  EXPECT_EQ(outer_width(program.main), 410);
+  EXPECT_EQ(outer_height(program.main), 370);
+  // Centred on the screen.
+  RECT r{};
+  GetWindowRect(program.main, &r);
+  EXPECT_NEAR(r.left, (GetSystemMetrics(SM_CXSCREEN) - 410) / 2, 1);
+  EXPECT_NEAR(r.top, (GetSystemMetrics(SM_CYSCREEN) - 370) / 2, 1);
+  const LONG style = GetWindowLongA(program.main, GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+}
+
+TEST(MainWindow, EveryControlSitsInItsPlaceWithItsText) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  for (const Expected& e : kControls) {
+    SCOPED_TRACE(testing::Message() << "control id " << e.id);
+    HWND w = find_control(program.main, e.id);
+    ASSERT_NE(w, nullptr);
+    HWND expected_parent = e.parent ? find_control(program.main, e.parent) : program.main;
+    EXPECT_EQ(GetParent(w), expected_parent);
+    const RECT r = rect_in_parent(w);
+    EXPECT_EQ(r.left, e.x);
+    EXPECT_EQ(r.top, e.y);
+    EXPECT_EQ(r.right - r.left, e.w);
+    EXPECT_EQ(r.bottom - r.top, e.h);
+    if (e.text) {
+      EXPECT_EQ(text_of(w), e.text);
+    }
+  }
+  // Styles a user notices: centred fields, the masked password, the read-only path.
+  HWND path = find_control(program.main, 编辑框_文件位置);
+  EXPECT_TRUE(GetWindowLongA(path, GWL_STYLE) & ES_READONLY);
+  EXPECT_TRUE(GetWindowLongA(path, GWL_STYLE) & ES_CENTER);
+  EXPECT_TRUE(GetWindowLongA(path, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+  HWND password = find_control(program.main, 编辑框_密码);
+  EXPECT_EQ(SendMessageA(password, EM_GETPASSWORDCHAR, 0, 0), '*');
+  HWND log = find_control(program.main, 编辑框_日志);
+  EXPECT_TRUE(GetWindowLongA(log, GWL_STYLE) & ES_MULTILINE);
+  EXPECT_TRUE(GetWindowLongA(log, GWL_STYLE) & ES_READONLY);
+  EXPECT_TRUE(GetWindowLongA(log, GWL_EXSTYLE) & WS_EX_STATICEDGE);
+  EXPECT_FALSE(visible(log)) << "the log belongs to the other tab";
+  EXPECT_TRUE(enabled(find_control(program.main, 按钮_启动)));
+  EXPECT_FALSE(enabled(find_control(program.main, 按钮_停止)));
+}
+
+TEST(MainWindow, StatusBarShowsStateAndReminder) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  HWND bar = find_control(program.main, 状态条1);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(status_text(bar, 0), "   状态：未运行");
+  EXPECT_EQ(status_text(bar, 1), "   提醒：修改配置后，请记得点击[保存配置]。");
+  // Docked at the bottom of the client area.
+  RECT client{}, r = rect_in_parent(bar);
+  GetClientRect(program.main, &client);
+  EXPECT_EQ(r.bottom, client.bottom);
+}
+
+TEST(MainWindow, CloseHidesAndExitEnds) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+
+  PostMessageA(program.main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+  EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(program.main); }));
+  Sleep(300);
+  EXPECT_TRUE(IsWindow(program.main)) << "closing must only hide";
+
+  post_command(program.main, 托盘_退出);
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, program.id);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(WaitForSingleObject(h, 10000), WAIT_OBJECT_0) << "exit must end the program";
+  CloseHandle(h);
+}
+
+TEST(MainWindow, LogTabWidensTheWindowAndBack) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  HWND tab = find_control(program.main, 选择夹1);
+  HWND log = find_control(program.main, 编辑框_日志);
+  HWND group = find_control(program.main, 分组框1);
+
+  auto click_tab = [&](int x) {
+    PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 10));
+    PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(x, 10));
+    sync(program.main);
+  };
+  click_tab(85);  // "日志"
+  ASSERT_TRUE(wait_until([&] { return outer_width(program.main) == 610; }));
+  EXPECT_EQ(outer_width(tab), 580);
+  EXPECT_EQ(outer_width(log), 580);
+  EXPECT_EQ(outer_height(program.main), 370);
+  EXPECT_TRUE(visible(log));
+  EXPECT_FALSE(visible(group));
+
+  click_tab(30);  // "配置"
+  ASSERT_TRUE(wait_until([&] { return outer_width(program.main) == 410; }));
+  EXPECT_EQ(outer_width(tab), 380);
+  EXPECT_EQ(outer_width(log), 380);
+  EXPECT_FALSE(visible(log));
+  EXPECT_TRUE(visible(group));
+}

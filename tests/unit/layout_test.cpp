@@ -1,0 +1,75 @@
+#include "app/layout.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace layout;
+
+TEST(Layout, ControlIdsAreUniqueAndMenuIdsApart) {
+  std::set<int> ids;
+  for (const Control& c : controls()) EXPECT_TRUE(ids.insert(c.id).second) << c.id;
+  EXPECT_EQ(ids.size(), 21u);
+  for (const MenuItem& m : tray_menu()) {
+    if (m.id) {
+      EXPECT_FALSE(ids.count(m.id)) << m.text;
+    }
+  }
+}
+
+TEST(Layout, TrayMenuEntriesAndStates) {
+  const auto menu = tray_menu();
+  ASSERT_EQ(menu.size(), 7u);
+  const struct {
+    const char* text;
+    unsigned flags;
+    int id;
+  } expected[] = {
+      {"状态: 未运行", kMenuDisabled, 托盘_状态}, {"启动", kMenuNone, 托盘_启动},
+      {"停止", kMenuDisabled, 托盘_停止},         {"配置...", kMenuNone, 托盘_配置},
+      {"", kMenuSeparator, 0},                   {"帮助", kMenuNone, 托盘_帮助},
+      {"退出", kMenuNone, 托盘_退出},
+  };
+  for (std::size_t i = 0; i < menu.size(); ++i) {
+    EXPECT_STREQ(menu[i].text, expected[i].text);
+    EXPECT_EQ(menu[i].flags, expected[i].flags) << expected[i].text;
+    EXPECT_EQ(menu[i].id, expected[i].id);
+  }
+  const auto help = menu[5].submenu;
+  ASSERT_EQ(help.size(), 5u);
+  EXPECT_STREQ(help[0].text, "检查更新");
+  EXPECT_STREQ(help[1].text, "使用方法");
+  EXPECT_EQ(help[2].flags, kMenuSeparator);
+  EXPECT_STREQ(help[3].text, "关于");
+  EXPECT_STREQ(help[4].text, "捐赠");
+  EXPECT_STREQ(kTrayMenuName, "托盘菜单");
+}
+
+TEST(Layout, TitleAndStatusBar) {
+  EXPECT_EQ(versioned_title(), "Rivermesh Tools    v1.0.2");
+  const auto parts = status_parts();
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].width, 120);
+  EXPECT_EQ(parts[0].width + parts[1].width, 520);
+  EXPECT_STREQ(parts[0].text, "   状态：未运行");
+}
+
+TEST(Layout, PortBoxTakesDigitsMinusAndControlKeys) {
+  for (unsigned ch : {unsigned('0'), unsigned('9'), unsigned('-'), 8u /* Backspace */, 0x16u}) {
+    EXPECT_TRUE(port_char_allowed(ch)) << ch;
+  }
+  for (unsigned ch : {unsigned('a'), unsigned('Z'), unsigned(' '), unsigned('.'), 0xA3u}) {
+    EXPECT_FALSE(port_char_allowed(ch)) << ch;
+  }
+}
+
+TEST(Layout, LogPageHoldsOnlyTheLog) {
+  for (const Control& c : controls()) {
+    if (c.page == 1) {
+      EXPECT_EQ(c.id, 编辑框_日志);
+    }
+  }
+  const Control* log = find(编辑框_日志);
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(log->width + kLogWidening, 580);
+}

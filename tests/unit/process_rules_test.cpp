@@ -1,0 +1,234 @@
+#include "server/process_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <map>
+
+namespace {
+
+using proc::ProcessRecord;
+
+ProcessRecord record(std::uint32_t id, std::string name, std::uint32_t parent) {
+  ProcessRecord r;
+  r.id = id;
+  r.name = std::move(name);
+  r.parent_id = parent;
+  return r;
+}
+
+TEST(ProcessNames, FoldOnlyAsciiLettersWhenCaseInsensitive) {
+  EXPECT_TRUE(
+      proc::name_matches("Rivermesh_Windows_AMD64.EXE", "rivermesh_windows_amd64.exe", false));
+  EXPECT_FALSE(
+      proc::name_matches("Rivermesh_Windows_AMD64.EXE", "rivermesh_windows_amd64.exe", true));
+  EXPECT_FALSE(proc::name_matches("rivermesh.exe", "rivermesh.ex", false));
+  // Full-width Ａ (A3 C1) and ａ (A3 E1) are different characters, not a case pair.
+  EXPECT_FALSE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", false));
+  // The trail byte 0x41 ('A') of a double-byte character is part of that character.
+  EXPECT_FALSE(proc::name_matches("\x81\x41.exe", "\x81\x61.exe", false));
+  EXPECT_TRUE(proc::name_matches("\x81\x41X.EXE", "\x81\x41x.exe", false));
+}
+
+TEST(ProcessNames, LookupsTakeTheFirstMatchInListOrder) {
+  const std::vector<ProcessRecord> list = {
+      record(4, "System", 0), record(100, "cmd.exe", 8), record(200, "RIVERMESH.exe", 100),
+      record(300, "rivermesh.exe", 100), record(400, "x.exe", 300)};
+  EXPECT_EQ(proc::id_by_name(list, "rivermesh.exe", false), 200u);
+  EXPECT_EQ(proc::id_by_name(list, "rivermesh.exe", true), 300u);
+  EXPECT_EQ(proc::id_by_name(list, "missing.exe", false), 0u);
+  EXPECT_EQ(proc::id_by_name({}, "cmd.exe", false), 0u);
+
+  EXPECT_EQ(proc::parent_id_by_name(list, "x.EXE", 0), 300u);
+  EXPECT_EQ(proc::parent_id_by_name(list, "x.EXE", 2), 300u);  // only 1 means case-sensitive
+  EXPECT_EQ(proc::parent_id_by_name(list, "x.EXE", 1), 0u);
+  EXPECT_EQ(proc::parent_id_by_name(list, "missing.exe", 0), 0u);
+}
+
+TEST(ProcessNames, ExplorerParentIsJudgedForTheGivenProcess) {
+  const std::vector<ProcessRecord> list = {
+      record(10, "Explorer.EXE", 1),        record(20, "cmd.exe", 10),
+      record(30, "RivermeshTools.exe", 20),  // an older copy, started from a prompt
+      record(40, "RivermeshTools.exe", 10),  // this copy, started by double-click
+      record(50, "tool.exe", 999),           // its parent has gone
+      record(60, "orphan.exe", 0)};
+  EXPECT_TRUE(proc::parent_is_explorer(list, 40));
+  EXPECT_FALSE(proc::parent_is_explorer(list, 30));
+  EXPECT_TRUE(proc::parent_is_explorer(list, 20));
+  EXPECT_FALSE(proc::parent_is_explorer(list, 50));
+  EXPECT_FALSE(proc::parent_is_explorer(list, 60));
+  EXPECT_FALSE(proc::parent_is_explorer(list, 77));  // not in the list at all
+  EXPECT_FALSE(proc::parent_is_explorer({record(1, "explorer.exe.bak", 0), record(2, "a", 1)}, 2));
+}
+
+TEST(ProcessNames, DecimalIdReadsLikeAtoi) {
+  EXPECT_EQ(proc::decimal_id("1234"), 1234);
+  EXPECT_EQ(proc::decimal_id("  \t56abc"), 56);
+  EXPECT_EQ(proc::decimal_id("+7"), 7);
+  EXPECT_EQ(proc::decimal_id("-8"), -8);
+  EXPECT_EQ(proc::decimal_id("cmd.exe"), 0);
+  EXPECT_EQ(proc::decimal_id(""), 0);
+  EXPECT_EQ(proc::decimal_id("- 5"), 0);
+  EXPECT_EQ(proc::decimal_id("99999999999999999999999"), LONG_MAX);
+  EXPECT_EQ(proc::decimal_id("-99999999999999999999999"), LONG_MIN);
+}
+
+// Builds a 32-bit process information buffer: fixed-size entries, names kept beside the chain
+// and handed out by the test's own reader, as the real reader would after converting them.
+class Chain {
+ public:
+  static constexpr std::size_t kEntry = 0x100;
+
+  void add(std::uint32_t id, std::uint32_t parent, std::string name) {
+    const std::size_t at = bytes_.size();
+    if (at != 0) put(at - kEntry + proc::spi32::kNextEntryOffset, kEntry);
+    bytes_.resize(at + kEntry);
+    put(at + proc::spi32::kUniqueProcessId, id);
+    put(at + proc::spi32::kInheritedFromUniqueProcessId, parent);
+    names_[at] = std::move(name);
+  }
+  void put(std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<std::byte>(value >> (8 * i));
+  }
+  std::span<const std::byte> span() const { return bytes_; }
+
+  long parent_of(std::string_view text, std::span<const std::byte> buffer) {
+    asked_.clear();
+    return proc::parent_in_chain(buffer, text, [this](std::size_t offset) {
+      asked_.push_back(offset);
+      auto found = names_.find(offset);
+      return found == names_.end() ? std::string() : found->second;
+    });
+  }
+  long parent_of(std::string_view text) { return parent_of(text, span()); }
+
+  std::vector<std::size_t> asked_;
+  std::vector<std::byte> bytes_;
+
+ private:
+  std::map<std::size_t, std::string> names_;
+};
+
+Chain sample_chain() {
+  Chain chain;
+  chain.add(0, 0, "");  // idle
+  chain.add(4, 0, "System");
+  chain.add(120, 4, "cmd.exe");
+  chain.add(300, 120, "Rivermesh_Windows_AMD64.exe");
+  chain.add(512, 300, "last.exe");
+  return chain;
+}
+
+TEST(ProcessChain, FindsEntriesByNameOrDecimalId) {
+  Chain chain = sample_chain();
+  EXPECT_EQ(chain.parent_of("rivermesh_windows_amd64.exe"), 120);
+  EXPECT_EQ(chain.parent_of("300"), 120);
+  EXPECT_EQ(chain.parent_of("512"), 300);  // the last entry is reached
+  EXPECT_EQ(chain.parent_of("last.exe"), 300);
+  EXPECT_EQ(chain.parent_of("4"), 0);
+  EXPECT_EQ(chain.parent_of("777"), -1);
+  EXPECT_EQ(chain.parent_of("gone.exe"), -1);
+  EXPECT_EQ(chain.parent_of("-1"), -1);
+}
+
+TEST(ProcessChain, IdleProcessIsNeverATarget) {
+  Chain chain = sample_chain();
+  EXPECT_EQ(chain.parent_of("0"), -1);
+  EXPECT_EQ(chain.parent_of(""), -1);  // the idle process's empty name
+  // A name reads as id 0; it must not stop at the idle entry listed first.
+  EXPECT_EQ(chain.parent_of("cmd.exe"), 4);
+  EXPECT_EQ(std::count(chain.asked_.begin(), chain.asked_.end(), 0u), 0);
+}
+
+TEST(ProcessChain, FirstEntryIsNeverTested) {
+  // The system lists its idle process first; the walk starts with the entry after it.
+  Chain chain;
+  chain.add(32, 0, "first.exe");
+  chain.add(48, 32, "second.exe");
+  EXPECT_EQ(chain.parent_of("32"), -1);
+  EXPECT_EQ(chain.parent_of("FIRST.exe"), -1);
+  EXPECT_EQ(chain.parent_of("second.exe"), 32);
+
+  Chain single;
+  single.add(8, 4, "only.exe");
+  EXPECT_EQ(single.parent_of("8"), -1);
+}
+
+TEST(ProcessChain, RunsTheIdleStepBetweenEntriesThatDidNotMatch) {
+  Chain chain = sample_chain();
+  int steps = 0;
+  const auto reader = [](std::size_t) { return std::string(); };
+  EXPECT_EQ(proc::parent_in_chain(chain.span(), "300", reader, [&] { ++steps; }), 120);
+  EXPECT_EQ(steps, 2);  // after System and cmd.exe; idle is passed over untested
+  steps = 0;
+  EXPECT_EQ(proc::parent_in_chain(chain.span(), "none", reader, [&] { ++steps; }), -1);
+  EXPECT_EQ(steps, 4);  // none after the last entry
+}
+
+TEST(ProcessChain, CorruptChainsEndWithoutReadingPastTheEnd) {
+  Chain chain = sample_chain();
+  const std::size_t last = 4 * Chain::kEntry;
+
+  // The buffer ends inside the last entry: the walk stops before it.
+  EXPECT_EQ(chain.parent_of("512", chain.span().first(last + proc::spi32::kEntryMinSize - 1)), -1);
+  EXPECT_EQ(chain.parent_of("512", chain.span().first(last + proc::spi32::kEntryMinSize)), 300);
+
+  // A step that leaves the buffer, or one so large that the sum would wrap.
+  chain.put(2 * Chain::kEntry, 0x10000);
+  EXPECT_EQ(chain.parent_of("512"), -1);
+  chain.put(2 * Chain::kEntry, 0xFFFFFFF0u);
+  EXPECT_EQ(chain.parent_of("last.exe"), -1);
+  EXPECT_FALSE(chain.asked_.empty());
+  for (std::size_t offset : chain.asked_) EXPECT_LT(offset, chain.span().size());
+
+  // A step that lands too near the end for a whole entry.
+  chain.put(2 * Chain::kEntry,
+            static_cast<std::uint32_t>(chain.span().size() - 2 * Chain::kEntry - 4));
+  EXPECT_EQ(chain.parent_of("512"), -1);
+
+  EXPECT_EQ(chain.parent_of("1", {}), -1);
+  EXPECT_EQ(chain.parent_of("1", chain.span().first(8)), -1);
+}
+
+class ImageName : public ::testing::Test {
+ protected:
+  static constexpr std::uint32_t kBase = 0x00500000;
+  ImageName() : bytes_(0x80) {}
+  void set(std::uint16_t length, std::uint32_t address) {
+    bytes_[proc::spi32::kImageNameLength] = static_cast<std::byte>(length);
+    bytes_[proc::spi32::kImageNameLength + 1] = static_cast<std::byte>(length >> 8);
+    for (int i = 0; i < 4; ++i) {
+      bytes_[proc::spi32::kImageNameBuffer + i] = static_cast<std::byte>(address >> (8 * i));
+    }
+  }
+  std::optional<std::span<const std::byte>> get() {
+    return proc::image_name_bytes(bytes_, 0, kBase);
+  }
+  std::vector<std::byte> bytes_;
+};
+
+TEST_F(ImageName, PointsInsideTheBuffer) {
+  set(8, kBase + 0x70);
+  const auto name = get();
+  ASSERT_TRUE(name.has_value());
+  EXPECT_EQ(name->data(), bytes_.data() + 0x70);
+  EXPECT_EQ(name->size(), 8u);
+
+  set(0, 0);  // the idle process has no name
+  ASSERT_TRUE(get().has_value());
+  EXPECT_TRUE(get()->empty());
+}
+
+TEST_F(ImageName, RejectsNamesOutsideTheBuffer) {
+  set(8, kBase + 0x7A);  // runs 2 bytes past the end
+  EXPECT_FALSE(get().has_value());
+  set(8, kBase - 2);
+  EXPECT_FALSE(get().has_value());
+  set(8, 0xFFFFFFF8u);
+  EXPECT_FALSE(get().has_value());
+  EXPECT_FALSE(proc::image_name_bytes(bytes_, 0x40, kBase).has_value());  // entry cut short
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Rules of the stand-in server: a small program with the outside server's file name that the
+// tool can start in demos and tests. It never claims to be the real server. Everything here is
+// portable; the Winsock loop lives in standin_win.cpp. Texts are GBK byte strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace standin {
+
+// Exit codes, so a test or a script can tell the failures apart.
+inline constexpr int kExitBadArguments = 2;
+inline constexpr int kExitListenFailed = 3;
+inline constexpr int kExitNetworkFailed = 4;
+
+// A request head larger than this is refused; nothing legitimate comes near it.
+inline constexpr std::size_t kMaxHeadBytes = 8 * 1024;
+
+struct Options {
+  std::string address;     // as given; see ipv4_address for the parsed form
+  std::uint32_t ipv4 = 0;  // host byte order
+  std::uint16_t port = 0;
+  bool access_control = false;
+  std::string credentials;  // "account:password" exactly as given, with access control only
+  bool log_requests = false;
+};
+
+struct ParsedArguments {
+  std::optional<Options> options;  // empty when the arguments are unusable
+  std::string error;               // GBK text saying why, when options is empty
+};
+
+// Splits a command line the way the Windows C runtime does: blanks separate arguments, double
+// quotes group, 2n backslashes before a quote give n and a grouping quote, 2n+1 give n and a
+// literal quote. The first argument (the program) only knows plain quotes. Double-byte
+// characters are copied whole, so a trail byte of 0x5C is never an escape.
+std::vector<std::string> split_command_line(std::string_view line);
+
+// Parses the arguments after the program name: -h ADDRESS -p PORT [-a ACCOUNT:PASSWORD] [-l],
+// in any order.
+ParsedArguments parse_arguments(const std::vector<std::string>& args);
+
+// Dotted IPv4 address in host byte order; "localhost" means 127.0.0.1.
+std::optional<std::uint32_t> ipv4_address(std::string_view text);
+
+// Length of the request head including its blank line ("\r\n\r\n", or "\n\n" from lax
+// clients), or 0 while it is not complete.
+std::size_t head_length(std::string_view received);
+
+struct Request {
+  std::string method;
+  std::string target;
+  std::optional<std::string> authorization;  // value of the Authorization header
+};
+
+// Reads the request line and headers; empty when the head is malformed.
+std::optional<Request> parse_request_head(std::string_view head);
+
+// Standard base64 with optional padding; empty on any character outside the alphabet.
+std::optional<std::string> base64_decode(std::string_view text);
+
+// True when the Authorization value is Basic credentials equal to one of the accepted
+// "account:password" byte strings (a browser may send them in another encoding than ours).
+bool credentials_match(std::string_view authorization, const std::vector<std::string>& accepted);
+
+// Status for a parsed request: 401 without accepted credentials (when required), 405 for
+// any method but GET, otherwise 200.
+int status_for(const Request& request, bool access_control,
+               const std::vector<std::string>& accepted);
+
+struct Answer {
+  int status = 400;
+  std::string method;  // empty when the request could not be read
+  std::string target;
+};
+
+// What to answer once reading a connection stopped (head complete, peer gone, size or time
+// limit reached). Empty when nothing at all arrived: the connection then closes silently.
+std::optional<Answer> answer_for(std::string_view received, bool access_control,
+                                 const std::vector<std::string>& accepted);
+
+// Whole HTTP response for a status; the connection closes after it.
+std::string build_response(int status);
+
+// Console lines, without line terminator.
+std::string start_line(const Options& options);
+std::string request_log_line(std::string_view method, std::string_view target, int status);
+std::string listen_failed_line(const Options& options, bool address_in_use, int error_code);
+std::string usage_line();
+
+}  // namespace standin

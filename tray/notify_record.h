@@ -1,0 +1,115 @@
+// The notification-area record as the 32-bit shell reads it, and the rules for what each tray
+// operation writes into it. Nothing here calls Windows: tray_icon_win.cpp hands the record to
+// Shell_NotifyIconA and reports back whether the shell took it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace tray {
+
+// The shell's record in its 488-byte form: everything up to dwInfoFlags, no guidItem and no
+// hBalloonIcon. Handles are 32 bits because the program is built for 32-bit Windows only.
+// Field names follow the platform's so that the layout can be checked against its header.
+struct NotifyRecord {
+  std::uint32_t cbSize;
+  std::uint32_t hWnd;
+  std::uint32_t uID;
+  std::uint32_t uFlags;
+  std::uint32_t uCallbackMessage;
+  std::uint32_t hIcon;
+  char szTip[128];
+  std::uint32_t dwState;
+  std::uint32_t dwStateMask;
+  char szInfo[256];
+  std::uint32_t uTimeout;
+  char szInfoTitle[64];
+  std::uint32_t dwInfoFlags;
+};
+
+static_assert(sizeof(NotifyRecord) == 488);
+static_assert(offsetof(NotifyRecord, cbSize) == 0);
+static_assert(offsetof(NotifyRecord, hWnd) == 4);
+static_assert(offsetof(NotifyRecord, uID) == 8);
+static_assert(offsetof(NotifyRecord, uFlags) == 12);
+static_assert(offsetof(NotifyRecord, uCallbackMessage) == 16);
+static_assert(offsetof(NotifyRecord, hIcon) == 20);
+static_assert(offsetof(NotifyRecord, szTip) == 24);
+static_assert(offsetof(NotifyRecord, dwState) == 152);
+static_assert(offsetof(NotifyRecord, dwStateMask) == 156);
+static_assert(offsetof(NotifyRecord, szInfo) == 160);
+static_assert(offsetof(NotifyRecord, uTimeout) == 416);
+static_assert(offsetof(NotifyRecord, szInfoTitle) == 420);
+static_assert(offsetof(NotifyRecord, dwInfoFlags) == 484);
+
+// Values of the platform that the record carries.
+inline constexpr std::uint32_t kRecordSize = 488;
+inline constexpr std::uint32_t kIconId = 1;
+inline constexpr std::uint32_t kCallbackMessage = 0x2DA5;
+inline constexpr std::uint32_t kBalloonTimeoutMs = 10000;
+inline constexpr std::uint32_t kFlagMessage = 0x01;  // NIF_MESSAGE
+inline constexpr std::uint32_t kFlagIcon = 0x02;     // NIF_ICON
+inline constexpr std::uint32_t kFlagTip = 0x04;      // NIF_TIP
+inline constexpr std::uint32_t kFlagInfo = 0x10;     // NIF_INFO
+inline constexpr std::uint32_t kIconFlags = kFlagMessage | kFlagIcon | kFlagTip;
+
+// Balloon icon kinds (dwInfoFlags).
+inline constexpr std::uint32_t kBalloonNone = 0;
+inline constexpr std::uint32_t kBalloonError = 3;
+
+// Longest texts that fit their buffers with the terminating zero.
+inline constexpr std::size_t kMaxTip = sizeof(NotifyRecord::szTip) - 1;
+inline constexpr std::size_t kMaxInfo = sizeof(NotifyRecord::szInfo) - 1;
+inline constexpr std::size_t kMaxInfoTitle = sizeof(NotifyRecord::szInfoTitle) - 1;
+
+// Owns the record and decides what goes into it before each send. A balloon is sent once: the
+// shell shows it whenever NIF_INFO is set, so the flag goes out only while a balloon is stored
+// and not yet taken by the shell. Texts are GBK and are cut on whole characters.
+//
+// Use: call one prepare_* operation, pass record() to the shell, then report the outcome with
+// delivered().
+class NotifyModel {
+ public:
+  NotifyModel() = default;
+
+  const NotifyRecord& record() const { return record_; }
+  bool balloon_pending() const { return balloon_pending_; }
+
+  // First add of the icon for this owner.
+  const NotifyRecord& prepare_add(std::uint32_t owner, std::uint32_t icon, std::string_view tip);
+  // Adds the icon again with what the record holds (after the shell lost it).
+  const NotifyRecord& prepare_readd();
+  const NotifyRecord& prepare_tooltip(std::string_view text);
+  const NotifyRecord& prepare_balloon(std::string_view title, std::string_view text,
+                                      std::uint32_t kind);
+  const NotifyRecord& prepare_change_icon(std::uint32_t icon);
+  // Forgets any balloon: a later add must not bring back one meant for an earlier session.
+  const NotifyRecord& prepare_remove();
+
+  // The shell's answer to the record last prepared.
+  void delivered(bool accepted);
+
+ private:
+  void update_flags();
+
+  NotifyRecord record_{};
+  // NIF_MESSAGE | NIF_ICON | NIF_TIP once the icon has been set up; 0 before.
+  std::uint32_t icon_flags_ = 0;
+  bool balloon_pending_ = false;
+};
+
+// One image named by the directory of an .ico file image.
+struct IcoImage {
+  std::span<const unsigned char> bytes;
+  std::uint8_t width = 0;   // as stored: 0 means 256
+  std::uint8_t height = 0;  // as stored: 0 means 256
+};
+
+// The image at `index` of an .ico file image, or nothing when the data is too short for the
+// directory entry or for the image it names, or the image is empty. Never reads past the data.
+std::optional<IcoImage> find_ico_image(std::span<const unsigned char> data, std::size_t index);
+
+}  // namespace tray

@@ -29,7 +29,7 @@ start_display() {
 prepare_prefix() {
   export WINEPREFIX="$1"
   export WINEARCH="$2"
-  if [ ! -f "$WINEPREFIX/.rmt-ready" ]; then
+  if [ ! -f "$WINEPREFIX/.rmt-ready-2" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     local font
@@ -37,8 +37,10 @@ prepare_prefix() {
       wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
         /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
     done
+    # Without a window manager, a managed window waits two seconds for every unmap.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.rmt-ready"
+    touch "$WINEPREFIX/.rmt-ready-2"
   fi
 }
 

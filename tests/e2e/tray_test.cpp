@@ -1,0 +1,145 @@
+// The notification-area icon as a user meets it: there after start-up, its menu opened with
+// the right button and driven with the keyboard, a left click bringing the window back, back
+// again after the shell restarts, and gone after "退出".
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "app/layout.h"
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+using namespace layout;
+
+namespace {
+
+constexpr UINT kTrayCallback = 0x2DA5;
+
+void tray_event(HWND main, UINT mouse_message) {
+  PostMessageA(main, kTrayCallback, 1, mouse_message);
+}
+
+// The popup menu window of the program's thread, if one is open.
+HWND open_menu(DWORD pid) {
+  for (HWND w = FindWindowExA(nullptr, nullptr, "#32768", nullptr); w;
+       w = FindWindowExA(nullptr, w, "#32768", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
+void press(HWND menu, UINT key) {
+  PostMessageA(menu, WM_KEYDOWN, key, 0);
+  PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+}
+
+bool ended(DWORD pid, DWORD timeout_ms = 10000) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!h) return true;
+  const bool done = WaitForSingleObject(h, timeout_ms) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return done;
+}
+
+// Icons of programs ended by earlier tests may linger until the tray notices; wait for calm.
+int settled_icon_count() {
+  int last = -1;
+  wait_until(
+      [&] {
+        const int now = tray_icon_count();
+        const bool same = now == last;
+        last = now;
+        return same;
+      },
+      3000);
+  return last;
+}
+
+}  // namespace
+
+TEST(Tray, StartedByAnotherProgramItStaysInTheTray) {
+  const int before = settled_icon_count();
+  TestFolder folder;
+  Program program = start_program(folder, false);
+  ASSERT_NE(program.main, nullptr);
+  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(program.main)) << "only the desktop shell gets the window shown";
+
+  tray_event(program.main, WM_LBUTTONUP);
+  EXPECT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+}
+
+TEST(Tray, IconGoesWithExit) {
+  const int before = settled_icon_count();
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+  post_command(program.main, 托盘_退出);
+  EXPECT_TRUE(ended(program.id));
+  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before; }));
+}
+
+TEST(Tray, RightClickMenuDrivenByKeyboard) {
+  TestFolder folder;
+  Program program = start_program(folder, false);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_FALSE(IsWindowVisible(program.main));
+
+  // "配置..." is three entries up from the bottom ("退出", "帮助", then past the separator).
+  tray_event(program.main, WM_RBUTTONDOWN);
+  Sleep(200);
+  EXPECT_EQ(open_menu(program.id), nullptr) << "pressing the button opens nothing";
+  tray_event(program.main, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  ASSERT_TRUE(wait_until([&] { return (menu = open_menu(program.id)) != nullptr; }));
+  for (int i = 0; i < 3; ++i) press(menu, VK_UP);
+  press(menu, VK_RETURN);
+  EXPECT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+  EXPECT_TRUE(wait_until([&] { return open_menu(program.id) == nullptr; }));
+
+  // "退出" is the last entry.
+  tray_event(program.main, WM_RBUTTONUP);
+  ASSERT_TRUE(wait_until([&] { return (menu = open_menu(program.id)) != nullptr; }));
+  press(menu, VK_UP);
+  press(menu, VK_RETURN);
+  EXPECT_TRUE(ended(program.id));
+}
+
+TEST(Tray, DoubleClickShowsAndEscapeClosesTheMenu) {
+  TestFolder folder;
+  Program program = start_program(folder, false);
+  ASSERT_NE(program.main, nullptr);
+  tray_event(program.main, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  ASSERT_TRUE(wait_until([&] { return (menu = open_menu(program.id)) != nullptr; }));
+  press(menu, VK_ESCAPE);
+  EXPECT_TRUE(wait_until([&] { return open_menu(program.id) == nullptr; }));
+  EXPECT_FALSE(IsWindowVisible(program.main));
+
+  tray_event(program.main, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+}
+
+TEST(Tray, IconComesBackWhenTheShellRestarts) {
+  const int before = settled_icon_count();
+  TestFolder folder;
+  Program program = start_program(folder, false);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+
+  // A restarted shell has forgotten every icon.
+  NOTIFYICONDATAA gone{};
+  gone.cbSize = NOTIFYICONDATAA_V2_SIZE;
+  gone.hWnd = program.main;
+  gone.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+  ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before; }));
+
+  SendMessageA(program.main, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+}

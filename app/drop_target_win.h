@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <ole2.h>
 
 #include <functional>
@@ -25,8 +26,7 @@ class DropTarget final : public IDropTarget {
                                       DWORD* effect) override;
   HRESULT STDMETHODCALLTYPE DragOver(DWORD keys, POINTL pt, DWORD* effect) override;
   HRESULT STDMETHODCALLTYPE DragLeave() override;
-  HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL pt,
-                                 DWORD* effect) override;
+  HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL pt, DWORD* effect) override;
 
  private:
   Handler handler_;

@@ -103,8 +103,8 @@ bool MainWindow::create(HINSTANCE instance, WindowEvents* events) {
   wc.lpfnWndProc = window_proc;
   wc.hInstance = instance;
   wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
-  wc.hIconSm = static_cast<HICON>(
-      LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 16, 16, 0));
+  wc.hIconSm =
+      static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 16, 16, 0));
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kClassName;
@@ -203,8 +203,8 @@ LRESULT MainWindow::color_control(HDC dc, HWND control, bool static_color) {
 
 // The tab control and the group box pass their children's notifications on to the main
 // window, where the handlers are bound.
-LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
-                                            UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR,
+                                            DWORD_PTR data) {
   switch (message) {
     case WM_COMMAND:
     case WM_CTLCOLOREDIT:
@@ -226,8 +226,7 @@ void MainWindow::create_controls() {
   ui_font_.reset(message_font());
   log_font_.reset(CreateFontA(-layout::kLogFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                               GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                              layout::kLogFontFace));
+                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, layout::kLogFontFace));
   white_.reset(CreateSolidBrush(RGB(255, 255, 255)));
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd_, GWLP_HINSTANCE));
 
@@ -235,10 +234,9 @@ void MainWindow::create_controls() {
     HWND parent = hwnd_;
     if (c.parent == layout::Parent::Tab) parent = control(layout::选择夹1);
     if (c.parent == layout::Parent::Group) parent = control(layout::分组框1);
-    HWND w = CreateWindowExA(ex_style_of(c), class_of(c.kind), c.caption, style_of(c), c.x, c.y,
-                             c.width, c.height, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance,
-                             nullptr);
+    HWND w = CreateWindowExA(
+        ex_style_of(c), class_of(c.kind), c.caption, style_of(c), c.x, c.y, c.width, c.height,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     const bool log = (c.flags & layout::kLog) != 0;
     SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(log ? log_font_.get() : ui_font_.get()),
                  FALSE);
@@ -382,8 +380,7 @@ void MainWindow::message_box(const std::string& text, const std::string& caption
 
 std::string MainWindow::browse(const std::string& initial_dir) {
   // One filter entry whose description and pattern are both the server's file name.
-  static const char kFilter[] =
-      "rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
+  static const char kFilter[] = "rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
   char path[MAX_PATH] = {};
   OPENFILENAMEA ofn{};
   ofn.lStructSize = sizeof ofn;

@@ -69,8 +69,8 @@ class MainWindow {
 
  private:
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
-                                         UINT_PTR id, DWORD_PTR data);
+  static LRESULT CALLBACK container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                         DWORD_PTR data);
   static LRESULT CALLBACK port_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
                                     DWORD_PTR data);
   LRESULT handle(UINT message, WPARAM wp, LPARAM lp);

@@ -32,9 +32,7 @@ void ProfileFile::write(const char* section, const char* key, const std::string&
 }
 
 Panel::Panel(MainWindow& window, std::string program_dir)
-    : window_(window),
-      program_dir_(std::move(program_dir)),
-      file_(settings_path(program_dir_)) {}
+    : window_(window), program_dir_(std::move(program_dir)), file_(settings_path(program_dir_)) {}
 
 void Panel::load() {
   std::string as_read;

@@ -39,12 +39,24 @@ class unique_any {
   T value_ = Invalid;
 };
 
-struct close_handle { void operator()(HANDLE h) const { ::CloseHandle(h); } };
-struct destroy_icon { void operator()(HICON h) const { ::DestroyIcon(h); } };
-struct destroy_menu { void operator()(HMENU h) const { ::DestroyMenu(h); } };
-struct delete_object { void operator()(HGDIOBJ h) const { ::DeleteObject(h); } };
-struct global_free { void operator()(HGLOBAL h) const { ::GlobalFree(h); } };
-struct free_library { void operator()(HMODULE h) const { ::FreeLibrary(h); } };
+struct close_handle {
+  void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+struct destroy_icon {
+  void operator()(HICON h) const { ::DestroyIcon(h); }
+};
+struct destroy_menu {
+  void operator()(HMENU h) const { ::DestroyMenu(h); }
+};
+struct delete_object {
+  void operator()(HGDIOBJ h) const { ::DeleteObject(h); }
+};
+struct global_free {
+  void operator()(HGLOBAL h) const { ::GlobalFree(h); }
+};
+struct free_library {
+  void operator()(HMODULE h) const { ::FreeLibrary(h); }
+};
 
 // Null means none for these.
 using unique_handle = unique_any<HANDLE, nullptr, close_handle>;

@@ -226,8 +226,8 @@ std::string text_of(HWND w) {
   SendMessageTimeoutA(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len);
   std::string s(len + 1, '\0');
   DWORD_PTR got = 0;
-  SendMessageTimeoutA(w, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(s.data()),
-                      SMTO_ABORTIFHUNG, 5000, &got);
+  SendMessageTimeoutA(w, WM_GETTEXT, s.size(), reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG,
+                      5000, &got);
   s.resize(got);
   return s;
 }
@@ -341,8 +341,6 @@ bool sync(HWND main) {
   return SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &r) != 0;
 }
 
-void post_command(HWND main, int id) {
-  PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-}
+void post_command(HWND main, int id) { PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 }  // namespace e2e

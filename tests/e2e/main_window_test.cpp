@@ -1,6 +1,7 @@
 // The main window as a user meets it: caption, every control in its place with its text, the
 // status bar, hiding on close, the log tab's width and the exit entry.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>

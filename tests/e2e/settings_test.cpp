@@ -63,18 +63,20 @@ TEST(Settings, FilePathFallbackRules) {
     SCOPED_TRACE("a configured path that is gone gives way to the one beside the program");
     TestFolder folder;
     folder.copy_standin();
-    folder.write_file("config.ini", "[BasisConfig]\r\nFile=C:\\gone\\rivermesh_windows_amd64.exe\r\n");
+    folder.write_file("config.ini",
+                      "[BasisConfig]\r\nFile=C:\\gone\\rivermesh_windows_amd64.exe\r\n");
     Program program = start_program(folder, false);
     ASSERT_NE(program.main, nullptr);
     const std::string beside = folder.file("rivermesh_windows_amd64.exe");
     EXPECT_EQ(text_of(find_control(program.main, 编辑框_文件位置)), beside);
-    EXPECT_TRUE(wait_until(
-        [&] { return ini_value(folder.file("config.ini"), kBasis, "File") == beside; }));
+    EXPECT_TRUE(
+        wait_until([&] { return ini_value(folder.file("config.ini"), kBasis, "File") == beside; }));
   }
   {
     SCOPED_TRACE("neither path exists: the configured one stays");
     TestFolder folder;
-    folder.write_file("config.ini", "[BasisConfig]\r\nFile=D:\\服务\\rivermesh_windows_amd64.exe\r\n");
+    folder.write_file("config.ini",
+                      "[BasisConfig]\r\nFile=D:\\服务\\rivermesh_windows_amd64.exe\r\n");
     Program program = start_program(folder, false);
     ASSERT_NE(program.main, nullptr);
     EXPECT_EQ(text_of(find_control(program.main, 编辑框_文件位置)),

@@ -2,6 +2,7 @@
 // the right button and driven with the keyboard, a left click bringing the window back, back
 // again after the shell restarts, and gone after "退出".
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
@@ -142,4 +143,22 @@ TEST(Tray, IconComesBackWhenTheShellRestarts) {
 
   SendMessageA(program.main, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+}
+
+TEST(Tray, LogOffIsAllowedAndTearsDown) {
+  const int before = settled_icon_count();
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(
+      SendMessageTimeoutA(program.main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the program must not block logging off";
+  SendMessageTimeoutA(program.main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before; }));
+  // The window is torn down once only: a later exit still ends the program quietly.
+  post_command(program.main, 托盘_退出);
+  EXPECT_TRUE(ended(program.id));
 }

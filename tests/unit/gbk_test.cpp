@@ -28,7 +28,10 @@ TEST(Gbk, LowerCasesAsciiOnly) {
   // The full-width Ａ (0xA3 0xC1) stays; a trail byte in the A-Z range (0x81 0x41) stays.
   EXPECT_EQ(gbk::ascii_lower("EXPLORER.EXE"), "explorer.exe");
   EXPECT_EQ(gbk::ascii_lower("\xA3\xC1Z"), "\xA3\xC1z");
-  EXPECT_EQ(gbk::ascii_lower("\x81\x41" "A"), "\x81\x41" "a");
+  EXPECT_EQ(gbk::ascii_lower("\x81\x41"
+                             "A"),
+            "\x81\x41"
+            "a");
   EXPECT_TRUE(gbk::equals_ignoring_ascii_case("Explorer.EXE", "explorer.exe"));
   EXPECT_FALSE(gbk::equals_ignoring_ascii_case("\xA3\xC1", "\xA3\xE1"));
 }

@@ -25,9 +25,12 @@ TEST(Layout, TrayMenuEntriesAndStates) {
     unsigned flags;
     int id;
   } expected[] = {
-      {"状态: 未运行", kMenuDisabled, 托盘_状态}, {"启动", kMenuNone, 托盘_启动},
-      {"停止", kMenuDisabled, 托盘_停止},         {"配置...", kMenuNone, 托盘_配置},
-      {"", kMenuSeparator, 0},                   {"帮助", kMenuNone, 托盘_帮助},
+      {"状态: 未运行", kMenuDisabled, 托盘_状态},
+      {"启动", kMenuNone, 托盘_启动},
+      {"停止", kMenuDisabled, 托盘_停止},
+      {"配置...", kMenuNone, 托盘_配置},
+      {"", kMenuSeparator, 0},
+      {"帮助", kMenuNone, 托盘_帮助},
       {"退出", kMenuNone, 托盘_退出},
   };
   for (std::size_t i = 0; i < menu.size(); ++i) {

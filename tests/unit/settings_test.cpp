@@ -99,9 +99,9 @@ TEST(Settings, SaveWritesSevenKeysInOrder) {
   const auto entries = settings::save_entries(v);
   ASSERT_EQ(entries.size(), 7u);
   const char* expected[][3] = {
-      {"ServerConfig", "IP", "1.2.3.4"},        {"ServerConfig", "User", "用户"},
-      {"ServerConfig", "Password", "p"},        {"BasisConfig", "File", v.file.c_str()},
-      {"BasisConfig", "Web port", "9000"},      {"BasisConfig", "Run", "true"},
+      {"ServerConfig", "IP", "1.2.3.4"},           {"ServerConfig", "User", "用户"},
+      {"ServerConfig", "Password", "p"},           {"BasisConfig", "File", v.file.c_str()},
+      {"BasisConfig", "Web port", "9000"},         {"BasisConfig", "Run", "true"},
       {"ServerConfig", "Access control", "false"},
   };
   for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -175,6 +175,10 @@ LRESULT MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
+    case WM_SIZE:
+      // The status bar docks itself anew when told the window's size changed.
+      SendMessageA(control(layout::状态条1), WM_SIZE, 0, 0);
+      return 0;
     case WM_CTLCOLOREDIT:
       return color_control(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), false);
     case WM_CTLCOLORSTATIC:

@@ -170,6 +170,10 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
   EXPECT_EQ(outer_height(program.main), 370);
   EXPECT_TRUE(visible(log));
   EXPECT_FALSE(visible(group));
+  RECT client{};
+  GetClientRect(program.main, &client);
+  EXPECT_EQ(rect_in_parent(find_control(program.main, 状态条1)).right, client.right)
+      << "the status bar follows the window's width";
 
   click_tab(30);  // "配置"
   ASSERT_TRUE(wait_until([&] { return outer_width(program.main) == 410; }));

@@ -270,6 +270,16 @@ RECT rect_in_parent(HWND w) {
   return r;
 }
 
+HWND visible_window_of(const char* window_class, DWORD pid) {
+  for (HWND w = FindWindowExA(nullptr, nullptr, window_class, nullptr); w;
+       w = FindWindowExA(nullptr, w, window_class, nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == pid && IsWindowVisible(w)) return w;
+  }
+  return nullptr;
+}
+
 int tray_icon_count() {
   HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
   if (!tray) return 0;

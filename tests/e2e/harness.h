@@ -81,6 +81,10 @@ bool checked(HWND checkbox);
 // Position of w's top-left corner in its parent's client coordinates, and its outer size.
 RECT rect_in_parent(HWND w);
 
+// A visible top-level window of that class owned by pid (a popup menu "#32768", a message box
+// "#32770"); null when none.
+HWND visible_window_of(const char* window_class, DWORD pid);
+
 // Tray icons shown by Wine's stand-alone notification area.
 int tray_icon_count();
 

@@ -8,26 +8,13 @@
 
 using namespace e2e;
 
-namespace {
-
-HWND message_box_of(DWORD pid) {
-  for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", nullptr); w;
-       w = FindWindowExA(nullptr, w, "#32770", nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == pid && IsWindowVisible(w)) return w;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
 TEST(Platform32, RefusesWithItsMessageAndEnds) {
   TestFolder folder;
   Process program = Process::start(folder.copy_program(), "", folder.path());
   ASSERT_TRUE(program.running());
   HWND box = nullptr;
-  ASSERT_TRUE(wait_until([&] { return (box = message_box_of(program.id())) != nullptr; }));
+  ASSERT_TRUE(
+      wait_until([&] { return (box = visible_window_of("#32770", program.id())) != nullptr; }));
   EXPECT_EQ(text_of(box), "错误");
   EXPECT_EQ(text_of(GetDlgItem(box, 0xFFFF)), "Rivermesh 的Windows客户端不支持32位系统！");
   EXPECT_EQ(tray_icon_count(), 0);

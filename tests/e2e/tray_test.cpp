@@ -22,15 +22,7 @@ void tray_event(HWND main, UINT mouse_message) {
 }
 
 // The popup menu window of the program's thread, if one is open.
-HWND open_menu(DWORD pid) {
-  for (HWND w = FindWindowExA(nullptr, nullptr, "#32768", nullptr); w;
-       w = FindWindowExA(nullptr, w, "#32768", nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == pid && IsWindowVisible(w)) return w;
-  }
-  return nullptr;
-}
+HWND open_menu(DWORD pid) { return visible_window_of("#32768", pid); }
 
 void press(HWND menu, UINT key) {
   PostMessageA(menu, WM_KEYDOWN, key, 0);

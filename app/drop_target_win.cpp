@@ -70,8 +70,8 @@ HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
   const std::string text = dropped_text(static_cast<HDROP>(medium.hGlobal));
   ReleaseStgMedium(&medium);
   *effect = DROPEFFECT_COPY;
-  // The handler may show a message box; the drag source is released first by returning soon
-  // after, but the box must not see an exception either way.
+  // The handler must return at once: the drag source waits for Drop, so anything that may
+  // show a message box is posted to the UI thread by the handler.
   if (handler_ && !text.empty()) handler_(text);
   return S_OK;
 }

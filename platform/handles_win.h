@@ -54,9 +54,6 @@ struct delete_object {
 struct global_free {
   void operator()(HGLOBAL h) const { ::GlobalFree(h); }
 };
-struct free_library {
-  void operator()(HMODULE h) const { ::FreeLibrary(h); }
-};
 
 // Null means none for these.
 using unique_handle = unique_any<HANDLE, nullptr, close_handle>;
@@ -65,28 +62,33 @@ using unique_hmenu = unique_any<HMENU, nullptr, destroy_menu>;
 using unique_hfont = unique_any<HFONT, nullptr, delete_object>;
 using unique_hbrush = unique_any<HBRUSH, nullptr, delete_object>;
 using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
-using unique_hmodule = unique_any<HMODULE, nullptr, free_library>;
 
-// INVALID_HANDLE_VALUE means none for files and snapshots.
-class unique_file {
+struct find_close {
+  void operator()(HANDLE h) const { ::FindClose(h); }
+};
+
+// INVALID_HANDLE_VALUE means none for files, snapshots and file searches. It is no constant
+// expression, so these cannot be unique_any; a null handle counts as none as well.
+template <typename Close>
+class unique_invalid {
  public:
-  unique_file() = default;
-  explicit unique_file(HANDLE h) : h_(h) {}
-  unique_file(const unique_file&) = delete;
-  unique_file& operator=(const unique_file&) = delete;
-  unique_file(unique_file&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-  unique_file& operator=(unique_file&& o) noexcept {
+  unique_invalid() = default;
+  explicit unique_invalid(HANDLE h) : h_(h) {}
+  unique_invalid(const unique_invalid&) = delete;
+  unique_invalid& operator=(const unique_invalid&) = delete;
+  unique_invalid(unique_invalid&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
+  unique_invalid& operator=(unique_invalid&& o) noexcept {
     if (this != &o) {
       reset();
       h_ = std::exchange(o.h_, INVALID_HANDLE_VALUE);
     }
     return *this;
   }
-  ~unique_file() { reset(); }
+  ~unique_invalid() { reset(); }
   HANDLE get() const { return h_; }
   explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
   void reset() {
-    if (*this) ::CloseHandle(h_);
+    if (*this) Close{}(h_);
     h_ = INVALID_HANDLE_VALUE;
   }
 
@@ -94,19 +96,7 @@ class unique_file {
   HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-// FindFirstFile handles close with FindClose.
-class unique_find {
- public:
-  explicit unique_find(HANDLE h) : h_(h) {}
-  unique_find(const unique_find&) = delete;
-  unique_find& operator=(const unique_find&) = delete;
-  ~unique_find() {
-    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
-  }
-  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
+using unique_file = unique_invalid<close_handle>;
+using unique_find = unique_invalid<find_close>;
 
 }  // namespace win

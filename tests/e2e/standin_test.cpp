@@ -11,6 +11,7 @@
 
 #include "platform/handles_win.h"
 #include "tests/e2e/harness.h"
+#include "tools/standin/standin_rules.h"
 
 namespace {
 
@@ -111,6 +112,20 @@ class Output {
   std::string text_;
 };
 
+// Sets a variable of this process, which the processes it starts inherit, for one test.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    ::SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~ScopedVariable() { ::SetEnvironmentVariableA(name_, nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+};
+
 std::string launch_arguments(unsigned short port, const std::string& more = "") {
   return "-h \"127.0.0.1\" -p " + std::to_string(port) + more + " -l";
 }
@@ -195,6 +210,62 @@ TEST(Standin, StalledClientIsAnsweredAndDoesNotBlockOthers) {
   EXPECT_EQ(get(port).rfind("HTTP/1.1 200 ", 0), 0u);
   EXPECT_LT(::GetTickCount() - started, 12000u);
   EXPECT_EQ(read_to_end(stalled.get()).rfind("HTTP/1.1 400 ", 0), 0u);
+}
+
+TEST(Standin, FloodsItsOutputPipeWithExactlyTheGeneratedText) {
+  Winsock winsock;
+  e2e::TestFolder folder;
+  const std::string exe = folder.copy_standin();
+  const unsigned short port = free_port();
+  ScopedVariable mode(standin::kModeVariable, "flood:300001");
+  ScopedVariable report(standin::kReportVariable, folder.file("report.txt"));
+  Output out;
+  e2e::Process server = e2e::Process::start(exe, launch_arguments(port), folder.path(), out.put());
+  ASSERT_TRUE(out.shows("flood-end\r\n")) << out.text().size();
+
+  const std::string start = out.first_line() + "\r\n";
+  EXPECT_EQ(start.rfind(kStartedPrefix, 0), 0u) << start;
+  // Binary output: the generator's CR LF must not come out as CR CR LF.
+  EXPECT_TRUE(out.text() == start + standin::flood_text(300001) + "flood-end\r\n");
+  EXPECT_TRUE(e2e::wait_until([&] { return !folder.read_file("report.txt").empty(); }));
+  EXPECT_EQ(folder.read_file("report.txt").rfind("write_ms=", 0), 0u);
+  EXPECT_EQ(get(port).rfind("HTTP/1.1 200 ", 0), 0u) << "it goes on serving";
+}
+
+TEST(Standin, WritesRandomBytesThenAnEndLineOfItsOwn) {
+  Winsock winsock;
+  e2e::TestFolder folder;
+  const std::string exe = folder.copy_standin();
+  ScopedVariable mode(standin::kModeVariable, "random:5000:42");
+  Output out;
+  e2e::Process server =
+      e2e::Process::start(exe, launch_arguments(free_port()), folder.path(), out.put());
+  ASSERT_TRUE(out.shows("\r\nrandom-end\r\n")) << out.text().size();
+  const std::string start = out.first_line() + "\r\n";
+  EXPECT_TRUE(out.text() == start + standin::random_bytes(5000, 42) + "\r\nrandom-end\r\n");
+}
+
+TEST(Standin, EndsByItselfWhenToldAndRefusesAnUnknownMode) {
+  Winsock winsock;
+  e2e::TestFolder folder;
+  const std::string exe = folder.copy_standin();
+  {
+    ScopedVariable mode(standin::kModeVariable, "exit:300");
+    Output out;
+    e2e::Process server =
+        e2e::Process::start(exe, launch_arguments(free_port()), folder.path(), out.put());
+    ASSERT_TRUE(out.shows(kStartedPrefix)) << out.text();
+    const DWORD started = ::GetTickCount();
+    EXPECT_EQ(server.wait(), 0u);
+    EXPECT_LT(::GetTickCount() - started, 2000u);
+  }
+  ScopedVariable mode(standin::kModeVariable, "flood:lots");
+  Output out;
+  e2e::Process server =
+      e2e::Process::start(exe, launch_arguments(free_port()), folder.path(), out.put());
+  EXPECT_EQ(server.wait(), 2u);
+  EXPECT_TRUE(out.shows(standin::kModeVariable)) << out.text();
+  EXPECT_EQ(out.text().find(kStartedPrefix), std::string::npos);
 }
 
 }  // namespace

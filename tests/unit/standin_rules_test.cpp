@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace standin {
 namespace {
 
@@ -209,6 +211,130 @@ TEST(StandinResponse, IsCompleteAndSaysWhatItIs) {
   EXPECT_NE(build_response(401).find("WWW-Authenticate: Basic realm=\"Rivermesh\"\r\n"),
             std::string::npos);
 }
+
+// Position just after the last whole character that starts at or before `end`, walking from
+// `from`: equal to `end` exactly when `end` is not inside a double-byte character.
+std::size_t whole_chars_until(const std::string& text, std::size_t from, std::size_t end) {
+  std::size_t i = from;
+  while (i < end) {
+    const std::size_t width = static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1;
+    if (i + width > end) break;
+    i += width;
+  }
+  return i;
+}
+
+TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
+  auto parsed = parse_test_mode("");
+  ASSERT_TRUE(parsed.mode);
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Serve);
+
+  parsed = parse_test_mode("flood:20000000");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Flood);
+  EXPECT_EQ(parsed.mode->bytes, 20000000u);
+
+  parsed = parse_test_mode("exit:0");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Exit);
+  EXPECT_EQ(parsed.mode->delay_ms, 0u);
+
+  parsed = parse_test_mode("random:268435456:4294967295");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Random);
+  EXPECT_EQ(parsed.mode->bytes, kMaxModeBytes);
+  EXPECT_EQ(parsed.mode->seed, 4294967295u);
+
+  for (const char* bad :
+       {"flood", "flood:", "flood:-1", "flood:1x", "flood: 1", "flood:268435457", "Flood:1",
+        "flood:1:2", "exit:86400001", "exit:", "random:10", "random:10:4294967296", "random::1",
+        "serve", "flood:99999999999999999999999"}) {
+    parsed = parse_test_mode(bad);
+    EXPECT_FALSE(parsed.mode) << bad;
+    EXPECT_NE(parsed.error.find(kModeVariable), std::string::npos) << bad;
+  }
+}
+
+TEST(StandinFlood, LinesAreNumberedDoubleByteTextOfFiftyToSixtyBytes) {
+  for (std::size_t i : {0u, 1u, 2u, 3u, 4u, 357142u, 9999999u, 10000000u, 99999999u}) {
+    const std::string line = flood_line(i);
+    EXPECT_GE(line.size(), 50u) << i;
+    EXPECT_LE(line.size(), 60u) << i;
+    std::string number = std::to_string(i);
+    if (number.size() < 7) number.insert(0, 7 - number.size(), '0');
+    EXPECT_EQ(line.find(number), 2u) << i;  // after "第"
+    EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    EXPECT_EQ(whole_chars_until(line, 0, line.size()), line.size()) << i;
+    EXPECT_GE(std::count_if(line.begin(), line.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; }),
+              20)
+        << i;
+  }
+  EXPECT_NE(flood_line(1), flood_line(2));
+}
+
+TEST(StandinFlood, TextHasExactlyTheAskedSizeAndEndsOnAWholeCharacterAndLine) {
+  const std::string full = flood_text(4000);
+  for (std::size_t n = 0; n <= 1200; ++n) {
+    const std::string text = flood_text(n);
+    ASSERT_EQ(text.size(), n);
+    if (n == 0) continue;
+    ASSERT_EQ(text.back(), '\n') << n;
+    // Every line but the last is the generator's own.
+    const std::size_t last = n < 2 ? std::string::npos : text.rfind('\n', n - 2);
+    const std::size_t last_start = last == std::string::npos ? 0 : last + 1;
+    ASSERT_EQ(text.compare(0, last_start, full, 0, last_start), 0) << n;
+    ASSERT_EQ(whole_chars_until(text, last_start, n), n) << n;
+    // The last line is a whole-character prefix of the generator's line, padded with dots.
+    std::string tail = text.substr(last_start);
+    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r' || tail.back() == '.')) {
+      tail.pop_back();
+    }
+    ASSERT_EQ(full.compare(last_start, tail.size(), tail), 0) << n;
+  }
+  const std::string big = flood_text(20000000);
+  EXPECT_EQ(big.size(), 20000000u);
+  EXPECT_EQ(big.compare(0, full.size() - 60, full, 0, full.size() - 60), 0);
+  EXPECT_EQ(whole_chars_until(big, big.size() - 200, big.size()), big.size());
+  EXPECT_EQ(big.back(), '\n');
+}
+
+TEST(StandinFlood, ManyReadsOf260BytesEndInsideACharacter) {
+  const std::string text = flood_text(260 * 200);
+  std::size_t split = 0;
+  std::size_t pos = 0;
+  for (std::size_t end = 260; end <= text.size(); end += 260) {
+    pos = whole_chars_until(text, pos, end);
+    if (pos != end) ++split;
+  }
+  EXPECT_GT(split, 40u);
+  EXPECT_LT(split, 200u);
+}
+
+TEST(StandinRandom, IsExactDeterministicAndHoldsEveryByteValue) {
+  const std::string bytes = random_bytes(65536, 7);
+  ASSERT_EQ(bytes.size(), 65536u);
+  EXPECT_EQ(bytes, random_bytes(65536, 7));
+  EXPECT_EQ(random_bytes(13, 7), bytes.substr(0, 13));
+  EXPECT_NE(random_bytes(64, 8), bytes.substr(0, 64));
+  EXPECT_TRUE(random_bytes(0, 7).empty());
+  // The same bytes on every platform: SplitMix64's first word from 0, little end first.
+  EXPECT_EQ(random_bytes(8, 0), "\xAF\xCD\x1D\x7B\x39\xA8\x20\xE2");
+
+  std::vector<bool> seen(256);
+  bool lone_lead = false;  // a lead byte that no GBK trail byte follows
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    seen[c] = true;
+    if (c >= 0x81 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) < 0x40) {
+      lone_lead = true;
+    }
+  }
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
+  EXPECT_TRUE(lone_lead);
+}
+
+TEST(StandinReport, IsOneLine) { EXPECT_EQ(report_line(1234), "write_ms=1234\r\n"); }
 
 }  // namespace
 }  // namespace standin

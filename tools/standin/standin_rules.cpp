@@ -258,6 +258,43 @@ std::string page_body(int status) {
   }
 }
 
+// A decimal number of at most max; digits only, no sign, no blanks.
+std::optional<std::uint64_t> decimal(std::string_view text, std::uint64_t max) {
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::vector<std::string_view> split_at_colons(std::string_view text) {
+  std::vector<std::string_view> parts;
+  while (true) {
+    const std::size_t colon = text.find(':');
+    parts.push_back(text.substr(0, colon));
+    if (colon == std::string_view::npos) return parts;
+    text.remove_prefix(colon + 1);
+  }
+}
+
+ParsedMode bad_mode(std::string_view text) {
+  return {std::nullopt, std::string(kModeVariable) + " 的取值无效：" + shown(text) +
+                            "（可用：flood:字节数、exit:毫秒数、random:字节数:种子）"};
+}
+
+// Texts of the flood lines; their lengths differ so that line starts drift against any fixed
+// read size.
+constexpr const char* kFloodPhrases[] = {
+    "替身服务正在输出大量日志，检验读取与显示。",
+    "日志压力测试：每一行都带有序号和中文。",
+    "双字节字符会被二百六十字节的读取边界切开吗？",
+    "Rivermesh 替身 abcd 混排，检验奇数偏移。",
+};
+
 }  // namespace
 
 std::vector<std::string> split_command_line(std::string_view line) {
@@ -408,6 +445,80 @@ std::string listen_failed_line(const Options& options, bool address_in_use, int 
 
 std::string usage_line() {
   return "用法：rivermesh_windows_amd64.exe -h 地址 -p 端口 [-a 账号:密码] [-l]";
+}
+
+ParsedMode parse_test_mode(std::string_view text) {
+  if (text.empty()) return {TestMode{}, {}};
+  const std::vector<std::string_view> parts = split_at_colons(text);
+  TestMode mode;
+  if (parts[0] == "flood" && parts.size() == 2) {
+    const auto bytes = decimal(parts[1], kMaxModeBytes);
+    if (!bytes) return bad_mode(text);
+    mode.kind = TestMode::Kind::Flood;
+    mode.bytes = static_cast<std::size_t>(*bytes);
+  } else if (parts[0] == "exit" && parts.size() == 2) {
+    const auto ms = decimal(parts[1], kMaxExitDelayMs);
+    if (!ms) return bad_mode(text);
+    mode.kind = TestMode::Kind::Exit;
+    mode.delay_ms = static_cast<std::uint32_t>(*ms);
+  } else if (parts[0] == "random" && parts.size() == 3) {
+    const auto bytes = decimal(parts[1], kMaxModeBytes);
+    const auto seed = decimal(parts[2], UINT32_MAX);
+    if (!bytes || !seed) return bad_mode(text);
+    mode.kind = TestMode::Kind::Random;
+    mode.bytes = static_cast<std::size_t>(*bytes);
+    mode.seed = static_cast<std::uint32_t>(*seed);
+  } else {
+    return bad_mode(text);
+  }
+  return {mode, {}};
+}
+
+std::string flood_line(std::size_t index) {
+  std::string number = std::to_string(index);
+  if (number.size() < 7) number.insert(0, 7 - number.size(), '0');
+  constexpr std::size_t kPhrases = sizeof kFloodPhrases / sizeof kFloodPhrases[0];
+  return "第" + number + "行：" + kFloodPhrases[index % kPhrases] + "\r\n";
+}
+
+std::string flood_text(std::size_t bytes) {
+  std::string out;
+  out.reserve(bytes);
+  for (std::size_t i = 0; out.size() < bytes; ++i) {
+    const std::string line = flood_line(i);
+    const std::size_t room = bytes - out.size();
+    if (line.size() <= room) {
+      out += line;
+    } else if (room == 1) {
+      out += '\n';
+    } else {
+      std::string cut = gbk::cut_whole_chars(line, room - 2);
+      cut.resize(room - 2, '.');
+      out += cut + "\r\n";
+    }
+  }
+  return out;
+}
+
+std::string random_bytes(std::size_t bytes, std::uint32_t seed) {
+  std::string out(bytes, '\0');
+  std::uint64_t state = seed;
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < bytes; ++i) {
+    if (i % 8 == 0) {
+      state += 0x9E3779B97F4A7C15ull;
+      word = state;
+      word = (word ^ (word >> 30)) * 0xBF58476D1CE4E5B9ull;
+      word = (word ^ (word >> 27)) * 0x94D049BB133111EBull;
+      word ^= word >> 31;
+    }
+    out[i] = static_cast<char>((word >> (8 * (i % 8))) & 0xFF);
+  }
+  return out;
+}
+
+std::string report_line(std::uint64_t write_ms) {
+  return "write_ms=" + std::to_string(write_ms) + "\r\n";
 }
 
 }  // namespace standin

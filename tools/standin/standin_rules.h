@@ -92,4 +92,58 @@ std::string request_log_line(std::string_view method, std::string_view target, i
 std::string listen_failed_line(const Options& options, bool address_in_use, int error_code);
 std::string usage_line();
 
+// Test modes. The tool gives the server nothing but its command line, but the server inherits
+// the tool's environment: tests and the benchmark choose a misbehaviour through this variable.
+// Absent or empty, the stand-in only serves. In every mode it first listens and prints its
+// start line as usual.
+//   flood:N        N bytes of numbered Chinese text lines (flood_text), then "flood-end"
+//   exit:MS        exits with code 0 about MS milliseconds after the start line
+//   random:N:SEED  N pseudo-random bytes (random_bytes), then "random-end" on a line of its own
+// When the report variable names a file, the stand-in writes report_line() into it once all the
+// flood or random bytes are written.
+inline constexpr char kModeVariable[] = "RMT_STANDIN_MODE";
+inline constexpr char kReportVariable[] = "RMT_STANDIN_REPORT";
+
+// The bytes are made before they are written, so that only writing is timed: keep them within
+// what a 32-bit process can hold twice.
+inline constexpr std::size_t kMaxModeBytes = std::size_t{256} << 20;
+inline constexpr std::uint32_t kMaxExitDelayMs = 24u * 60 * 60 * 1000;
+
+struct TestMode {
+  enum class Kind { Serve, Flood, Exit, Random };
+  Kind kind = Kind::Serve;
+  std::size_t bytes = 0;       // flood and random
+  std::uint32_t delay_ms = 0;  // exit
+  std::uint32_t seed = 0;      // random
+};
+
+struct ParsedMode {
+  std::optional<TestMode> mode;  // empty when the value is unusable
+  std::string error;             // GBK text saying why, when mode is empty
+};
+
+ParsedMode parse_test_mode(std::string_view text);
+
+// Line `index` of the flood, with its "\r\n": 50 to 60 bytes, the decimal index (seven digits
+// at least) and double-byte text. Line lengths differ and some are odd, so 260-byte reads end
+// inside double-byte characters at many places.
+std::string flood_line(std::size_t index);
+
+// Exactly `bytes` bytes: flood_line(0), flood_line(1), ... The last line, when it does not fit,
+// is cut on a whole character and padded with '.' so that it still ends with "\r\n"; with one
+// byte of room left that byte is a lone "\n". The text therefore always ends on a whole
+// character and a line break, and a reader can rebuild it from the size alone.
+std::string flood_text(std::size_t bytes);
+
+// `bytes` bytes from a SplitMix64 sequence started at `seed`: every byte value, NULs and lone
+// lead bytes included; the same on every platform.
+std::string random_bytes(std::size_t bytes, std::uint32_t seed);
+
+// Console lines, without line terminator, that end the flood and the random bytes.
+inline constexpr char kFloodEnd[] = "flood-end";
+inline constexpr char kRandomEnd[] = "random-end";
+
+// The whole report file: "write_ms=<milliseconds>\r\n".
+std::string report_line(std::uint64_t write_ms);
+
 }  // namespace standin

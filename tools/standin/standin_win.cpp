@@ -1,12 +1,19 @@
 // Stand-in server for demos and tests: listens where the tool's launch script says and answers
 // every request with a page that says what it is. One connection at a time is plenty here.
+// Tests choose a misbehaviour (a flood of output, random bytes, an early exit) through the
+// environment; see standin_rules.h.
 // Winsock 2 must come before windows.h.
 #include <winsock2.h>
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +31,9 @@ using unique_socket = win::unique_any<SOCKET, INVALID_SOCKET, close_socket>;
 constexpr DWORD kReadTimeoutMs = 5000;
 constexpr DWORD kRequestDeadlineMs = 10000;
 constexpr DWORD kDrainTimeoutMs = 1000;
+
+// Test bytes go out in blocks this large, each flushed, as a busy server's output would.
+constexpr std::size_t kWriteBlock = 64 * 1024;
 
 class WinsockSession {
  public:
@@ -104,6 +114,80 @@ void close_gracefully(SOCKET s) {
   }
 }
 
+std::string environment(const char* name) {
+  const DWORD needed = ::GetEnvironmentVariableA(name, nullptr, 0);
+  if (needed == 0) return {};
+  std::string value(needed, '\0');
+  const DWORD got = ::GetEnvironmentVariableA(name, value.data(), needed);
+  value.resize(got < needed ? got : 0);
+  return value;
+}
+
+double now_ms() {
+  LARGE_INTEGER frequency, count;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&count);
+  return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// Writes the test bytes unchanged (binary mode: no LF to CR LF translation, no end at 0x1A);
+// the console lines around them keep the text mode. Answers the milliseconds spent writing, or
+// nothing when the reader went away before it had everything.
+std::optional<std::uint64_t> write_raw(const std::string& bytes) {
+  std::fflush(stdout);
+  const int previous = ::_setmode(::_fileno(stdout), _O_BINARY);
+  const double started = now_ms();
+  bool complete = true;
+  for (std::size_t at = 0; at < bytes.size() && complete; at += kWriteBlock) {
+    const std::size_t n = std::min(kWriteBlock, bytes.size() - at);
+    complete = std::fwrite(bytes.data() + at, 1, n, stdout) == n && std::fflush(stdout) == 0;
+  }
+  const double elapsed = now_ms() - started;
+  ::_setmode(::_fileno(stdout), previous);
+  if (!complete) return std::nullopt;
+  return static_cast<std::uint64_t>(elapsed + 0.5);
+}
+
+void write_report(const std::string& path, const std::string& line) {
+  win::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (!file ||
+      !::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+    print_line("无法写入报告文件：" + path);
+  }
+}
+
+// The flood or random bytes and the line that ends them. A benchmark reads the report only
+// when everything was written, so a short write leaves none.
+void write_test_output(const standin::TestMode& mode) {
+  const bool flood = mode.kind == standin::TestMode::Kind::Flood;
+  const std::string bytes =
+      flood ? standin::flood_text(mode.bytes) : standin::random_bytes(mode.bytes, mode.seed);
+  const auto write_ms = write_raw(bytes);
+  if (!write_ms) return;
+  // Random bytes end anywhere; the end line must still be a line of its own.
+  if (!flood) print_line("");
+  print_line(flood ? standin::kFloodEnd : standin::kRandomEnd);
+  const std::string report = environment(standin::kReportVariable);
+  if (!report.empty()) write_report(report, standin::report_line(*write_ms));
+}
+
+// True when a connection is waiting; false once the deadline passed (never without one).
+bool wait_for_client(SOCKET listener, std::optional<DWORD> deadline) {
+  if (!deadline) return true;
+  while (true) {
+    const DWORD now = ::GetTickCount();
+    if (static_cast<LONG>(*deadline - now) <= 0) return false;
+    const DWORD left = *deadline - now;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+    if (::select(0, &readable, nullptr, nullptr, &timeout) > 0) return true;
+  }
+}
+
 void serve(SOCKET s, const standin::Options& options, const std::vector<std::string>& accepted) {
   set_timeout(s, SO_RCVTIMEO, kReadTimeoutMs);
   set_timeout(s, SO_SNDTIMEO, kReadTimeoutMs);
@@ -151,6 +235,11 @@ int run() {
     return standin::kExitBadArguments;
   }
   const standin::Options& options = *parsed.options;
+  const standin::ParsedMode mode = standin::parse_test_mode(environment(standin::kModeVariable));
+  if (!mode.mode) {
+    print_line(mode.error);
+    return standin::kExitBadArguments;
+  }
   WinsockSession winsock;
   if (!winsock.ok()) {
     print_line(standin::listen_failed_line(options, false, ::WSAGetLastError()));
@@ -160,7 +249,21 @@ int run() {
   if (const int code = open_listener(options, listener)) return code;
   const std::vector<std::string> accepted = accepted_credentials(options.credentials);
   print_line(standin::start_line(options));
+  // The "server ends by itself" fault: it comes between requests, never inside one.
+  std::optional<DWORD> deadline;
+  switch (mode.mode->kind) {
+    case standin::TestMode::Kind::Flood:
+    case standin::TestMode::Kind::Random:
+      write_test_output(*mode.mode);
+      break;
+    case standin::TestMode::Kind::Exit:
+      deadline = ::GetTickCount() + mode.mode->delay_ms;
+      break;
+    case standin::TestMode::Kind::Serve:
+      break;
+  }
   while (true) {
+    if (!wait_for_client(listener.get(), deadline)) return 0;
     unique_socket client(::accept(listener.get(), nullptr, nullptr));
     if (client) {
       serve(client.get(), options, accepted);

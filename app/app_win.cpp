@@ -16,13 +16,14 @@ constexpr char kError[] = "错误";
 
 }  // namespace
 
-App::App(tray::TrayIcon& tray)
+App::App(tray::TrayIcon& tray, UINT show_request)
     : tray_(tray),
       drop_([this](const std::string& text) {
         // Handled after the drop returns, so that a message box never holds the drag source.
         ui_task::post(window_.hwnd(), [this, text] { settings_->dropped(text); });
       }),
-      server_(*this, msg::kConsoleOutput) {
+      server_(*this, msg::kConsoleOutput, msg::kServerEnded),
+      show_request_(show_request) {
   g_app = this;
 }
 
@@ -154,6 +155,10 @@ bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
     ui_task::run(wp);
   } else if (message == msg::kConsoleOutput) {
     log_.append(server_.take_output(wp));
+  } else if (message == msg::kServerEnded) {
+    server_.server_ended(wp);
+  } else if (message == show_request_ && show_request_ != 0) {
+    if (started_ && !torn_down_) bring_to_front();
   } else {
     return false;
   }
@@ -184,10 +189,18 @@ void App::show_main_window() {
   if (!window_.visible()) window_.set_visible(true);
 }
 
+void App::bring_to_front() {
+  window_.set_visible(true);
+  if (IsIconic(window_.hwnd())) ShowWindow(window_.hwnd(), SW_RESTORE);
+  SetForegroundWindow(window_.hwnd());
+}
+
 void App::exit_program() { DestroyWindow(window_.hwnd()); }
 
+bool App::running_shown() const { return !window_.enabled(layout::按钮_启动); }
+
 void App::refresh_port_tooltip() {
-  const bool running = !window_.enabled(layout::按钮_启动);
+  const bool running = running_shown();
   tray_.set_tooltip(presentation::port_tooltip(running, window_.text(layout::编辑框_IP),
                                                window_.text(layout::编辑框_网页端口)));
 }

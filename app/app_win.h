@@ -17,7 +17,8 @@
 
 class App final : public WindowEvents, private server::View {
  public:
-  explicit App(tray::TrayIcon& tray);
+  // show_request: the message a second copy of the program sends to have the window shown.
+  App(tray::TrayIcon& tray, UINT show_request);
   ~App() override;
   App(const App&) = delete;
   App& operator=(const App&) = delete;
@@ -38,6 +39,7 @@ class App final : public WindowEvents, private server::View {
 
   static void tray_mouse_handler(std::int32_t code);
   void show_main_window();
+  void bring_to_front();
   void exit_program();
   void teardown();
   void refresh_port_tooltip();
@@ -45,6 +47,7 @@ class App final : public WindowEvents, private server::View {
   launch::Fields fields() const override;
   std::string server_folder() const override;
   void apply(const presentation::Look& look) override;
+  bool running_shown() const override;
   void message(const std::string& text, const char* caption, bool owned) override;
   void balloon(const std::string& title, const std::string& text, std::uint32_t kind) override;
   void tooltip(const std::string& text) override;
@@ -61,4 +64,5 @@ class App final : public WindowEvents, private server::View {
   bool started_ = false;
   bool torn_down_ = false;
   int exit_code_ = 0;
+  const UINT show_request_;
 };

@@ -4,9 +4,26 @@
 #include <ole2.h>
 
 #include "app/app_win.h"
+#include "app/instance.h"
+#include "platform/handles_win.h"
+#include "platform/program_win.h"
+#include "server/process_win.h"
 #include "tray/tray_icon_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // One copy per program folder: a second one would add an icon and fight over the server.
+  const std::string key = instance::key(program::path());
+  const UINT show_request = RegisterWindowMessageA(instance::show_message_name(key).c_str());
+  const win::unique_handle running(CreateMutexA(nullptr, FALSE, instance::mutex_name(key).c_str()));
+  if (running && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // A double click on the program means "show me the program": the copy that runs does.
+    if (proc::started_by_explorer()) {
+      AllowSetForegroundWindow(ASFW_ANY);
+      PostMessageA(HWND_BROADCAST, show_request, 0, 0);
+    }
+    return 0;
+  }
+
   // Drag and drop needs OLE on this thread.
   const bool ole = SUCCEEDED(OleInitialize(nullptr));
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
@@ -16,7 +33,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   {
     // Program-wide objects, made before the window exists and gone when the program ends.
     tray::TrayIcon tray;
-    App app(tray);
+    App app(tray, show_request);
     code = app.run(instance);
   }
   if (ole) OleUninitialize();

@@ -17,4 +17,7 @@ constexpr UINT kRunOnUiThread = WM_APP + 1;
 // thread asks for the text.
 constexpr UINT kConsoleOutput = WM_APP + 2;
 
+// The watched server process has ended: wParam is the watch's token.
+constexpr UINT kServerEnded = WM_APP + 3;
+
 }  // namespace msg

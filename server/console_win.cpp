@@ -32,6 +32,20 @@ void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox) noexcept {
   }
 }
 
+// A job whose processes end when its last handle closes, which the system does when the program
+// ends, also when it is killed or crashes. Null where the platform refuses one.
+win::unique_handle kill_on_close_job() {
+  win::unique_handle job(::CreateJobObjectA(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+    job.reset();
+  }
+  return job;
+}
+
 }  // namespace
 
 void Inbox::put(std::string_view text) {
@@ -90,12 +104,17 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   startup.hStdError = output_write.get();
   char command[] = "cmd.exe";
   PROCESS_INFORMATION created{};
-  if (!::CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                        &startup, &created)) {
+  // Suspended until it is in the job, so that nothing it starts escapes the job.
+  if (!::CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        folder.c_str(), &startup, &created)) {
     return false;
   }
   shell_.reset(created.hProcess);
-  ::CloseHandle(created.hThread);
+  const win::unique_handle thread(created.hThread);
+  job_ = kill_on_close_job();
+  // A program that runs in a job itself may not be allowed to make another: go on without.
+  if (job_ && !::AssignProcessToJobObject(job_.get(), shell_.get())) job_.reset();
+  ::ResumeThread(thread.get());
   // From here only the shell and what it starts hold the output's write end, so the reader sees
   // the end of the output once they are all gone.
   output_write.reset();
@@ -139,6 +158,8 @@ void Console::release(UINT exit_code) {
     ::WaitForSingleObject(shell_.get(), kShellEndMs);
   }
   shell_.reset();
+  // Whatever the shell started and left behind ends with the job.
+  job_.reset();
   input_write_.reset();
   input_read_.reset();
   inbox_.reset();

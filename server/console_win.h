@@ -56,6 +56,8 @@ class Console {
   Inbox* inbox() const { return inbox_.get(); }
 
  private:
+  // Holds the shell and everything it starts: they end with the program, however it ends.
+  win::unique_handle job_;
   win::unique_handle shell_;
   win::unique_handle input_read_;
   win::unique_handle input_write_;

@@ -93,12 +93,14 @@ void Control::start_sequence() {
   if (ending_) return;
   if (!script_typed) console_.write_line(launch::kScriptName);
 
-  if (proc::find_by_name(launch::kServerExe, false) == 0) {
+  const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
+  if (server_id == 0) {
     view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
                   presentation::kErrorIcon);
     return;
   }
   view_.apply(presentation::kRunning);
+  watch(server_id);
   const launch::Fields now = view_.fields();
   view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
                 presentation::kNoIcon);
@@ -108,6 +110,8 @@ void Control::start_sequence() {
 void Control::stop_request() {
   if (busy_ || ending_) return;
   const BusyScope busy(busy_);
+  // The server's end is the stop's own doing, not news.
+  watch_.cancel();
   const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
   if (server_id != 0) {
     const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
@@ -124,6 +128,7 @@ void Control::stop_request() {
                                     100);
     if (!ended) {
       if (ending_) return;
+      if (view_.running_shown()) watch(server_id);
       view_.balloon(presentation::kStopFailedTitle, presentation::kStillRunningText,
                     presentation::kErrorIcon);
       return;
@@ -139,12 +144,30 @@ void Control::stop_request() {
 
 void Control::shutdown_kill() {
   ending_ = true;
+  watch_.cancel();
   if (const DWORD server_id = proc::find_by_name(launch::kServerExe, false)) {
     end_server_and_shell(server_id);
   }
   // Our own shell ends with a code of its own, whether or not it still ran the server.
   constexpr UINT kShellExitCode = 3389;
   console_.release(kShellExitCode);
+}
+
+void Control::watch(DWORD server_id) { watch_.watch(server_id, view_.window(), ended_message_); }
+
+void Control::server_ended(WPARAM notice) {
+  if (!watch_.current(notice) || busy_ || ending_) return;
+  watch_.cancel();
+  if (!view_.running_shown()) return;
+  // Another copy of the server (started by hand, say) keeps the look true.
+  if (const DWORD other = proc::find_by_name(launch::kServerExe, false)) {
+    watch(other);
+    return;
+  }
+  view_.apply(presentation::kNotRunning);
+  view_.tooltip(presentation::kIdleTooltip);
+  view_.balloon(presentation::kEndedTitle, presentation::kCheckSettingsText,
+                presentation::kErrorIcon);
 }
 
 std::string Control::take_output(WPARAM notice) {

@@ -11,6 +11,7 @@
 #include "server/console_win.h"
 #include "server/launch.h"
 #include "server/presentation.h"
+#include "server/watch_win.h"
 
 namespace server {
 
@@ -21,6 +22,8 @@ class View {
   virtual launch::Fields fields() const = 0;
   virtual std::string server_folder() const = 0;
   virtual void apply(const presentation::Look& look) = 0;
+  // Whether the running look is shown (the start button is disabled).
+  virtual bool running_shown() const = 0;
   // A message box with an OK button; owned by the main window unless owned is false.
   virtual void message(const std::string& text, const char* caption, bool owned) = 0;
   virtual void balloon(const std::string& title, const std::string& text, std::uint32_t kind) = 0;
@@ -32,8 +35,10 @@ class View {
 
 class Control {
  public:
-  // Console output notices reach the window as this message.
-  Control(View& view, UINT output_message) : view_(view), output_message_(output_message) {}
+  // Console output notices and the end of the watched server reach the window as these
+  // messages.
+  Control(View& view, UINT output_message, UINT ended_message)
+      : view_(view), output_message_(output_message), ended_message_(ended_message) {}
 
   void start_request();
   void stop_request();
@@ -41,14 +46,20 @@ class Control {
   void shutdown_kill();
   // For a console output notice: the text to append to the log, empty for a stale notice.
   std::string take_output(WPARAM notice);
+  // For a notice that the watched server has ended.
+  void server_ended(WPARAM notice);
 
  private:
   bool write_script(const launch::Fields& fields) const;
   void start_sequence();
 
   View& view_;
+  void watch(DWORD server_id);
+
   const UINT output_message_;
+  const UINT ended_message_;
   console::Console console_;
+  ProcessWatch watch_;
   // A start or a stop waits while window messages run; another request meanwhile is ignored.
   bool busy_ = false;
   bool ending_ = false;

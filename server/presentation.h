@@ -41,6 +41,8 @@ inline constexpr char kStoppedTitle[] = "Rivermesh 停止成功！";
 inline constexpr char kStoppedText[] = " ";
 inline constexpr char kStopFailedTitle[] = "Rivermesh 停止失败！";
 inline constexpr char kStillRunningText[] = "进程仍在运行。";
+// The server ended while the running look was shown, without a stop.
+inline constexpr char kEndedTitle[] = "Rivermesh 意外退出！";
 
 // The host a browser reaches the server at: the address as entered, except that the address for
 // all interfaces is shown as the loopback address.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace e2e {
 namespace {
@@ -66,7 +68,53 @@ TestFolder::TestFolder() {
   CreateDirectoryA(path_.c_str(), nullptr);
 }
 
-TestFolder::~TestFolder() { remove_tree(path_); }
+namespace {
+
+// Processes a test may have started: everything run from its folder, and command shells (the
+// program's, or a server's parent).
+std::vector<std::pair<DWORD, std::string>> started_from(const std::string& folder) {
+  std::vector<std::pair<DWORD, std::string>> found;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return found;
+  const std::string prefix = folder + "\\";
+  PROCESSENTRY32 pe{};
+  pe.dwSize = sizeof pe;
+  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
+    if (pe.th32ProcessID == GetCurrentProcessId()) continue;
+    std::string image;
+    if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID)) {
+      char path[MAX_PATH * 2] = {};
+      DWORD size = sizeof path;
+      if (QueryFullProcessImageNameA(h, 0, path, &size)) image.assign(path, size);
+      CloseHandle(h);
+    }
+    const bool in_folder = image.size() > prefix.size() &&
+                           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, image.c_str(),
+                                          static_cast<int>(prefix.size()), prefix.c_str(),
+                                          static_cast<int>(prefix.size())) == CSTR_EQUAL;
+    if (in_folder || lstrcmpiA(pe.szExeFile, "cmd.exe") == 0) {
+      found.emplace_back(pe.th32ProcessID, pe.szExeFile);
+    }
+  }
+  CloseHandle(snap);
+  return found;
+}
+
+}  // namespace
+
+TestFolder::~TestFolder() {
+  // Every process a test started must be gone by its end; a leftover fails the test (and is
+  // ended, so that the next test starts clean).
+  if (!wait_until([&] { return started_from(path_).empty(); }, 3000)) {
+    std::string names;
+    for (const auto& [id, name] : started_from(path_)) {
+      names += " " + name + "(" + std::to_string(id) + ")";
+      kill_tree(id);
+    }
+    ADD_FAILURE() << "processes left running:" << names;
+  }
+  remove_tree(path_);
+}
 
 std::string TestFolder::copy_in(const std::string& build_file, const std::string& as) const {
   const std::string target = file(as.empty() ? build_file : as);

@@ -10,8 +10,7 @@
 
 #include "app/layout.h"
 #include "server/process_win.h"
-#include "tests/e2e/harness.h"
-#include "tests/e2e/net.h"
+#include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
 
 using namespace e2e;
@@ -19,156 +18,7 @@ using namespace layout;
 
 namespace {
 
-constexpr char kServerExe[] = "rivermesh_windows_amd64.exe";
-// "服务已启动：http://" and "替身" in GBK, spelled out so that the checks do not rest on the
-// compiler's conversion of literals.
-const std::string kStartedPrefix = "\xB7\xFE\xCE\xF1\xD2\xD1\xC6\xF4\xB6\xAF\xA3\xBAhttp://";
-const std::string kStandIn = "\xCC\xE6\xC9\xED";
-
-struct Settings {
-  std::string file;
-  std::string port;
-  std::string ip = "127.0.0.1";
-  bool access_control = false;
-  std::string user;
-  std::string password;
-};
-
-std::string config_text(const Settings& s) {
-  return "[BasisConfig]\r\nFile=" + s.file + "\r\nWeb port=" + s.port +
-         "\r\nRun=false\r\n[ServerConfig]\r\nIP=" + s.ip + "\r\nUser=" + s.user +
-         "\r\nPassword=" + s.password +
-         "\r\nAccess control=" + (s.access_control ? "true" : "false") + "\r\n";
-}
-
-DWORD parent_of(DWORD pid) {
-  for (const proc::ProcessRecord& r : proc::process_list()) {
-    if (r.id == pid) return r.parent_id;
-  }
-  return 0;
-}
-
-std::string name_of(DWORD pid) {
-  for (const proc::ProcessRecord& r : proc::process_list()) {
-    if (r.id == pid) return r.name;
-  }
-  return "";
-}
-
-DWORD running_server() { return proc::find_by_name(kServerExe, false); }
-
-bool ended(DWORD pid, DWORD timeout_ms = 5000) {
-  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (!h) return true;
-  const bool done = WaitForSingleObject(h, timeout_ms) == WAIT_OBJECT_0;
-  CloseHandle(h);
-  return done;
-}
-
-// The texts of a message box: its caption and everything its static controls say.
-struct Box {
-  HWND window = nullptr;
-  std::string caption;
-  std::string text;
-};
-
-BOOL CALLBACK collect_static(HWND w, LPARAM lp) {
-  char cls[32] = {};
-  GetClassNameA(w, cls, sizeof cls);
-  if (lstrcmpiA(cls, "Static") == 0) reinterpret_cast<std::string*>(lp)->append(text_of(w));
-  return TRUE;
-}
-
-Box message_box_of(DWORD pid, DWORD timeout_ms = 5000) {
-  Box box;
-  wait_until([&] { return (box.window = visible_window_of("#32770", pid)) != nullptr; },
-             timeout_ms);
-  if (!box.window) return box;
-  box.caption = text_of(box.window);
-  EnumChildWindows(box.window, collect_static, reinterpret_cast<LPARAM>(&box.text));
-  return box;
-}
-
-void close_box(const Box& box) {
-  PostMessageA(box.window, WM_COMMAND, IDOK, 0);
-  wait_until([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); });
-}
-
-// Sets an environment variable for the processes started while it lives: the program passes its
-// environment on to the shell and the server.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    SetEnvironmentVariableA(name, value.c_str());
-  }
-  ~ScopedVariable() { SetEnvironmentVariableA(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-};
-
-class ServerControl : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(running_server(), 0u) << "a server is still running from an earlier test";
-    folder_.copy_standin();
-    port_ = free_port();
-    settings_.file = folder_.file(kServerExe);
-    settings_.port = std::to_string(port_);
-  }
-
-  void TearDown() override {
-    const DWORD pid = program_.id;
-    program_.process.kill();
-    // Nothing the test started may outlive it: not the program, its shell or the server.
-    EXPECT_TRUE(ended(pid));
-    EXPECT_TRUE(wait_until([] { return running_server() == 0; }, 5000));
-    if (const DWORD left = running_server()) kill_tree(left);
-  }
-
-  void start(bool from_shell = true) {
-    folder_.write_file("config.ini", config_text(settings_));
-    program_ = start_program(folder_, from_shell);
-    ASSERT_NE(program_.main, nullptr);
-  }
-
-  HWND control(int id) const { return find_control(program_.main, id); }
-  void click(int id) const { PostMessageA(control(id), BM_CLICK, 0, 0); }
-  void set_field(int id, const std::string& text) const {
-    SendMessageA(control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  }
-  std::string log() const { return text_of(control(编辑框_日志)); }
-  std::string status() const { return status_text(control(状态条1), 0); }
-
-  bool shows_running() const {
-    return !enabled(control(按钮_启动)) && enabled(control(按钮_停止)) &&
-           status() == "   状态：正在运行";
-  }
-  bool shows_not_running() const {
-    return enabled(control(按钮_启动)) && !enabled(control(按钮_停止)) &&
-           status() == "   状态：未运行";
-  }
-  bool log_shows(const std::string& part, DWORD timeout_ms = 10000) const {
-    return wait_until([&] { return log().find(part) != std::string::npos; }, timeout_ms);
-  }
-
-  // The server, its parent shell and the shell's parent, once the running look is shown.
-  void expect_server_under_shell() const {
-    const DWORD server = running_server();
-    ASSERT_NE(server, 0u);
-    const DWORD shell = parent_of(server);
-    EXPECT_EQ(name_of(shell), "cmd.exe");
-    EXPECT_EQ(parent_of(shell), program_.id);
-  }
-
-  Winsock winsock_;
-  TestFolder folder_;
-  unsigned short port_ = 0;
-  Settings settings_;
-  Program program_;
-};
+using ServerControl = ServerFixture;
 
 TEST_F(ServerControl, StartStopAndStartAgainWithTheButtons) {
   start();
@@ -248,10 +98,19 @@ TEST_F(ServerControl, StopAfterTheServerEndedSaysSoThenShowsNotRunning) {
   start();
   click(按钮_启动);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  // The program notices a server's end by itself; a stop reaches it first only when the user
+  // asked before the program could tell. Hold its UI thread while both happen.
+  HANDLE ui =
+      OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(program_.main, nullptr));
+  ASSERT_NE(ui, nullptr);
+  SuspendThread(ui);
+  post_command(program_.main, 托盘_停止);
   kill_tree(running_server());
-  ASSERT_TRUE(wait_until([] { return running_server() == 0; }));
+  const bool gone = wait_until([] { return running_server() == 0; });
+  ResumeThread(ui);
+  CloseHandle(ui);
+  ASSERT_TRUE(gone);
 
-  click(按钮_停止);
   const Box box = message_box_of(program_.id);
   ASSERT_NE(box.window, nullptr);
   EXPECT_EQ(box.caption, "信息：");

@@ -1,0 +1,26 @@
+#include "app/instance.h"
+
+#include <cstdint>
+
+#include "platform/gbk.h"
+
+namespace instance {
+
+std::string key(std::string_view exe_path) {
+  // FNV-1a over the lower-cased path: short, stable across runs and builds.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : gbk::ascii_lower(exe_path)) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text = "RivermeshTools-";
+  for (int shift = 60; shift >= 0; shift -= 4) text += kDigits[(hash >> shift) & 0xF];
+  return text;
+}
+
+std::string mutex_name(std::string_view key) { return "Local\\" + std::string(key); }
+
+std::string show_message_name(std::string_view key) { return std::string(key) + "-show"; }
+
+}  // namespace instance

@@ -1,0 +1,294 @@
+// When things go wrong around the program: the server or its shell killed from outside, the
+// server ending by itself, the program itself killed, a second copy, a port taken, files locked
+// by another program, and hostile settings. Each test checks what the program shows afterwards.
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/layout.h"
+#include "platform/handles_win.h"
+#include "server/process_win.h"
+#include "tests/e2e/server_fixture.h"
+#include "tools/standin/standin_rules.h"
+
+using namespace e2e;
+using namespace layout;
+
+namespace {
+
+using Faults = ServerFixture;
+
+void terminate(DWORD pid) {
+  if (HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+    TerminateProcess(h, 1);
+    WaitForSingleObject(h, 5000);
+    CloseHandle(h);
+  }
+}
+
+int count_named(const char* name) {
+  int n = 0;
+  for (const proc::ProcessRecord& r : proc::process_list()) {
+    if (proc::name_matches(r.name, name, false)) ++n;
+  }
+  return n;
+}
+
+// Another program holding a file open without sharing it.
+win::unique_file lock_file(const std::string& path) {
+  return win::unique_file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+TEST_F(Faults, ServerKilledFromOutsideIsShownWithinASecondAndStartsAgain) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  const DWORD shell = parent_of(running_server());
+  terminate(running_server());
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  EXPECT_EQ(http_status(port_), 200);
+  // The new launch released the earlier shell.
+  EXPECT_TRUE(ended(shell));
+}
+
+TEST_F(Faults, ServerEndingRightAfterTheCheckIsShownEnded) {
+  ScopedVariable mode(standin::kModeVariable, "exit:1000");
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 5000)) << status();
+  EXPECT_EQ(running_server(), 0u);
+}
+
+TEST_F(Faults, StopNeverReportsTheServerAsEndedUnexpectedly) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  click(按钮_停止);
+  ASSERT_TRUE(wait_until([&] { return shows_not_running(); }));
+  // A start after the stop works as the first one did: the stop's end of the server left no
+  // notice behind that would switch the new look off.
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  sync(program_.main);
+  EXPECT_TRUE(shows_running());
+}
+
+TEST_F(Faults, KilledProgramTakesItsShellAndServerAlong) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  const DWORD server = running_server();
+  const DWORD shell = parent_of(server);
+  terminate(program_.id);
+  EXPECT_TRUE(ended(shell, 2000));
+  EXPECT_TRUE(ended(server, 2000));
+}
+
+TEST_F(Faults, ShellKilledFromOutsideLeavesAServerThatStopStillEnds) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  terminate(parent_of(running_server()));
+  // The server itself runs on, and so the look says.
+  ASSERT_NE(running_server(), 0u);
+  sync(program_.main);
+  EXPECT_TRUE(shows_running());
+  EXPECT_EQ(http_status(port_), 200);
+
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
+  EXPECT_EQ(running_server(), 0u);
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+}
+
+TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
+  start();
+  PostMessageA(program_.main, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(wait_until([&] { return !visible(program_.main); }));
+  const int icons = tray_icon_count();
+
+  Process second = Process::start(folder_.file("explorer.exe"),
+                                  "\"" + folder_.file("RivermeshTools.exe") + "\"", folder_.path());
+  EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
+  EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
+  EXPECT_EQ(tray_icon_count(), icons);
+  EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+}
+
+TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
+  start(false);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  Process second = Process::start(folder_.file("RivermeshTools.exe"), "", folder_.path());
+  EXPECT_EQ(second.wait(5000), 0u);
+  EXPECT_EQ(count_named(kServerExe), 1);
+  EXPECT_FALSE(visible(program_.main));
+  EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
+}
+
+TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {
+  start();
+  const int icons = tray_icon_count();
+  const std::string other = folder_.file("other");
+  CreateDirectoryA(other.c_str(), nullptr);
+  CopyFileA(folder_.file("RivermeshTools.exe").c_str(), (other + "\\RivermeshTools.exe").c_str(),
+            FALSE);
+  CopyFileA(folder_.file("explorer.exe").c_str(), (other + "\\explorer.exe").c_str(), FALSE);
+  Process shell =
+      Process::start(other + "\\explorer.exe", "\"" + other + "\\RivermeshTools.exe\"", other);
+  ASSERT_TRUE(wait_until([&] { return child_named(shell.id(), "RivermeshTools.exe") != 0; }));
+  const DWORD second = child_named(shell.id(), "RivermeshTools.exe");
+  EXPECT_NE(find_main_window(second), nullptr);
+  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }));
+  EXPECT_TRUE(IsWindow(program_.main));
+}
+
+TEST_F(Faults, PortTakenByAnotherProgramGivesTheFailureAndTheServersReason) {
+  // Another program listens on the port already.
+  SOCKET taken = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port_);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(taken, 1), 0);
+
+  start();
+  click(按钮_启动);
+  // "已被占用" (taken) in GBK: the stand-in's own words in the log.
+  EXPECT_TRUE(log_shows("\xD2\xD1\xB1\xBB\xD5\xBC\xD3\xC3")) << log();
+  sync(program_.main);
+  wait_until([&] { return false; }, 700);  // past the start check
+  EXPECT_TRUE(shows_not_running());
+  EXPECT_EQ(running_server(), 0u);
+  const DWORD shell = child_named(program_.id, "cmd.exe");
+  ASSERT_NE(shell, 0u);
+  post_command(program_.main, 托盘_退出);
+  EXPECT_TRUE(ended(program_.id));
+  EXPECT_TRUE(ended(shell));
+  closesocket(taken);
+}
+
+TEST_F(Faults, LockedLaunchScriptIsReportedAndLeftAsItWas) {
+  folder_.write_file("run.bat", "old script");
+  start();
+  {
+    const win::unique_file held = lock_file(folder_.file("run.bat"));
+    ASSERT_TRUE(held);
+    click(按钮_启动);
+    const Box box = message_box_of(program_.id);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.caption, "错误");
+    EXPECT_EQ(box.text, "写入启动脚本失败！");
+    close_box(box);
+  }
+  EXPECT_EQ(folder_.read_file("run.bat"), "old script");
+  EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
+  EXPECT_TRUE(shows_not_running());
+}
+
+TEST_F(Faults, LockedSettingsFileMakesWritesFailQuietly) {
+  start();
+  const std::string ini = folder_.file("config.ini");
+  const std::string before = folder_.read_file("config.ini");
+  {
+    const win::unique_file held = lock_file(ini);
+    ASSERT_TRUE(held);
+    focus(control(编辑框_网页端口));
+    focus(control(编辑框_IP));
+    click(选择框_访问控制);
+    click(按钮_保存);
+    sync(program_.main);
+    EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+    EXPECT_TRUE(sync(program_.main));
+  }
+  // Once released, the file still holds every key.
+  const std::string after = folder_.read_file("config.ini");
+  for (const auto& [section, key] :
+       std::vector<std::pair<std::string, std::string>>{{"BasisConfig", "File"},
+                                                        {"BasisConfig", "Web port"},
+                                                        {"BasisConfig", "Run"},
+                                                        {"ServerConfig", "IP"},
+                                                        {"ServerConfig", "User"},
+                                                        {"ServerConfig", "Password"},
+                                                        {"ServerConfig", "Access control"}}) {
+    EXPECT_TRUE(ini_has_key(ini, section, key)) << key << "\n" << after;
+  }
+  EXPECT_EQ(after, before);
+}
+
+// Settings files a user or another program may leave: none may crash the program, run a command
+// or lose a key once the settings are saved.
+TEST_F(Faults, HostileSettingsFiles) {
+  const std::string marker = folder_.file("pwned.txt");
+  const std::string inject = "\" & echo x > \"" + marker + "\" & \"";
+  const std::string big(10 * 1024, 'x');
+  const std::string long_path = "C:\\" + std::string(280, 'd') + "\\" + kServerExe;
+  struct Case {
+    const char* what;
+    std::string bytes;  // empty: config.ini is a folder
+  };
+  const auto ini = [&](const std::string& file, const std::string& port, const std::string& ip,
+                       const std::string& user, const std::string& password) {
+    return "[BasisConfig]\r\nFile=" + file + "\r\nWeb port=" + port +
+           "\r\nRun=true\r\n[ServerConfig]\r\nIP=" + ip + "\r\nUser=" + user +
+           "\r\nPassword=" + password + "\r\nAccess control=true\r\n";
+  };
+  const std::string exe = folder_.file(kServerExe);
+  const Case cases[] = {
+      {"every value 10 KiB", ini(big, big, big, big, big)},
+      {"bytes that are not GBK", ini(exe, "\x80\xFF", "\xFF\xFE\x81", "\x81", "\xA1\x20\xFF")},
+      {"control characters", ini(exe, "80\x01", "1.2.3.4\x1f\r", "a\x7f\x02", "b\tc\x0b")},
+      {"commands in the values", ini(exe, "80 & echo x > \"" + marker + "\"", "0.0.0.0" + inject,
+                                     "me" + inject, "%COMSPEC%" + inject)},
+      // The mark stands before the server section, so that a port of the test's own is read.
+      {"UTF-8 with a byte order mark",
+       "\xEF\xBB\xBF[ServerConfig]\r\nIP=127.0.0.1\r\nUser=\xE7\x94\xA8\r\nPassword=p\r\n"
+       "Access control=true\r\n[BasisConfig]\r\nFile=" +
+           exe + "\r\nWeb port=" + std::to_string(port_) + "\r\n"},
+      {"a path of 280 characters", ini(long_path, std::to_string(port_), "127.0.0.1", "a", "b")},
+      {"config.ini is a folder", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = folder_.file("config.ini");
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(path.c_str());
+    if (c.bytes.empty()) {
+      CreateDirectoryA(path.c_str(), nullptr);
+    } else {
+      folder_.write_file("config.ini", c.bytes);
+    }
+    Program program = start_program(folder_, true);
+    ASSERT_NE(program.main, nullptr);
+    click_in(program.main, 按钮_保存);
+    click_in(program.main, 按钮_启动);
+    // Whatever the start says (a refusal, a failed script, a failed start), it says it once.
+    if (const Box box = message_box_of(program.id, 1500); box.window) close_box(box);
+    EXPECT_TRUE(sync(program.main));
+    if (!c.bytes.empty()) {
+      for (const char* key : {"File", "Web port", "Run"}) {
+        EXPECT_TRUE(ini_has_key(path, "BasisConfig", key)) << key;
+      }
+      for (const char* key : {"IP", "User", "Password", "Access control"}) {
+        EXPECT_TRUE(ini_has_key(path, "ServerConfig", key)) << key;
+      }
+    }
+    post_command(program.main, 托盘_退出);
+    EXPECT_TRUE(ended(program.id));
+    EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+}  // namespace

@@ -45,3 +45,8 @@ file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.c
 add_executable(unit_tests ${unit_sources})
 target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
 target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp)
+
+# Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
+add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
+  ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp)
+target_link_libraries(bench PRIVATE rmt_core gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)

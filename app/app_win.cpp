@@ -17,10 +17,12 @@ constexpr char kError[] = "错误";
 }  // namespace
 
 App::App(tray::TrayIcon& tray)
-    : tray_(tray), drop_([this](const std::string& text) {
+    : tray_(tray),
+      drop_([this](const std::string& text) {
         // Handled after the drop returns, so that a message box never holds the drag source.
         ui_task::post(window_.hwnd(), [this, text] { settings_->dropped(text); });
-      }) {
+      }),
+      server_(*this, msg::kConsoleOutput) {
   g_app = this;
 }
 
@@ -53,14 +55,24 @@ bool App::on_created() {
   tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
   tray_.set_mouse_handler(tray_mouse_handler);
   drop_.register_window(window_.hwnd());
+  log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
-  if (proc::started_by_explorer()) window_.set_visible(true);
+  if (proc::started_by_explorer()) {
+    window_.set_visible(true);
+  } else {
+    // Started by the login or another program: start the server at once, from the message loop
+    // so that the window exists completely.
+    ui_task::post(window_.hwnd(), [this] { server_.start_request(); });
+  }
   return true;
 }
 
 void App::on_close_query() { window_.set_visible(false); }
 
-void App::on_end_session() { teardown(); }
+// The session ends (or an installer asks the program to close): end as "退出" does.
+void App::on_end_session() {
+  if (!torn_down_) exit_program();
+}
 
 void App::on_destroyed() { teardown(); }
 
@@ -68,6 +80,7 @@ void App::on_destroyed() { teardown(); }
 void App::teardown() {
   if (torn_down_ || !started_) return;
   torn_down_ = true;
+  server_.shutdown_kill();
   drop_.revoke();
   tray_.remove_icon();
   tray::TrayIcon::sweep_notification_area(true);
@@ -87,6 +100,14 @@ void App::on_command(int id) {
       break;
     case 选择框_密码明文:
       settings_->toggle_show_password();
+      break;
+    case 按钮_启动:
+    case 托盘_启动:
+      server_.start_request();
+      break;
+    case 按钮_停止:
+    case 托盘_停止:
+      server_.stop_request();
       break;
     case 托盘_配置:
       show_main_window();
@@ -129,8 +150,13 @@ void App::on_tab_changed() {
 }
 
 bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
-  if (message != msg::kRunOnUiThread) return false;
-  ui_task::run(wp);
+  if (message == msg::kRunOnUiThread) {
+    ui_task::run(wp);
+  } else if (message == msg::kConsoleOutput) {
+    log_.append(server_.take_output(wp));
+  } else {
+    return false;
+  }
   *result = 0;
   return true;
 }
@@ -176,6 +202,36 @@ void App::apply(const presentation::Look& look) {
   window_.set_menu_text(托盘_状态, look.tray_status);
   window_.set_menu_checked(托盘_状态, look.tray_status_checked);
 }
+
+launch::Fields App::fields() const {
+  using namespace layout;
+  launch::Fields f;
+  f.file = window_.text(编辑框_文件位置);
+  f.port = window_.text(编辑框_网页端口);
+  f.ip = window_.text(编辑框_IP);
+  f.access_control = window_.checked(选择框_访问控制);
+  f.user = window_.text(编辑框_账号);
+  f.password = window_.text(编辑框_密码);
+  return f;
+}
+
+std::string App::server_folder() const { return settings_ ? settings_->server_folder() : ""; }
+
+void App::message(const std::string& text, const char* caption, bool owned) {
+  if (owned) {
+    window_.message_box(text, caption);
+  } else {
+    MessageBoxA(nullptr, text.c_str(), caption, MB_OK | MB_TASKMODAL);
+  }
+}
+
+void App::balloon(const std::string& title, const std::string& text, std::uint32_t kind) {
+  tray_.show_balloon(title, text, kind);
+}
+
+void App::tooltip(const std::string& text) { tray_.set_tooltip(text); }
+
+void App::clear_log() { log_.clear(); }
 
 std::span<const unsigned char> App::icon_data() const {
   HMODULE module = GetModuleHandleA(nullptr);

@@ -8,12 +8,14 @@
 #include <span>
 
 #include "app/drop_target_win.h"
+#include "app/log_box_win.h"
 #include "app/main_window_win.h"
 #include "config/settings_win.h"
+#include "server/control_win.h"
 #include "server/presentation.h"
 #include "tray/tray_icon_win.h"
 
-class App final : public WindowEvents {
+class App final : public WindowEvents, private server::View {
  public:
   explicit App(tray::TrayIcon& tray);
   ~App() override;
@@ -39,13 +41,23 @@ class App final : public WindowEvents {
   void exit_program();
   void teardown();
   void refresh_port_tooltip();
-  void apply(const presentation::Look& look);
+  // What the server control needs of the window.
+  launch::Fields fields() const override;
+  std::string server_folder() const override;
+  void apply(const presentation::Look& look) override;
+  void message(const std::string& text, const char* caption, bool owned) override;
+  void balloon(const std::string& title, const std::string& text, std::uint32_t kind) override;
+  void tooltip(const std::string& text) override;
+  void clear_log() override;
+  HWND window() const override { return window_.hwnd(); }
   std::span<const unsigned char> icon_data() const;
 
   tray::TrayIcon& tray_;
   MainWindow window_;
   std::unique_ptr<settings::Panel> settings_;
   DropTarget drop_;
+  LogBox log_;
+  server::Control server_;
   bool started_ = false;
   bool torn_down_ = false;
   int exit_code_ = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "server/presentation.h"
+
 namespace layout {
 namespace {
 
@@ -18,8 +20,10 @@ constexpr std::array kControls{
     Control{编辑框_网页端口, Kind::Edit, Parent::Tab, 0, 80, 232, 92, 24, "8888", kPortInput},
     Control{按钮_保存, Kind::Button, Parent::Tab, 0, 184, 232, 92, 24, "保存配置", kNone},
     Control{选择框_开机启动, Kind::CheckBox, Parent::Tab, 0, 296, 232, 76, 24, "开机启动", kNone},
-    Control{按钮_启动, Kind::Button, Parent::Tab, 0, 28, 268, 160, 32, "启动", kNone},
-    Control{按钮_停止, Kind::Button, Parent::Tab, 0, 188, 268, 160, 32, "停止", kDisabled},
+    Control{按钮_启动, Kind::Button, Parent::Tab, 0, 28, 268, 160, 32, "启动",
+            presentation::kInitial.start_enabled ? kNone : kDisabled},
+    Control{按钮_停止, Kind::Button, Parent::Tab, 0, 188, 268, 160, 32, "停止",
+            presentation::kInitial.stop_enabled ? kNone : kDisabled},
     // Inside the group box "配置信息".
     Control{透明标签2, Kind::Label, Parent::Group, 0, 16, 24, 68, 24, "访问地址：", kNone},
     Control{编辑框_IP, Kind::Edit, Parent::Group, 0, 84, 24, 228, 24, "", kNone},
@@ -35,7 +39,7 @@ constexpr std::array kControls{
 };
 
 constexpr std::array kStatusParts{
-    StatusPart{120, "   状态：未运行"},
+    StatusPart{120, presentation::kInitial.status_bar},
     StatusPart{400, "   提醒：修改配置后，请记得点击[保存配置]。"},
 };
 
@@ -48,9 +52,19 @@ constexpr std::array kHelpMenu{
 };
 
 constexpr std::array kTrayMenu{
-    MenuItem{托盘_状态, "状态: 未运行", kMenuDisabled, {}},
-    MenuItem{托盘_启动, "启动", kMenuNone, {}},
-    MenuItem{托盘_停止, "停止", kMenuDisabled, {}},
+    // The status entry stays greyed; only its caption and check mark follow the server.
+    MenuItem{托盘_状态,
+             presentation::kInitial.tray_status,
+             kMenuDisabled | (presentation::kInitial.tray_status_checked ? kMenuChecked : 0u),
+             {}},
+    MenuItem{托盘_启动,
+             "启动",
+             presentation::kInitial.tray_start_enabled ? kMenuNone : kMenuDisabled,
+             {}},
+    MenuItem{托盘_停止,
+             "停止",
+             presentation::kInitial.tray_stop_enabled ? kMenuNone : kMenuDisabled,
+             {}},
     MenuItem{托盘_配置, "配置...", kMenuNone, {}},
     MenuItem{0, "", kMenuSeparator, {}},
     MenuItem{托盘_帮助, "帮助", kMenuNone, kHelpMenu},
@@ -76,5 +90,7 @@ bool port_char_allowed(unsigned int ch) {
 }
 
 std::span<const MenuItem> tray_menu() { return kTrayMenu; }
+
+bool is_tray_menu_id(int id) { return id >= 托盘_状态 && id <= 托盘_退出; }
 
 }  // namespace layout

@@ -113,6 +113,8 @@ struct MenuItem {
 };
 
 inline constexpr char kTrayMenuName[] = "托盘菜单";
+// Whether a command without a control comes from a tray menu entry.
+bool is_tray_menu_id(int id);
 std::span<const MenuItem> tray_menu();
 
 }  // namespace layout

@@ -125,10 +125,12 @@ LRESULT CALLBACK MainWindow::window_proc(HWND hwnd, UINT message, WPARAM wp, LPA
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   if (!self) return DefWindowProcA(hwnd, message, wp, lp);
-  return self->handle(message, wp, lp);
+  return self->handle(hwnd, message, wp, lp);
 }
 
-LRESULT MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
+// hwnd is the window the message is for: after a refused creation hwnd_ is null, and the
+// messages that still come (WM_NCDESTROY) need the real handle.
+LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
   LRESULT result = 0;
   if (events_->on_message(message, wp, lp, &result)) return result;
   switch (message) {
@@ -156,7 +158,8 @@ LRESULT MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
     case WM_COMMAND: {
       const int id = LOWORD(wp);
       const int code = HIWORD(wp);
-      if (lp == 0) {  // a menu entry
+      // Enter and Esc come as IDOK and IDCANCEL without a control, like a menu entry.
+      if (lp == 0 && code == 0 && layout::is_tray_menu_id(id)) {
         events_->on_command(id);
       } else if (code == BN_CLICKED) {
         events_->on_command(id);
@@ -184,7 +187,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLORSTATIC:
       return color_control(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), true);
     default:
-      return DefWindowProcA(hwnd_, message, wp, lp);
+      return DefWindowProcA(hwnd, message, wp, lp);
   }
 }
 

@@ -73,7 +73,7 @@ class MainWindow {
                                          DWORD_PTR data);
   static LRESULT CALLBACK port_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
                                     DWORD_PTR data);
-  LRESULT handle(UINT message, WPARAM wp, LPARAM lp);
+  LRESULT handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
   void create_controls();
   void create_tray_menu();
   void show_page(int page);

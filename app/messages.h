@@ -13,4 +13,8 @@ constexpr UINT kTrayCallback = 0x2DA5;
 // UI thread runs and deletes.
 constexpr UINT kRunOnUiThread = WM_APP + 1;
 
+// The console reader has output for the log: wParam names the launch's inbox, which the UI
+// thread asks for the text.
+constexpr UINT kConsoleOutput = WM_APP + 2;
+
 }  // namespace msg

@@ -44,7 +44,11 @@ target_link_libraries(e2e_tests PRIVATE rmt_core gtest gtest_main ws2_32 comctl3
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 add_executable(unit_tests ${unit_sources})
 target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
-target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp)
+target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
+  ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp)
+
+# Users get the program without its symbols.
+target_link_options(RivermeshTools PRIVATE -s)
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp

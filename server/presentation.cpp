@@ -3,23 +3,32 @@
 namespace presentation {
 namespace {
 
-constexpr Look kInitial{true, false, true, false, "   状态：未运行", "状态: 未运行", false};
-constexpr Look kRunning{false, true, false, true, "   状态：正在运行", "状态：正在运行", true};
-constexpr Look kNotRunning{true, false, true, false, "   状态：未运行", "状态：未运行", false};
+constexpr char kRunningTip[] = "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://";
+constexpr char kIdleTipWithAddress[] = "Rivermesh Tools\r\n状态：[未运行]\r\nhttp://";
+
+std::string with_address(std::string text, std::string_view host, std::string_view port) {
+  text.append(host);
+  text += ':';
+  text.append(port);
+  return text;
+}
 
 }  // namespace
 
-const Look& initial() { return kInitial; }
-const Look& running() { return kRunning; }
-const Look& not_running() { return kNotRunning; }
+std::string shown_host(std::string_view ip) {
+  return ip == "0.0.0.0" ? std::string("127.0.0.1") : std::string(ip);
+}
+
+std::string started_text(std::string_view ip, std::string_view port) {
+  return with_address("访问地址：http://", shown_host(ip), port);
+}
+
+std::string running_tooltip(std::string_view ip, std::string_view port) {
+  return with_address(kRunningTip, shown_host(ip), port);
+}
 
 std::string port_tooltip(bool running, std::string_view ip, std::string_view port) {
-  std::string tip = running ? "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://"
-                            : "Rivermesh Tools\r\n状态：[未运行]\r\nhttp://";
-  tip.append(ip);
-  tip += ':';
-  tip.append(port);
-  return tip;
+  return with_address(running ? kRunningTip : kIdleTipWithAddress, ip, port);
 }
 
 }  // namespace presentation

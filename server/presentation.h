@@ -1,7 +1,9 @@
-// How the window, the status bar, the tray menu and the tray icon show whether the server runs.
-// The program keeps no running flag: the start button's disabled state is the running state.
+// How the window, the status bar, the tray menu and the tray icon show whether the server runs,
+// and the texts of the balloons that report a start or a stop. The program keeps no running
+// flag: the start button's disabled state is the running state.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,13 +19,36 @@ struct Look {
   bool tray_status_checked;
 };
 
-// As the window is created; the status entry's caption differs from the not-running look.
-const Look& initial();
-const Look& running();
-const Look& not_running();
+// As the window is created; the status entry's caption differs from the not-running look. The
+// window description takes its first look from here.
+inline constexpr Look kInitial{true, false, true, false, "   状态：未运行", "状态: 未运行", false};
+inline constexpr Look kRunning{false, true, false, true, "   状态：正在运行", "状态：正在运行",
+                               true};
+inline constexpr Look kNotRunning{true,           false, true, false, "   状态：未运行",
+                                  "状态：未运行", false};
 
 inline constexpr char kIdleTooltip[] = "Rivermesh Tools\r\n状态：[未运行]";
 
+// Balloon icon kinds.
+inline constexpr std::uint32_t kNoIcon = 0;
+inline constexpr std::uint32_t kErrorIcon = 3;
+
+inline constexpr char kStartedTitle[] = "Rivermesh 启动成功！";
+inline constexpr char kStartFailedTitle[] = "Rivermesh 启动失败！";
+inline constexpr char kCheckSettingsText[] = "请检查配置 和 日志。";
+inline constexpr char kStoppedTitle[] = "Rivermesh 停止成功！";
+// The platform hides a balloon whose text is empty, so the stop balloon carries one blank.
+inline constexpr char kStoppedText[] = " ";
+inline constexpr char kStopFailedTitle[] = "Rivermesh 停止失败！";
+inline constexpr char kStillRunningText[] = "进程仍在运行。";
+
+// The host a browser reaches the server at: the address as entered, except that the address for
+// all interfaces is shown as the loopback address.
+std::string shown_host(std::string_view ip);
+// "访问地址：http://host:port" for the success balloon.
+std::string started_text(std::string_view ip, std::string_view port);
+// The tooltip after a successful start, with the shown host.
+std::string running_tooltip(std::string_view ip, std::string_view port);
 // The tooltip after the web port was edited: the address exactly as entered.
 std::string port_tooltip(bool running, std::string_view ip, std::string_view port);
 

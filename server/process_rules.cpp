@@ -65,6 +65,13 @@ bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t ow
   return false;
 }
 
+bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::string_view name) {
+  for (const ProcessRecord& record : list) {
+    if (record.id == id) return name_matches(record.name, name, false);
+  }
+  return false;
+}
+
 long decimal_id(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && is_blank(text[i])) ++i;

@@ -37,6 +37,9 @@ std::uint32_t id_by_name(const std::vector<ProcessRecord>& list, std::string_vie
 std::uint32_t parent_id_by_name(const std::vector<ProcessRecord>& list, std::string_view name,
                                 int case_flag);
 
+// Whether the record with that id carries that executable name (any ASCII case).
+bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::string_view name);
+
 // Whether the process `own_id` was started by a process named explorer.exe (any ASCII case).
 bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t own_id);
 

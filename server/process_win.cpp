@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/handles_win.h"
+#include "platform/message_pump_win.h"
 
 namespace proc {
 namespace {
@@ -64,20 +65,6 @@ ProcessInfo query_process_info() {
   return {};
 }
 
-// Runs the handlers of waiting messages so the window stays responsive during a long walk. A
-// quit request is put back for the message loop instead of being swallowed here.
-void handle_waiting_messages() {
-  MSG message;
-  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      ::PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    ::TranslateMessage(&message);
-    ::DispatchMessageA(&message);
-  }
-}
-
 ProcessRecord to_record(const PROCESSENTRY32& entry) {
   ProcessRecord record;
   record.id = entry.th32ProcessID;
@@ -118,7 +105,8 @@ long parent_of(std::string_view name_or_decimal_id) {
     const auto bytes = image_name_bytes(buffer, entry_offset, address);
     return bytes ? wide_name_to_gbk(bytes->data(), bytes->size()) : std::string();
   };
-  return parent_in_chain(buffer, name_or_decimal_id, image_name, handle_waiting_messages);
+  return parent_in_chain(buffer, name_or_decimal_id, image_name,
+                         [] { pump::handle_waiting_messages(); });
 }
 
 std::string wide_name_to_gbk(const void* utf16, std::size_t bytes) {

@@ -76,3 +76,11 @@ TEST(Layout, LogPageHoldsOnlyTheLog) {
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(log->width + kLogWidening, 580);
 }
+
+TEST(Layout, CommandsWithoutAControlAreMenuEntriesOnlyInTheMenuRange) {
+  EXPECT_TRUE(layout::is_tray_menu_id(layout::托盘_状态));
+  EXPECT_TRUE(layout::is_tray_menu_id(layout::托盘_退出));
+  EXPECT_FALSE(layout::is_tray_menu_id(1));  // IDOK from Enter
+  EXPECT_FALSE(layout::is_tray_menu_id(2));  // IDCANCEL from Esc
+  EXPECT_FALSE(layout::is_tray_menu_id(layout::按钮_启动));
+}

@@ -2,26 +2,45 @@
 
 #include <gtest/gtest.h>
 
+#include "app/layout.h"
+
+using namespace presentation;
+
 TEST(Presentation, RowsOfTheThreeLooks) {
-  const auto& i = presentation::initial();
-  const auto& r = presentation::running();
-  const auto& n = presentation::not_running();
-  EXPECT_TRUE(i.start_enabled && i.tray_start_enabled);
-  EXPECT_FALSE(i.stop_enabled || i.tray_stop_enabled || i.tray_status_checked);
-  EXPECT_FALSE(r.start_enabled || r.tray_start_enabled);
-  EXPECT_TRUE(r.stop_enabled && r.tray_stop_enabled && r.tray_status_checked);
-  EXPECT_TRUE(n.start_enabled && !n.stop_enabled && !n.tray_status_checked);
+  EXPECT_TRUE(kInitial.start_enabled && kInitial.tray_start_enabled);
+  EXPECT_FALSE(kInitial.stop_enabled || kInitial.tray_stop_enabled || kInitial.tray_status_checked);
+  EXPECT_FALSE(kRunning.start_enabled || kRunning.tray_start_enabled);
+  EXPECT_TRUE(kRunning.stop_enabled && kRunning.tray_stop_enabled && kRunning.tray_status_checked);
+  EXPECT_TRUE(kNotRunning.start_enabled && !kNotRunning.stop_enabled &&
+              !kNotRunning.tray_status_checked);
   // The initial status entry has an ASCII colon and a blank; later ones a full-width colon.
-  EXPECT_STREQ(i.tray_status, "状态: 未运行");
-  EXPECT_STREQ(n.tray_status, "状态：未运行");
-  EXPECT_STREQ(r.tray_status, "状态：正在运行");
-  EXPECT_STREQ(r.status_bar, "   状态：正在运行");
-  EXPECT_STREQ(n.status_bar, "   状态：未运行");
+  EXPECT_STREQ(kInitial.tray_status, "状态: 未运行");
+  EXPECT_STREQ(kNotRunning.tray_status, "状态：未运行");
+  EXPECT_STREQ(kRunning.tray_status, "状态：正在运行");
+  EXPECT_STREQ(kRunning.status_bar, "   状态：正在运行");
+  EXPECT_STREQ(kNotRunning.status_bar, "   状态：未运行");
+}
+
+TEST(Presentation, WindowDescriptionStartsWithTheInitialLook) {
+  EXPECT_STREQ(layout::status_parts()[0].text, kInitial.status_bar);
+  EXPECT_STREQ(layout::tray_menu()[0].text, kInitial.tray_status);
+  EXPECT_TRUE(layout::tray_menu()[0].flags & layout::kMenuDisabled);
+  EXPECT_TRUE(layout::find(layout::按钮_停止)->flags & layout::kDisabled);
+  EXPECT_FALSE(layout::find(layout::按钮_启动)->flags & layout::kDisabled);
+}
+
+TEST(Presentation, AllInterfacesAddressIsShownAsLoopbackAfterAStart) {
+  EXPECT_EQ(started_text("0.0.0.0", "8888"), "访问地址：http://127.0.0.1:8888");
+  EXPECT_EQ(running_tooltip("0.0.0.0", "8888"),
+            "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://127.0.0.1:8888");
+  EXPECT_EQ(started_text("192.168.1.5", "80"), "访问地址：http://192.168.1.5:80");
+  // Only the exact text counts: a blank before it keeps the address as entered.
+  EXPECT_EQ(shown_host(" 0.0.0.0"), " 0.0.0.0");
 }
 
 TEST(Presentation, PortTooltipKeepsTheAddressAsEntered) {
-  EXPECT_EQ(presentation::port_tooltip(true, "0.0.0.0", "9000"),
+  EXPECT_EQ(port_tooltip(true, "0.0.0.0", "9000"),
             "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://0.0.0.0:9000");
-  EXPECT_EQ(presentation::port_tooltip(false, "192.168.1.2", ""),
+  EXPECT_EQ(port_tooltip(false, "192.168.1.2", ""),
             "Rivermesh Tools\r\n状态：[未运行]\r\nhttp://192.168.1.2:");
 }

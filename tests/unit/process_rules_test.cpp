@@ -60,6 +60,11 @@ TEST(ProcessNames, ExplorerParentIsJudgedForTheGivenProcess) {
   EXPECT_FALSE(proc::parent_is_explorer(list, 50));
   EXPECT_FALSE(proc::parent_is_explorer(list, 60));
   EXPECT_FALSE(proc::parent_is_explorer(list, 77));  // not in the list at all
+
+  // Only a parent that is a command shell is ended along with the server.
+  EXPECT_TRUE(proc::id_has_name(list, 20, "CMD.exe"));
+  EXPECT_FALSE(proc::id_has_name(list, 10, "cmd.exe"));
+  EXPECT_FALSE(proc::id_has_name(list, 999, "cmd.exe"));
   EXPECT_FALSE(proc::parent_is_explorer({record(1, "explorer.exe.bak", 0), record(2, "a", 1)}, 2));
 }
 

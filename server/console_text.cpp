@@ -1,0 +1,68 @@
+#include "server/console_text.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace console {
+namespace {
+
+// End of the last whole character that starts before limit, scanning from the start of text,
+// where a character always begins.
+std::size_t whole_char_end(std::string_view text, std::size_t limit) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t width = is_lead(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    if (i + width > limit) break;
+    i += width;
+  }
+  return i;
+}
+
+}  // namespace
+
+std::string ChunkDecoder::feed(std::string_view bytes) {
+  std::string out = std::move(carry_);
+  carry_.clear();
+  out.reserve(out.size() + bytes.size());
+  for (char c : bytes) {
+    if (c != '\0') out += c;
+  }
+  // Walk the characters to find whether the last byte is a lead byte without its trail byte.
+  std::size_t i = 0;
+  while (i < out.size()) {
+    if (is_lead(static_cast<unsigned char>(out[i]))) {
+      if (i + 1 == out.size()) {
+        carry_ = out.substr(i);
+        out.resize(i);
+        break;
+      }
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string ChunkDecoder::flush() { return std::exchange(carry_, std::string()); }
+
+std::size_t front_cut(std::string_view text, std::size_t cap) {
+  if (text.size() <= cap) return 0;
+  const std::size_t must_go = text.size() - cap;
+  // '\n' is never the second byte of a double-byte character, so the byte after it starts one.
+  const std::size_t line_end = text.find('\n', must_go - 1);
+  if (line_end != std::string_view::npos) return line_end + 1;
+  // One line longer than the cap: keep its end, cut on a whole character.
+  const std::size_t keep_from = whole_char_end(text, must_go);
+  return keep_from < must_go ? whole_char_end(text, must_go + 1) : keep_from;
+}
+
+std::size_t slice_length(std::string_view text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return text.size();
+  const std::size_t line_end = text.rfind('\n', max_bytes - 1);
+  if (line_end != std::string_view::npos && line_end + 1 >= max_bytes / 2) return line_end + 1;
+  const std::size_t end = whole_char_end(text, max_bytes);
+  return end > 0 ? end : std::min<std::size_t>(text.size(), 2);
+}
+
+}  // namespace console

@@ -1,0 +1,147 @@
+#include "server/console_win.h"
+
+#include <exception>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "server/console_text.h"
+
+namespace console {
+namespace {
+
+// A pipe holds more than this only when the server writes faster than anyone could read.
+constexpr DWORD kReadBytes = 64 * 1024;
+// How long the end of a shell may take before the pipes are closed behind it.
+constexpr DWORD kShellEndMs = 1000;
+
+// The reader's thread: drains the pipe as fast as the shell and the server write, until every
+// process holding its write end is gone.
+void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox) noexcept {
+  const win::unique_handle pipe(pipe_handle);
+  try {
+    ChunkDecoder decoder;
+    std::vector<char> buffer(kReadBytes);
+    DWORD got = 0;
+    while (::ReadFile(pipe.get(), buffer.data(), kReadBytes, &got, nullptr) && got > 0) {
+      inbox->put(decoder.feed(std::string_view(buffer.data(), got)));
+    }
+    inbox->put(decoder.flush());
+  } catch (const std::exception&) {
+    // Out of memory: the log stops here, the shell and the server are not affected.
+  }
+}
+
+}  // namespace
+
+void Inbox::put(std::string_view text) {
+  if (text.empty()) return;
+  bool tell = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pending_.append(text);
+    if (const std::size_t cut = front_cut(pending_, kLogCap)) pending_.erase(0, cut);
+    tell = !std::exchange(notified_, true);
+  }
+  if (tell) notify();
+}
+
+std::string Inbox::take() {
+  std::string slice;
+  bool more = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    slice = pending_.substr(0, slice_length(pending_, kSliceBytes));
+    pending_.erase(0, slice.size());
+    more = !pending_.empty();
+    notified_ = more;
+  }
+  if (more) notify();
+  return slice;
+}
+
+void Inbox::notify() {
+  if (!::PostMessageA(window_, message_, reinterpret_cast<WPARAM>(this), 0)) {
+    // The window is gone or its queue is full: the next output tries again.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    notified_ = false;
+  }
+}
+
+bool Console::launch(const std::string& folder, HWND window, UINT message) {
+  release(0);
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  win::unique_handle input_read, input_write, output_read, output_write;
+  if (!::CreatePipe(input_read.put(), input_write.put(), &inheritable, 0) ||
+      !::CreatePipe(output_read.put(), output_write.put(), &inheritable, 0)) {
+    return false;
+  }
+  // Only the shell's ends go to the shell: with ours inherited, the shell and the server would
+  // keep their own pipes open and never see an end.
+  ::SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOA startup{};
+  ::GetStartupInfoA(&startup);
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = input_read.get();
+  startup.hStdOutput = output_write.get();
+  startup.hStdError = output_write.get();
+  char command[] = "cmd.exe";
+  PROCESS_INFORMATION created{};
+  if (!::CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                        &startup, &created)) {
+    return false;
+  }
+  shell_.reset(created.hProcess);
+  ::CloseHandle(created.hThread);
+  // From here only the shell and what it starts hold the output's write end, so the reader sees
+  // the end of the output once they are all gone.
+  output_write.reset();
+  input_read_ = std::move(input_read);
+  input_write_ = std::move(input_write);
+
+  auto inbox = std::make_shared<Inbox>(window, message);
+  try {
+    std::thread(read_output, output_read.get(), inbox).detach();
+    output_read.release();  // the reader owns it now
+  } catch (const std::exception&) {
+    // No reader: the shell still runs the server; its output is lost.
+  }
+  inbox_ = std::move(inbox);
+  return true;
+}
+
+void Console::write_line(std::string_view line) {
+  if (!input_write_) return;
+  std::string bytes(line);
+  bytes += "\r\n";
+  DWORD written = 0;
+  ::WriteFile(input_write_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+              nullptr);
+}
+
+bool Console::input_taken() const {
+  DWORD available = 0;
+  if (!input_read_ ||
+      !::PeekNamedPipe(input_read_.get(), nullptr, 0, nullptr, &available, nullptr)) {
+    return true;
+  }
+  return available == 0;
+}
+
+void Console::release(UINT exit_code) {
+  if (shell_ && ::WaitForSingleObject(shell_.get(), 0) == WAIT_TIMEOUT) {
+    // Ended before its input closes: at the end of its input the shell would end by itself
+    // with an exit code of its own.
+    ::TerminateProcess(shell_.get(), exit_code);
+    ::WaitForSingleObject(shell_.get(), kShellEndMs);
+  }
+  shell_.reset();
+  input_write_.reset();
+  input_read_.reset();
+  inbox_.reset();
+}
+
+}  // namespace console

@@ -1,0 +1,65 @@
+// The hidden command shell that runs the launch script, and the reader that carries its output
+// to the log. Used from the UI thread; only the reader runs on a thread of its own, and it reaches
+// the window through posted messages, never waiting for the window.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/handles_win.h"
+
+namespace console {
+
+// Output on its way from the reader to the window. The reader adds, the window takes slices;
+// at most one notice is on its way at a time, so the window takes everything that arrived since
+// in one go. What waits here is bounded like the log itself.
+class Inbox {
+ public:
+  Inbox(HWND window, UINT message) : window_(window), message_(message) {}
+  void put(std::string_view text);
+  // The next slice for the log; the window is told again while more waits.
+  std::string take();
+
+ private:
+  void notify();
+
+  std::mutex mutex_;
+  std::string pending_;
+  bool notified_ = false;
+  const HWND window_;
+  const UINT message_;
+};
+
+class Console {
+ public:
+  Console() = default;
+  ~Console() { release(0); }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // Ends an earlier launch, then starts cmd.exe hidden in folder with its input and output on
+  // pipes, and the reader. Its output is announced to window with message, the inbox's address
+  // as wParam. False when no shell could be started.
+  bool launch(const std::string& folder, HWND window, UINT message);
+  // Types a line into the shell.
+  void write_line(std::string_view line);
+  // Whether the shell has taken everything typed so far.
+  bool input_taken() const;
+  bool has_shell() const { return static_cast<bool>(shell_); }
+  // Ends the shell with exit_code (when it still runs) and closes the pipes.
+  void release(UINT exit_code);
+  // The inbox whose address a notice carries; the notices of an earlier launch name another.
+  Inbox* inbox() const { return inbox_.get(); }
+
+ private:
+  win::unique_handle shell_;
+  win::unique_handle input_read_;
+  win::unique_handle input_write_;
+  std::shared_ptr<Inbox> inbox_;
+};
+
+}  // namespace console

@@ -1,0 +1,156 @@
+#include "server/control_win.h"
+
+#include <string>
+
+#include "platform/handles_win.h"
+#include "platform/message_pump_win.h"
+#include "server/process_win.h"
+
+namespace server {
+namespace {
+
+constexpr char kShellName[] = "cmd.exe";
+constexpr char kInfoCaption[] = "信息：";
+constexpr char kNoServer[] = "Rivermesh 进程似乎不存在！";
+// The server counts as started when it exists this long after the launch script was typed.
+constexpr DWORD kStartCheckMs = 500;
+constexpr DWORD kStopWaitMs = 2000;
+
+class BusyScope {
+ public:
+  explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
+  ~BusyScope() { busy_ = false; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  bool& busy_;
+};
+
+// Terminates the server and the shell that ran it. Any other parent (the desktop shell, a
+// terminal of the user's) is left alone.
+void end_server_and_shell(DWORD server_id) {
+  const long parent = proc::parent_of(std::to_string(server_id));
+  if (parent > 0 &&
+      proc::id_has_name(proc::process_list(), static_cast<std::uint32_t>(parent), kShellName)) {
+    proc::terminate(static_cast<DWORD>(parent));
+  }
+  proc::terminate(server_id);
+}
+
+}  // namespace
+
+void Control::start_request() {
+  if (busy_ || ending_) return;
+  const launch::Fields fields = view_.fields();
+  if (const auto problem = launch::first_problem(fields)) {
+    view_.message(*problem, launch::kErrorCaption, true);
+    return;
+  }
+  if (!write_script(fields)) {
+    view_.message(launch::kScriptFailed, launch::kErrorCaption, true);
+    return;
+  }
+  start_sequence();
+}
+
+bool Control::write_script(const launch::Fields& fields) const {
+  const std::string path = launch::script_path(view_.server_folder());
+  const std::string line = launch::command_line(fields);
+  const win::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  return ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+         written == line.size();
+}
+
+void Control::start_sequence() {
+  const BusyScope busy(busy_);
+  const std::string folder = view_.server_folder();
+  bool launched = false;
+  if (folder.empty()) {
+    view_.message(launch::kEmptyFolder, launch::kErrorCaption, false);
+  } else {
+    launched = console_.launch(folder, view_.window(), output_message_);
+  }
+  if (ending_) return;
+  // Lines typed into an earlier launch's shell would run there: without a new shell, none are.
+  bool script_typed = !launched;
+  if (launched) {
+    view_.clear_log();
+    console_.write_line("echo off");
+  }
+  // A shell that reads its input in blocks runs only the first line of a block, so the script
+  // is typed once the first line has been taken.
+  pump::wait(kStartCheckMs, nullptr, [&] {
+    if (!script_typed && console_.input_taken()) {
+      console_.write_line(launch::kScriptName);
+      script_typed = true;
+    }
+    return false;
+  });
+  if (ending_) return;
+  if (!script_typed) console_.write_line(launch::kScriptName);
+
+  if (proc::find_by_name(launch::kServerExe, false) == 0) {
+    view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
+                  presentation::kErrorIcon);
+    return;
+  }
+  view_.apply(presentation::kRunning);
+  const launch::Fields now = view_.fields();
+  view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
+                presentation::kNoIcon);
+  view_.tooltip(presentation::running_tooltip(now.ip, now.port));
+}
+
+void Control::stop_request() {
+  if (busy_ || ending_) return;
+  const BusyScope busy(busy_);
+  const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
+  if (server_id != 0) {
+    const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
+    end_server_and_shell(server_id);
+    if (ending_) return;
+    // A termination may be refused (another user's server): say so instead of "stopped".
+    const bool ended = server ? pump::wait(kStopWaitMs, server.get())
+                              : pump::wait(
+                                    kStopWaitMs, nullptr,
+                                    [server_id] {
+                                      return !proc::id_has_name(proc::process_list(), server_id,
+                                                                launch::kServerExe);
+                                    },
+                                    100);
+    if (!ended) {
+      if (ending_) return;
+      view_.balloon(presentation::kStopFailedTitle, presentation::kStillRunningText,
+                    presentation::kErrorIcon);
+      return;
+    }
+    if (ending_) return;
+  } else {
+    view_.message(kNoServer, kInfoCaption, true);
+  }
+  view_.apply(presentation::kNotRunning);
+  view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, presentation::kNoIcon);
+  view_.tooltip(presentation::kIdleTooltip);
+}
+
+void Control::shutdown_kill() {
+  ending_ = true;
+  if (const DWORD server_id = proc::find_by_name(launch::kServerExe, false)) {
+    end_server_and_shell(server_id);
+  }
+  // Our own shell ends with a code of its own, whether or not it still ran the server.
+  constexpr UINT kShellExitCode = 3389;
+  console_.release(kShellExitCode);
+}
+
+std::string Control::take_output(WPARAM notice) {
+  console::Inbox* inbox = console_.inbox();
+  if (inbox == nullptr || reinterpret_cast<WPARAM>(inbox) != notice) return {};
+  return inbox->take();
+}
+
+}  // namespace server

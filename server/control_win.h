@@ -1,0 +1,57 @@
+// Starting and stopping the server: the start request with its checks and launch script, the
+// start sequence, the stop request and the silent kill at exit. The window is reached through
+// the small View that the application hands in.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "server/console_win.h"
+#include "server/launch.h"
+#include "server/presentation.h"
+
+namespace server {
+
+class View {
+ public:
+  virtual ~View() = default;
+  // The launch settings as the controls show them now.
+  virtual launch::Fields fields() const = 0;
+  virtual std::string server_folder() const = 0;
+  virtual void apply(const presentation::Look& look) = 0;
+  // A message box with an OK button; owned by the main window unless owned is false.
+  virtual void message(const std::string& text, const char* caption, bool owned) = 0;
+  virtual void balloon(const std::string& title, const std::string& text, std::uint32_t kind) = 0;
+  virtual void tooltip(const std::string& text) = 0;
+  virtual void clear_log() = 0;
+  // The window that receives the console output notices.
+  virtual HWND window() const = 0;
+};
+
+class Control {
+ public:
+  // Console output notices reach the window as this message.
+  Control(View& view, UINT output_message) : view_(view), output_message_(output_message) {}
+
+  void start_request();
+  void stop_request();
+  // At exit: ends the server, its shell and the console; shows nothing.
+  void shutdown_kill();
+  // For a console output notice: the text to append to the log, empty for a stale notice.
+  std::string take_output(WPARAM notice);
+
+ private:
+  bool write_script(const launch::Fields& fields) const;
+  void start_sequence();
+
+  View& view_;
+  const UINT output_message_;
+  console::Console console_;
+  // A start or a stop waits while window messages run; another request meanwhile is ignored.
+  bool busy_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace server

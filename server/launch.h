@@ -1,0 +1,46 @@
+// The start request's decisions: which field is missing or unsafe, and the one line of the launch
+// script that the hidden shell runs in the server folder.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace launch {
+
+inline constexpr char kServerExe[] = "rivermesh_windows_amd64.exe";
+inline constexpr char kScriptName[] = "run.bat";
+inline constexpr char kErrorCaption[] = "错误";
+inline constexpr char kScriptFailed[] = "写入启动脚本失败！";
+inline constexpr char kEmptyFolder[] = "初始化目录不能为空！";
+
+// The launch settings as the window shows them at the moment of the request.
+struct Fields {
+  std::string file;
+  std::string port;
+  std::string ip;
+  bool access_control = false;
+  std::string user;
+  std::string password;
+};
+
+// The message of the first check that fails, in the fixed order file, port, address, then (with
+// access control) account and password; nothing when every check passes. A field is refused when
+// it is empty, and then when it holds what would let cmd run something else or break the line.
+std::optional<std::string> first_problem(const Fields& fields);
+
+// Whether a text may stand unquoted as the port: digits, '-' and blanks only.
+bool port_text_safe(std::string_view port);
+// Whether a text may stand between double quotes on the line: no '"', no '%', no control byte,
+// and no final backslash (it would escape the closing quote for the server's argument parser).
+// Double-byte characters are taken whole, so their second byte is never one of these.
+bool quoted_text_safe(std::string_view text);
+
+// The server command line, without line end: the address and the account:password pair in
+// double quotes, the port bare, -l last.
+std::string command_line(const Fields& fields);
+
+// Where the launch script goes: the server folder (which ends in a backslash) and its name.
+std::string script_path(std::string_view server_folder);
+
+}  // namespace launch

@@ -1,0 +1,374 @@
+// Starting and stopping the server as a user does it: the start button, the tray entries and the
+// start at login; the launch script on disk, the server as the hidden shell's child, its page on
+// the web port and its output in the log tab; the stop, the exit and the end of a session.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/layout.h"
+#include "server/process_win.h"
+#include "tests/e2e/harness.h"
+#include "tests/e2e/net.h"
+
+using namespace e2e;
+using namespace layout;
+
+namespace {
+
+constexpr char kServerExe[] = "rivermesh_windows_amd64.exe";
+// "服务已启动：http://" and "替身" in GBK, spelled out so that the checks do not rest on the
+// compiler's conversion of literals.
+const std::string kStartedPrefix = "\xB7\xFE\xCE\xF1\xD2\xD1\xC6\xF4\xB6\xAF\xA3\xBAhttp://";
+const std::string kStandIn = "\xCC\xE6\xC9\xED";
+
+struct Settings {
+  std::string file;
+  std::string port;
+  std::string ip = "127.0.0.1";
+  bool access_control = false;
+  std::string user;
+  std::string password;
+};
+
+std::string config_text(const Settings& s) {
+  return "[BasisConfig]\r\nFile=" + s.file + "\r\nWeb port=" + s.port +
+         "\r\nRun=false\r\n[ServerConfig]\r\nIP=" + s.ip + "\r\nUser=" + s.user +
+         "\r\nPassword=" + s.password +
+         "\r\nAccess control=" + (s.access_control ? "true" : "false") + "\r\n";
+}
+
+DWORD parent_of(DWORD pid) {
+  for (const proc::ProcessRecord& r : proc::process_list()) {
+    if (r.id == pid) return r.parent_id;
+  }
+  return 0;
+}
+
+std::string name_of(DWORD pid) {
+  for (const proc::ProcessRecord& r : proc::process_list()) {
+    if (r.id == pid) return r.name;
+  }
+  return "";
+}
+
+DWORD running_server() { return proc::find_by_name(kServerExe, false); }
+
+bool ended(DWORD pid, DWORD timeout_ms = 5000) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!h) return true;
+  const bool done = WaitForSingleObject(h, timeout_ms) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return done;
+}
+
+// The texts of a message box: its caption and everything its static controls say.
+struct Box {
+  HWND window = nullptr;
+  std::string caption;
+  std::string text;
+};
+
+BOOL CALLBACK collect_static(HWND w, LPARAM lp) {
+  char cls[32] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  if (lstrcmpiA(cls, "Static") == 0) reinterpret_cast<std::string*>(lp)->append(text_of(w));
+  return TRUE;
+}
+
+Box message_box_of(DWORD pid, DWORD timeout_ms = 5000) {
+  Box box;
+  wait_until([&] { return (box.window = visible_window_of("#32770", pid)) != nullptr; },
+             timeout_ms);
+  if (!box.window) return box;
+  box.caption = text_of(box.window);
+  EnumChildWindows(box.window, collect_static, reinterpret_cast<LPARAM>(&box.text));
+  return box;
+}
+
+void close_box(const Box& box) {
+  PostMessageA(box.window, WM_COMMAND, IDOK, 0);
+  wait_until([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); });
+}
+
+class ServerControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(running_server(), 0u) << "a server is still running from an earlier test";
+    folder_.copy_standin();
+    port_ = free_port();
+    settings_.file = folder_.file(kServerExe);
+    settings_.port = std::to_string(port_);
+  }
+
+  void TearDown() override {
+    const DWORD pid = program_.id;
+    program_.process.kill();
+    // Nothing the test started may outlive it: not the program, its shell or the server.
+    EXPECT_TRUE(ended(pid));
+    EXPECT_TRUE(wait_until([] { return running_server() == 0; }, 5000));
+    if (const DWORD left = running_server()) kill_tree(left);
+  }
+
+  void start(bool from_shell = true) {
+    folder_.write_file("config.ini", config_text(settings_));
+    program_ = start_program(folder_, from_shell);
+    ASSERT_NE(program_.main, nullptr);
+  }
+
+  HWND control(int id) const { return find_control(program_.main, id); }
+  void click(int id) const { PostMessageA(control(id), BM_CLICK, 0, 0); }
+  void set_field(int id, const std::string& text) const {
+    SendMessageA(control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  std::string log() const { return text_of(control(编辑框_日志)); }
+  std::string status() const { return status_text(control(状态条1), 0); }
+
+  bool shows_running() const {
+    return !enabled(control(按钮_启动)) && enabled(control(按钮_停止)) &&
+           status() == "   状态：正在运行";
+  }
+  bool shows_not_running() const {
+    return enabled(control(按钮_启动)) && !enabled(control(按钮_停止)) &&
+           status() == "   状态：未运行";
+  }
+  bool log_shows(const std::string& part, DWORD timeout_ms = 10000) const {
+    return wait_until([&] { return log().find(part) != std::string::npos; }, timeout_ms);
+  }
+
+  // The server, its parent shell and the shell's parent, once the running look is shown.
+  void expect_server_under_shell() const {
+    const DWORD server = running_server();
+    ASSERT_NE(server, 0u);
+    const DWORD shell = parent_of(server);
+    EXPECT_EQ(name_of(shell), "cmd.exe");
+    EXPECT_EQ(parent_of(shell), program_.id);
+  }
+
+  Winsock winsock_;
+  TestFolder folder_;
+  unsigned short port_ = 0;
+  Settings settings_;
+  Program program_;
+};
+
+TEST_F(ServerControl, StartStopAndStartAgainWithTheButtons) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status();
+  EXPECT_EQ(folder_.read_file("run.bat"),
+            "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
+  expect_server_under_shell();
+  const DWORD first_shell = parent_of(running_server());
+
+  EXPECT_EQ(http_status(port_, "/from-the-test"), 200);
+  // The stand-in's start line arrives with its Chinese text intact, then the request's line.
+  EXPECT_TRUE(log_shows(kStartedPrefix + "127.0.0.1:" + settings_.port)) << log();
+  EXPECT_TRUE(log_shows(kStandIn));
+  EXPECT_TRUE(log_shows("GET /from-the-test 200")) << log();
+
+  const DWORD server = running_server();
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); })) << status();
+  EXPECT_TRUE(ended(server));
+  EXPECT_TRUE(ended(first_shell));
+
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  expect_server_under_shell();
+  EXPECT_NE(parent_of(running_server()), first_shell);
+  EXPECT_TRUE(log_shows(kStartedPrefix));
+  EXPECT_EQ(log().find("/from-the-test"), std::string::npos) << "the new launch clears the log";
+}
+
+TEST_F(ServerControl, TrayEntryStartsWithAccessControlAndExitEndsEverything) {
+  settings_.access_control = true;
+  settings_.user = "用户";
+  settings_.password = "pa ss";
+  start();
+  post_command(program_.main, 托盘_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  EXPECT_EQ(folder_.read_file("run.bat"), "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " +
+                                              settings_.port + " -a \"用户:pa ss\" -l");
+  expect_server_under_shell();
+  // The server was given the account: it wants credentials.
+  EXPECT_EQ(http_status(port_), 401);
+
+  const DWORD server = running_server();
+  const DWORD shell = parent_of(server);
+  post_command(program_.main, 托盘_退出);
+  EXPECT_TRUE(ended(program_.id));
+  EXPECT_TRUE(ended(server));
+  EXPECT_TRUE(ended(shell));
+}
+
+TEST_F(ServerControl, StartedByAnotherProgramItStartsTheServerAtOnce) {
+  start(false);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  expect_server_under_shell();
+  EXPECT_FALSE(visible(program_.main));
+  EXPECT_EQ(http_status(port_), 200);
+}
+
+TEST_F(ServerControl, SessionEndEndsProgramShellAndServer) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  const DWORD server = running_server();
+  const DWORD shell = parent_of(server);
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(program_.main, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                      5000, &answer);
+  SendMessageTimeoutA(program_.main, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                      5000, &answer);
+  EXPECT_TRUE(ended(program_.id));
+  EXPECT_TRUE(ended(server));
+  EXPECT_TRUE(ended(shell));
+}
+
+TEST_F(ServerControl, StopAfterTheServerEndedSaysSoThenShowsNotRunning) {
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  kill_tree(running_server());
+  ASSERT_TRUE(wait_until([] { return running_server() == 0; }));
+
+  click(按钮_停止);
+  const Box box = message_box_of(program_.id);
+  ASSERT_NE(box.window, nullptr);
+  EXPECT_EQ(box.caption, "信息：");
+  EXPECT_EQ(box.text, "Rivermesh 进程似乎不存在！");
+  EXPECT_EQ(GetWindow(box.window, GW_OWNER), program_.main);
+  EXPECT_TRUE(shows_running()) << "the look changes once the message is closed";
+  close_box(box);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
+}
+
+TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
+  start();
+  // The test program plays the user's own terminal here: it must survive the stop.
+  Process outside = Process::start(folder_.file(kServerExe),
+                                   "-h \"127.0.0.1\" -p " + settings_.port + " -l", folder_.path());
+  ASSERT_TRUE(wait_until([&] { return http_status(port_) == 200; }));
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return !outside.running(); }));
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
+  EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+}
+
+TEST_F(ServerControl, MissingServerLeavesTheLookAndTheShellEndsWith3389AtExit) {
+  // Beside the program the server would be found in place of the configured one.
+  DeleteFileA(folder_.file(kServerExe).c_str());
+  CreateDirectoryA(folder_.file("empty").c_str(), nullptr);
+  settings_.file = folder_.file("empty\\rivermesh_windows_amd64.exe");
+  start();
+  click(按钮_启动);
+  // The shell says it cannot find the program; no server comes up.
+  ASSERT_TRUE(log_shows(kServerExe)) << log();
+  const DWORD shell = [] {
+    for (const proc::ProcessRecord& r : proc::process_list()) {
+      if (r.name == "cmd.exe") return static_cast<DWORD>(r.id);
+    }
+    return DWORD{0};
+  }();
+  ASSERT_NE(shell, 0u);
+  EXPECT_EQ(parent_of(shell), program_.id);
+  HANDLE shell_handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, shell);
+  ASSERT_NE(shell_handle, nullptr);
+  sync(program_.main);
+  EXPECT_TRUE(shows_not_running());
+  EXPECT_EQ(running_server(), 0u);
+  EXPECT_EQ(folder_.read_file("empty\\run.bat"),
+            "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
+
+  post_command(program_.main, 托盘_退出);
+  EXPECT_TRUE(ended(program_.id));
+  EXPECT_EQ(WaitForSingleObject(shell_handle, 5000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(shell_handle, &code);
+  EXPECT_EQ(code, 3389u);
+  CloseHandle(shell_handle);
+}
+
+TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
+  settings_.file = "";
+  settings_.port = "";
+  settings_.ip = "";
+  start();
+  struct Case {
+    const char* what;
+    std::string file, port, ip;
+    bool access;
+    std::string user, password;
+    const char* message;
+  };
+  const std::string file = folder_.file(kServerExe);
+  const Case cases[] = {
+      {"all empty", "", "", "", false, "", "", "文件位置 不能为空！"},
+      {"port and address empty", file, "", "", false, "", "", "网页端口 不能为空！"},
+      {"address empty", file, "80", "", false, "", "", "访问地址 不能为空！"},
+      {"password empty", file, "80", "1.2.3.4", true, "me", "", "访问密码 不能为空！"},
+      {"account empty", file, "80", "1.2.3.4", true, "", "", "访问账号 不能为空！"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    set_field(编辑框_文件位置, c.file);
+    set_field(编辑框_网页端口, c.port);
+    set_field(编辑框_IP, c.ip);
+    if (checked(control(选择框_访问控制)) != c.access) {
+      click(选择框_访问控制);
+      sync(program_.main);
+    }
+    set_field(编辑框_账号, c.user);
+    set_field(编辑框_密码, c.password);
+    click(按钮_启动);
+    const Box box = message_box_of(program_.id);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.caption, "错误");
+    EXPECT_EQ(box.text, c.message);
+    close_box(box);
+    EXPECT_EQ(visible_window_of("#32770", program_.id), nullptr) << "one message only";
+  }
+  EXPECT_EQ(folder_.read_file("run.bat"), "");
+}
+
+TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
+  start();
+  const std::string marker = folder_.file("pwned.txt");
+  const std::string command = "echo x > \"" + marker + "\"";
+  struct Case {
+    int field;
+    std::string text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {编辑框_网页端口, "80 & " + command, "网页端口 包含不允许的字符！"},
+      {编辑框_网页端口, "80|" + command, "网页端口 包含不允许的字符！"},
+      {编辑框_IP, "0.0.0.0\" & " + command + " & \"", "访问地址 包含不允许的字符！"},
+      {编辑框_IP, "%COMSPEC%", "访问地址 包含不允许的字符！"},
+      {编辑框_密码, "a\" & " + command + " & \"", "访问密码 包含不允许的字符！"},
+      {编辑框_账号, "me\\", "访问账号 包含不允许的字符！"},
+  };
+  click(选择框_访问控制);
+  sync(program_.main);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    set_field(编辑框_网页端口, settings_.port);
+    set_field(编辑框_IP, settings_.ip);
+    set_field(编辑框_账号, "me");
+    set_field(编辑框_密码, "pw");
+    set_field(c.field, c.text);
+    click(按钮_启动);
+    const Box box = message_box_of(program_.id);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.text, c.message);
+    close_box(box);
+  }
+  EXPECT_EQ(folder_.read_file("run.bat"), "") << "nothing is written when a start is refused";
+  EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(running_server(), 0u);
+}
+
+}  // namespace

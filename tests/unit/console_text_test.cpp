@@ -1,0 +1,59 @@
+#include "server/console_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using console::ChunkDecoder;
+using console::front_cut;
+using console::slice_length;
+
+TEST(ChunkDecoder, CarriesACharacterSplitBetweenReads) {
+  ChunkDecoder d;
+  const std::string text = "启动成功";  // four double-byte characters
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += 3) out += d.feed(text.substr(i, 3));
+  out += d.flush();
+  EXPECT_EQ(out, text);
+
+  ChunkDecoder e;
+  EXPECT_EQ(e.feed("ab\xC6"), "ab");
+  EXPECT_EQ(e.feed("\xF4x"), "\xC6\xF4x");
+  // A second byte equal to a lead byte is not a new lead byte.
+  EXPECT_EQ(e.feed("\xB1\xB1\xB1"), "\xB1\xB1");
+  EXPECT_EQ(e.flush(), "\xB1");
+  EXPECT_EQ(e.flush(), "");
+}
+
+TEST(ChunkDecoder, SkipsNulBytesAndKeepsWhatFollows) {
+  ChunkDecoder d;
+  EXPECT_EQ(d.feed(std::string("a\0b\0\0c", 6)), "abc");
+  // A NUL between a lead byte and its trail does not split them apart.
+  EXPECT_EQ(d.feed(std::string("\xC6\0", 2)), "");
+  EXPECT_EQ(d.feed("\xF4"), "\xC6\xF4");
+}
+
+TEST(LogCap, OldestWholeLinesGo) {
+  const std::string text = "line1\r\nline2\r\nline3\r\n";
+  EXPECT_EQ(front_cut(text, text.size()), 0u);
+  EXPECT_EQ(front_cut(text, text.size() - 1), 7u);  // all of line1
+  EXPECT_EQ(front_cut(text, 7), 14u);
+  EXPECT_EQ(text.size() - front_cut(text, 6), 0u);
+}
+
+TEST(LogCap, OneLongLineIsCutOnAWholeCharacter) {
+  const std::string text = "中文中文中文";  // 12 bytes, no line end
+  EXPECT_EQ(front_cut(text, 5), 8u);        // 7 would split a character
+  EXPECT_EQ(front_cut(text, 6), 6u);
+  const std::string big = std::string(3000, 'x') + "\n" + std::string(5000, 'y');
+  EXPECT_EQ(big.size() - front_cut(big, 4000), 4000u);
+}
+
+TEST(LogSlices, EndAtLineEndsOrWholeCharacters) {
+  const std::string lines = "aaaa\nbbbb\ncccc\n";
+  EXPECT_EQ(slice_length(lines, 100), lines.size());
+  EXPECT_EQ(slice_length(lines, 12), 10u);
+  const std::string chinese = "中文中文";
+  EXPECT_EQ(slice_length(chinese, 3), 2u);
+  EXPECT_EQ(slice_length(chinese, 1), 2u);  // never an empty slice
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the program under Wine against the stand-in's flood and prints the figures of one run
 # beside the ratios we aim for; it never passes or fails on time.
-#   scripts/bench.sh [--bytes N] [--starts N]
+#   scripts/bench.sh [--bytes N] [--starts N] [--log-runs N]
 # Builds first when needed, uses the end-to-end prefix (build/win/wineprefix), starts Xvfb unless
 # DISPLAY is set, and leaves no Wine or Xvfb process of its own behind.
 set -uo pipefail

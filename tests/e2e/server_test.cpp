@@ -12,6 +12,7 @@
 #include "server/process_win.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/net.h"
+#include "tools/standin/standin_rules.h"
 
 using namespace e2e;
 using namespace layout;
@@ -92,6 +93,21 @@ void close_box(const Box& box) {
   PostMessageA(box.window, WM_COMMAND, IDOK, 0);
   wait_until([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); });
 }
+
+// Sets an environment variable for the processes started while it lives: the program passes its
+// environment on to the shell and the server.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_, nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+};
 
 class ServerControl : public ::testing::Test {
  protected:
@@ -369,6 +385,49 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
   EXPECT_EQ(folder_.read_file("run.bat"), "") << "nothing is written when a start is refused";
   EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(running_server(), 0u);
+}
+
+TEST_F(ServerControl, LargeOutputArrivesWholeWithChineseIntact) {
+  const std::size_t bytes = 300 * 1024;
+  ScopedVariable mode(standin::kModeVariable, "flood:" + std::to_string(bytes));
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(log_shows(standin::kFloodEnd, 30000));
+  const std::string text = log();
+  // Reads of the pipe end in the middle of double-byte characters; none may be broken.
+  EXPECT_NE(text.find(standin::flood_text(bytes) + standin::kFloodEnd), std::string::npos);
+  EXPECT_NE(text.find(kStartedPrefix), std::string::npos);
+}
+
+TEST_F(ServerControl, LogKeepsItsNewestMegabyteInWholeLines) {
+  const std::size_t bytes = 3 * 1024 * 1024;
+  ScopedVariable mode(standin::kModeVariable, "flood:" + std::to_string(bytes));
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(log_shows(standin::kFloodEnd, 60000));
+  sync(program_.main);
+  const std::string text = log();
+  EXPECT_LE(text.size(), 1024u * 1024u);
+  EXPECT_GT(text.size(), 1000u * 1024u);
+  // What is left is the end of the output, from the start of a line on.
+  const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
+  ASSERT_LE(text.size(), all.size());
+  EXPECT_EQ(all.substr(all.size() - text.size()), text);
+  EXPECT_EQ(all[all.size() - text.size() - 1], '\n');
+  EXPECT_TRUE(enabled(control(按钮_停止)));
+}
+
+TEST_F(ServerControl, RandomBytesFromTheServerNeitherBreakNorStopTheLog) {
+  ScopedVariable mode(standin::kModeVariable, "random:200000:7");
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(log_shows(standin::kRandomEnd, 30000));
+  EXPECT_EQ(log().find('\0'), std::string::npos);
+  EXPECT_EQ(http_status(port_), 200);
+  EXPECT_TRUE(sync(program_.main));
 }
 
 }  // namespace

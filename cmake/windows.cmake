@@ -49,3 +49,8 @@ target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
 
 # Users get the program without its symbols.
 target_link_options(RivermeshTools PRIVATE -s)
+
+# Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
+add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
+  ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp)
+target_link_libraries(bench PRIVATE rmt_core gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)

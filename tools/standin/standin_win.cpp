@@ -143,7 +143,7 @@ std::optional<std::uint64_t> write_raw(const std::string& bytes) {
     complete = std::fwrite(bytes.data() + at, 1, n, stdout) == n && std::fflush(stdout) == 0;
   }
   const double elapsed = now_ms() - started;
-  ::_setmode(::_fileno(stdout), previous);
+  if (previous != -1) ::_setmode(::_fileno(stdout), previous);
   if (!complete) return std::nullopt;
   return static_cast<std::uint64_t>(elapsed + 0.5);
 }

@@ -1,10 +1,14 @@
 #include "app/app_win.h"
 
+#include <utility>
+
 #include "app/messages.h"
+#include "config/autostart_win.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 #include "resources/resource.h"
 #include "server/process_win.h"
+#include "update/update_win.h"
 
 namespace {
 
@@ -46,6 +50,7 @@ bool App::on_created() {
     exit_code_ = 1;
     return false;
   }
+  start_update_check();
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(window_, program::directory());
   settings_->load();
@@ -54,6 +59,7 @@ bool App::on_created() {
   tray_.set_mouse_handler(tray_mouse_handler);
   drop_.register_window(window_.hwnd());
   started_ = true;
+  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
   if (proc::started_by_explorer()) window_.set_visible(true);
   return true;
 }
@@ -87,6 +93,23 @@ void App::on_command(int id) {
       break;
     case 选择框_密码明文:
       settings_->toggle_show_password();
+      break;
+    case 选择框_开机启动:
+      autostart::on_checkbox_clicked(window_.hwnd(), window_.control(选择框_开机启动),
+                                     program::path(),
+                                     settings::settings_path(program::directory()));
+      break;
+    case 托盘_检查更新:
+      start_update_check();
+      break;
+    case 托盘_使用方法:
+      update::show_usage();
+      break;
+    case 托盘_关于:
+      update::show_about(window_.hwnd(), kDisplayVersion);
+      break;
+    case 托盘_捐赠:
+      update::donate();
       break;
     case 托盘_配置:
       show_main_window();
@@ -175,6 +198,21 @@ void App::apply(const presentation::Look& look) {
   window_.set_status(0, look.status_bar);
   window_.set_menu_text(托盘_状态, look.tray_status);
   window_.set_menu_checked(托盘_状态, look.tray_status_checked);
+}
+
+void App::start_update_check() {
+  update::start_check(window_.hwnd(), program::directory(), layout::kDisplayVersion,
+                      layout::kBuildNumber,
+                      [this](const update::Notice& notice) { show_update_notice(notice); });
+}
+
+void App::show_update_notice(const update::Notice& notice) {
+  if (!started_) {
+    early_notice_ = notice;
+    return;
+  }
+  tray_.show_balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone);
+  window_.set_title(notice.window_title);
 }
 
 std::span<const unsigned char> App::icon_data() const {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "app/drop_target_win.h"
@@ -12,6 +13,7 @@
 #include "config/settings_win.h"
 #include "server/presentation.h"
 #include "tray/tray_icon_win.h"
+#include "update/check.h"
 
 class App final : public WindowEvents {
  public:
@@ -41,12 +43,16 @@ class App final : public WindowEvents {
   void refresh_port_tooltip();
   void apply(const presentation::Look& look);
   std::span<const unsigned char> icon_data() const;
+  void start_update_check();
+  void show_update_notice(const update::Notice& notice);
 
   tray::TrayIcon& tray_;
   MainWindow window_;
   std::unique_ptr<settings::Panel> settings_;
   DropTarget drop_;
   bool started_ = false;
+  // A notice that came before start-up had set the title and added the icon.
+  std::optional<update::Notice> early_notice_;
   bool torn_down_ = false;
   int exit_code_ = 0;
 };

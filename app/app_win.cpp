@@ -1,10 +1,14 @@
 #include "app/app_win.h"
 
+#include <utility>
+
 #include "app/messages.h"
+#include "config/autostart_win.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 #include "resources/resource.h"
 #include "server/process_win.h"
+#include "update/update_win.h"
 
 namespace {
 
@@ -49,6 +53,7 @@ bool App::on_created() {
     exit_code_ = 1;
     return false;
   }
+  start_update_check();
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(window_, program::directory());
   settings_->load();
@@ -58,6 +63,7 @@ bool App::on_created() {
   drop_.register_window(window_.hwnd());
   log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
+  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
   if (proc::started_by_explorer()) {
     window_.set_visible(true);
   } else {
@@ -109,6 +115,22 @@ void App::on_command(int id) {
     case 按钮_停止:
     case 托盘_停止:
       server_.stop_request();
+    case 选择框_开机启动:
+      autostart::on_checkbox_clicked(window_.hwnd(), window_.control(选择框_开机启动),
+                                     program::path(),
+                                     settings::settings_path(program::directory()));
+      break;
+    case 托盘_检查更新:
+      start_update_check();
+      break;
+    case 托盘_使用方法:
+      update::show_usage();
+      break;
+    case 托盘_关于:
+      update::show_about(window_.hwnd(), kDisplayVersion);
+      break;
+    case 托盘_捐赠:
+      update::donate();
       break;
     case 托盘_配置:
       show_main_window();
@@ -216,6 +238,7 @@ void App::apply(const presentation::Look& look) {
   window_.set_menu_checked(托盘_状态, look.tray_status_checked);
 }
 
+  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
 launch::Fields App::fields() const {
   using namespace layout;
   launch::Fields f;

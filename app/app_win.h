@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "app/drop_target_win.h"
@@ -14,6 +15,7 @@
 #include "server/control_win.h"
 #include "server/presentation.h"
 #include "tray/tray_icon_win.h"
+#include "update/check.h"
 
 class App final : public WindowEvents, private server::View {
  public:
@@ -54,6 +56,8 @@ class App final : public WindowEvents, private server::View {
   void clear_log() override;
   HWND window() const override { return window_.hwnd(); }
   std::span<const unsigned char> icon_data() const;
+  void start_update_check();
+  void show_update_notice(const update::Notice& notice);
 
   tray::TrayIcon& tray_;
   MainWindow window_;
@@ -62,6 +66,8 @@ class App final : public WindowEvents, private server::View {
   LogBox log_;
   server::Control server_;
   bool started_ = false;
+  // A notice that came before start-up had set the title and added the icon.
+  std::optional<update::Notice> early_notice_;
   bool torn_down_ = false;
   int exit_code_ = 0;
   const UINT show_request_;

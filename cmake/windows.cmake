@@ -11,9 +11,41 @@ file(GLOB program_sources CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/update/*_win.cpp
   ${CMAKE_SOURCE_DIR}/platform/*_win.cpp)
 
-add_executable(RivermeshTools WIN32 ${program_sources} ${CMAKE_SOURCE_DIR}/resources/app.rc)
-target_link_libraries(RivermeshTools PRIVATE rmt_core comctl32 comdlg32 shell32 ole32 uuid
-  user32 gdi32 advapi32)
+# The addresses the program reaches are build settings (README); only the file that holds them
+# is compiled once per executable.
+set(RMT_PROBE_URL "http://www.baidu.com/" CACHE STRING "Connectivity probe (plain HTTP)")
+set(RMT_MANIFEST_URL "https://www.example.com/Ver.ini" CACHE STRING "Update manifest")
+set(RMT_PROJECT_URL "https://www.example.com/rivermesh-tools/" CACHE STRING "Project page")
+set(RMT_DONATION_MAIN_URL "https://www.example.com/dashang/" CACHE STRING "Donation page")
+set(RMT_DONATION_MIRROR_URL "https://mirror.example.org/dashang/" CACHE STRING
+  "Donation page on the mirror site")
+set(RMT_TEST_PORT 38517 CACHE STRING "Loopback port of the test build's update server")
+
+set(address_source ${CMAKE_SOURCE_DIR}/update/addresses_win.cpp)
+list(REMOVE_ITEM program_sources ${address_source})
+add_library(rmt_program OBJECT ${program_sources})
+target_link_libraries(rmt_program PUBLIC rmt_core)
+
+function(rmt_program_executable target probe manifest project donation_main donation_mirror)
+  add_executable(${target} WIN32 $<TARGET_OBJECTS:rmt_program> ${address_source}
+    ${CMAKE_SOURCE_DIR}/resources/app.rc)
+  target_compile_definitions(${target} PRIVATE RMT_PROBE_URL="${probe}"
+    RMT_MANIFEST_URL="${manifest}" RMT_PROJECT_URL="${project}"
+    RMT_DONATION_MAIN_URL="${donation_main}" RMT_DONATION_MIRROR_URL="${donation_mirror}")
+  target_link_libraries(${target} PRIVATE rmt_core comctl32 comdlg32 shell32 ole32 uuid user32
+    gdi32 advapi32 wininet)
+endfunction()
+
+rmt_program_executable(RivermeshTools ${RMT_PROBE_URL} ${RMT_MANIFEST_URL} ${RMT_PROJECT_URL}
+  ${RMT_DONATION_MAIN_URL} ${RMT_DONATION_MIRROR_URL})
+
+# For the end-to-end tests only: the same program with its update check aimed at a server the
+# test runs on 127.0.0.1, and page addresses the test recognises.
+set(rmt_test_pages https://pages.rmt-test.example)
+rmt_program_executable(RivermeshToolsLoopback "http://127.0.0.1:${RMT_TEST_PORT}/"
+  "http://127.0.0.1:${RMT_TEST_PORT}/Ver.ini" "${rmt_test_pages}/usage"
+  "${rmt_test_pages}/main/dashang/" "${rmt_test_pages}/mirror/dashang/")
+set_target_properties(RivermeshToolsLoopback PROPERTIES OUTPUT_NAME RivermeshTools-loopback)
 
 # Stand-in for the outside server: same file name as the real one, for demos and tests only.
 add_executable(standin ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp)
@@ -22,6 +54,9 @@ target_link_libraries(standin PRIVATE rmt_core ws2_32)
 
 # Starts another program and waits for it; copied under other names by the tests.
 add_executable(launcher WIN32 ${CMAKE_SOURCE_DIR}/tools/launcher/launcher_win.cpp)
+
+# Registered as the web browser in the test prefix: records the addresses it is given.
+add_executable(url_recorder WIN32 ${CMAKE_SOURCE_DIR}/tools/url_recorder/url_recorder_win.cpp)
 
 # GoogleTest's own sources, compiled with the cross compiler for the Windows-side suite.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -54,3 +89,5 @@ target_link_options(RivermeshTools PRIVATE -s)
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp)
 target_link_libraries(bench PRIVATE rmt_core gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
+target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
+  RMT_TEST_PAGES="${rmt_test_pages}")

@@ -54,6 +54,9 @@ struct delete_object {
 struct global_free {
   void operator()(HGLOBAL h) const { ::GlobalFree(h); }
 };
+struct reg_close_key {
+  void operator()(HKEY h) const { ::RegCloseKey(h); }
+};
 
 // Null means none for these.
 using unique_handle = unique_any<HANDLE, nullptr, close_handle>;
@@ -62,6 +65,7 @@ using unique_hmenu = unique_any<HMENU, nullptr, destroy_menu>;
 using unique_hfont = unique_any<HFONT, nullptr, delete_object>;
 using unique_hbrush = unique_any<HBRUSH, nullptr, delete_object>;
 using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
+using unique_hkey = unique_any<HKEY, nullptr, reg_close_key>;
 
 struct find_close {
   void operator()(HANDLE h) const { ::FindClose(h); }

@@ -42,6 +42,18 @@ prepare_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.rmt-ready-2"
   fi
+  # The program's update check must reach no outside address from a test or demo: web requests
+  # go to a proxy on a loopback port where nothing listens, and fail at once. Loopback addresses
+  # (the tests' own servers) are reached directly.
+  if [ ! -f "$WINEPREFIX/.rmt-offline-1" ]; then
+    local inet='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+    wine reg add "$inet" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$inet" /v ProxyServer /t REG_SZ /d 127.0.0.1:9 /f >/dev/null 2>&1
+    wine reg add "$inet" /v ProxyOverride /t REG_SZ /d '<local>;127.0.0.1;localhost' /f \
+      >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.rmt-offline-1"
+  fi
 }
 
 stop_wine() {

@@ -371,9 +371,9 @@ void focus(HWND w) {
 
 namespace e2e {
 
-Program start_program(const TestFolder& folder, bool from_shell) {
+Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file) {
   Program p;
-  const std::string exe = folder.copy_program();
+  const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
   if (from_shell) {
     const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
     p.process = Process::start(shell, "\"" + exe + "\"", folder.path());

@@ -108,7 +108,9 @@ struct Program {
   DWORD id = 0;     // the program's own process id
   HWND main = nullptr;
 };
-Program start_program(const TestFolder& folder, bool from_shell);
+// build_file: the executable in the build folder to run, copied in as RivermeshTools.exe.
+Program start_program(const TestFolder& folder, bool from_shell,
+                      const std::string& build_file = "RivermeshTools.exe");
 
 // Returns once the program's UI thread has handled everything sent before.
 bool sync(HWND main);

@@ -1,0 +1,67 @@
+#include "config/autostart.h"
+
+namespace autostart {
+
+namespace {
+
+// The value's full path, split at its last backslash for every call. The value name holds no
+// backslash, so the split gives back the Run key and the name.
+struct ValuePath {
+  std::string full;
+  std::string key;
+  std::string name;
+};
+
+ValuePath value_path(const std::string& name) {
+  ValuePath p;
+  p.full = std::string(kRunKey) + "\\" + name;
+  const std::size_t cut = p.full.rfind('\\');
+  p.key = p.full.substr(0, cut);
+  p.name = p.full.substr(cut + 1);
+  return p;
+}
+
+}  // namespace
+
+bool run_key(Registry& registry, Op op, const std::string& name, const std::string& data) {
+  const ValuePath p = value_path(name);
+  switch (op) {
+    case Op::Write:
+      registry.set_text(p.key, p.name, data);
+      return false;
+    case Op::Delete:
+      // Normally no key has this path and the call fails as well; it covers a registration
+      // that was made as a key instead of a value.
+      if (!registry.delete_value(p.key, p.name)) registry.delete_key(p.full);
+      return false;
+    case Op::Test:
+      return registry.has_value(p.key, p.name);
+  }
+  return false;
+}
+
+std::string value_data(std::string_view program_path) {
+  return "\"" + std::string(program_path) + "\"";
+}
+
+void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui) {
+  if (now_checked) {
+    run_key(registry, Op::Write, kValueName, value_data(program_path));
+    if (!run_key(registry, Op::Test, kValueName)) {
+      ui.show_error(kSetFailed);
+      ui.put_back(false);
+      return;
+    }
+    ui.record(true);
+  } else {
+    run_key(registry, Op::Delete, kValueName);
+    if (run_key(registry, Op::Test, kValueName)) {
+      ui.show_error(kUnsetFailed);
+      ui.put_back(true);
+      return;
+    }
+    ui.record(false);
+  }
+}
+
+}  // namespace autostart

@@ -1,0 +1,60 @@
+// "开机启动" against the registry the 32-bit program sees (the prefix runs as administrator, so
+// both changes take).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/layout.h"
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr char kRunKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kValue[] = "Rivermesh Tools";
+
+// The Run value's data, or "<missing>".
+std::string run_value() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return "<missing>";
+  }
+  char buf[1024] = {};
+  DWORD size = sizeof buf - 1;
+  DWORD type = 0;
+  const LONG r = RegQueryValueExA(key, kValue, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS) return "<missing>";
+  return type == REG_SZ ? std::string(buf) : "<not text>";
+}
+
+void remove_run_value() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, kValue);
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST(StartAtLogin, CheckingRegistersAndUncheckingRemoves) {
+  remove_run_value();
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  HWND box = find_control(program.main, layout::选择框_开机启动);
+  const std::string ini = folder.file("config.ini");
+
+  SendMessageA(box, BM_CLICK, 0, 0);
+  EXPECT_EQ(run_value(), "\"" + folder.file("RivermeshTools.exe") + "\"");
+  EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "true");
+  EXPECT_TRUE(checked(box));
+  EXPECT_EQ(visible_window_of("#32770", program.id), nullptr);  // no message
+
+  SendMessageA(box, BM_CLICK, 0, 0);
+  EXPECT_EQ(run_value(), "<missing>");
+  EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "false");
+  EXPECT_FALSE(checked(box));
+  remove_run_value();
+}

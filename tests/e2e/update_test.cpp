@@ -1,0 +1,411 @@
+// The update check against a web server of the test's own on 127.0.0.1, run by the test build of
+// the program (its probe and manifest addresses point there), and the help menu's entries.
+// Winsock's header must come before the one of Windows.
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/layout.h"
+#include "tests/e2e/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr char kLoopbackBuild[] = "RivermeshTools-loopback.exe";
+constexpr char kTitle[] = "Rivermesh Tools    v1.0.2";
+
+std::string manifest(const std::string& latest, const std::string& build) {
+  return "[Rivermesh Tools]\r\n最新版本=" + latest + "\r\n版本号=" + build + "\r\n";
+}
+
+std::string notice_title(const std::string& latest) {
+  return std::string(kTitle) + "    发现新版本：v" + latest;
+}
+
+// Answers the probe (any other path) with a page and the manifest ("/Ver.ini") with what the
+// test set, or holds the manifest request unanswered until the server stops.
+class WebServer {
+ public:
+  enum class Manifest { Answer, Hold };
+
+  WebServer() {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL on = TRUE;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(RMT_TEST_PORT);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    listening_ = bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                 listen(listener_, 8) == 0;
+    if (listening_) thread_ = std::thread([this] { serve(); });
+  }
+
+  ~WebServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    closesocket(listener_);
+    for (SOCKET s : held_) closesocket(s);
+    WSACleanup();
+  }
+
+  bool listening() const { return listening_; }
+
+  void set(Manifest manifest, const std::string& response = "") {
+    std::lock_guard<std::mutex> lock(mutex_);
+    manifest_ = manifest;
+    response_ = response;
+  }
+  void answer(const std::string& body, const std::string& status = "200 OK") {
+    set(Manifest::Answer, "HTTP/1.0 " + status + "\r\nContent-Type: text/plain\r\n\r\n" + body);
+  }
+
+  int probes() const { return probes_; }
+  int manifests() const { return manifests_; }
+  std::vector<std::string> request_lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      fd_set ready;
+      FD_ZERO(&ready);
+      FD_SET(listener_, &ready);
+      timeval tick{0, 50 * 1000};
+      if (select(0, &ready, nullptr, nullptr, &tick) <= 0) continue;
+      SOCKET s = accept(listener_, nullptr, nullptr);
+      if (s == INVALID_SOCKET) continue;
+      handle(s);
+    }
+  }
+
+  void handle(SOCKET s) {
+    DWORD timeout_ms = 5000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms),
+               sizeof timeout_ms);
+    std::string request;
+    char buf[2048];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const int n = recv(s, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, n);
+    }
+    const std::string line = request.substr(0, request.find("\r\n"));
+    const bool is_manifest = line.find(" /Ver.ini ") != std::string::npos;
+    std::string response;
+    bool hold = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(line);
+      if (is_manifest) {
+        hold = manifest_ == Manifest::Hold;
+        response = response_;
+      } else {
+        response = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html>ok</html>";
+      }
+    }
+    // Counted once the answer is decided, so that a test that waits for a count sees the
+    // settings that were in force for it.
+    if (hold) {
+      held_.push_back(s);
+      ++manifests_;
+      return;
+    }
+    for (std::size_t sent = 0; sent < response.size();) {
+      const int n = send(s, response.data() + sent, static_cast<int>(response.size() - sent), 0);
+      if (n <= 0) break;
+      sent += n;
+    }
+    shutdown(s, SD_SEND);
+    closesocket(s);
+    ++(is_manifest ? manifests_ : probes_);
+  }
+
+  SOCKET listener_ = INVALID_SOCKET;
+  bool listening_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  Manifest manifest_ = Manifest::Answer;
+  std::string response_;
+  std::vector<std::string> lines_;
+  std::vector<SOCKET> held_;  // the accepting thread's only
+  std::atomic<int> probes_{0};
+  std::atomic<int> manifests_{0};
+};
+
+// A Ver.ini of the user's own in the program folder: the check overwrites and then deletes it,
+// so its disappearance tells that a check has finished.
+void place_users_ver_ini(const TestFolder& folder) {
+  folder.write_file("Ver.ini", "[mine]\r\nkeep=1\r\n");
+}
+bool exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// "检查更新" until the server sees the new check's probe: a request that reaches the program
+// just before the previous check has let go of it is ignored.
+bool check_again(const WebServer& server, HWND main) {
+  const int before = server.probes();
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    post_command(main, layout::托盘_检查更新);
+    if (wait_until([&] { return server.probes() > before; }, 1000)) return true;
+  }
+  return false;
+}
+
+// The notice is posted before the scratch file goes, but a sync may still overtake it.
+bool title_becomes(HWND main, const std::string& title) {
+  return wait_until([&] { return text_of(main) == title; }, 3000);
+}
+
+// Runs one check from the menu with the manifest answered as given; true once it has finished
+// and its result, if any, has reached the window.
+bool run_check(WebServer& server, const TestFolder& folder, HWND main) {
+  place_users_ver_ini(folder);
+  if (!check_again(server, main)) return false;
+  if (!wait_until([&] { return !exists(folder.file("Ver.ini")); })) return false;
+  return sync(main);
+}
+
+}  // namespace
+
+TEST(UpdateCheck, ANewerBuildIsAnnouncedInTheTitleEveryTime) {
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  TestFolder folder;
+  server.answer(manifest("1.0.1", "4"));  // an older-looking version text with a newer build
+  place_users_ver_ini(folder);
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  // The start-up check; its notice is applied after start-up has set the plain title.
+  ASSERT_TRUE(wait_until([&] { return !exists(folder.file("Ver.ini")); }));
+  EXPECT_TRUE(title_becomes(program.main, notice_title("1.0.1")));
+
+  server.answer(manifest("1.0.3", "4"));
+  ASSERT_TRUE(run_check(server, folder, program.main));
+  EXPECT_TRUE(title_becomes(program.main, notice_title("1.0.3")));
+
+  {
+    SCOPED_TRACE("a full-width four counts as 4");
+    server.answer(manifest("1.0.4", "４"));
+    ASSERT_TRUE(run_check(server, folder, program.main));
+    EXPECT_TRUE(title_becomes(program.main, notice_title("1.0.4")));
+  }
+  {
+    SCOPED_TRACE("asking again repeats the notice");
+    SetWindowTextA(program.main, "cleared by the test");
+    ASSERT_TRUE(run_check(server, folder, program.main));
+    EXPECT_TRUE(title_becomes(program.main, notice_title("1.0.4")));
+  }
+
+  for (const std::string& line : server.request_lines()) {
+    if (line.find("Ver.ini") != std::string::npos) {
+      EXPECT_EQ(line, "GET /Ver.ini HTTP/1.0");
+    }
+  }
+}
+
+TEST(UpdateCheck, AnythingElseStaysSilentAndRemovesTheScratchFile) {
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  TestFolder folder;
+  server.answer(manifest("1.0.2", "9"));  // the same version text stops before the numbers
+  place_users_ver_ini(folder);
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return !exists(folder.file("Ver.ini")); }));
+  sync(program.main);
+  EXPECT_EQ(text_of(program.main), kTitle);
+
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string status;
+  };
+  const std::string utf8_manifest =
+      "[Rivermesh Tools]\r\n\xE6\x9C\x80\xE6\x96\xB0\xE7\x89\x88\xE6\x9C\xAC=1.0.3\r\n"
+      "\xE7\x89\x88\xE6\x9C\xAC\xE5\x8F\xB7=4\r\n";
+  // Past the size cap, with a valid announcement at its start.
+  const std::string oversized = manifest("1.0.3", "4") + std::string(64 * 1024, ';');
+  const std::vector<Case> cases{
+      {"build number not greater", manifest("1.0.3", "3"), "200 OK"},
+      {"build number without digits", manifest("1.0.3", "abc"), "200 OK"},
+      {"manifest in UTF-8", utf8_manifest, "200 OK"},
+      {"error page", "<html><body>404 Not Found</body></html>", "404 Not Found"},
+      {"body over the size cap", oversized, "200 OK"},
+      {"body starting with a zero byte", std::string(1, '\0') + manifest("1.0.3", "4"), "200 OK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    server.answer(c.body, c.status);
+    ASSERT_TRUE(run_check(server, folder, program.main));
+    EXPECT_EQ(text_of(program.main), kTitle);
+  }
+}
+
+TEST(UpdateCheck, WithoutAProbeAnswerTheFolderIsLeftAlone) {
+  TestFolder folder;
+  place_users_ver_ini(folder);
+  // No server at all: the start-up check's probe is refused.
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+
+  // A menu check is taken only once the start-up check has ended. Its own manifest request is
+  // held unanswered, so that it has not touched the folder yet when the server sees it.
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  server.set(WebServer::Manifest::Hold);
+  ASSERT_TRUE(check_again(server, program.main));
+  ASSERT_TRUE(wait_until([&] { return server.manifests() == 1; }));
+  EXPECT_EQ(folder.read_file("Ver.ini"), "[mine]\r\nkeep=1\r\n");
+  EXPECT_EQ(text_of(program.main), kTitle);
+}
+
+TEST(UpdateCheck, AServerThatNeverAnswersBlocksNeitherWindowNorExit) {
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  server.set(WebServer::Manifest::Hold);
+  TestFolder folder;
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return server.manifests() == 1; }));
+
+  DWORD_PTR r = 0;
+  const DWORD start = GetTickCount();
+  EXPECT_NE(SendMessageTimeoutA(program.main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r), 0u);
+  EXPECT_LT(GetTickCount() - start, 1000u);
+
+  // A second check while this one runs is ignored.
+  post_command(program.main, layout::托盘_检查更新);
+  sync(program.main);
+  EXPECT_FALSE(wait_until([&] { return server.probes() > 1; }, 1000));
+
+  post_command(program.main, layout::托盘_退出);
+  HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, program.id);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(h, &code);
+  CloseHandle(h);
+  EXPECT_EQ(code, 0u);  // ended by itself, not by a fault
+}
+
+namespace {
+
+// Registers url_recorder.exe as the handler of http and https addresses in the test prefix, and
+// puts the previous handlers back at the end.
+class BrowserStandIn {
+ public:
+  explicit BrowserStandIn(const std::string& record_file) {
+    const std::string command =
+        "\"" + build_dir() + "\\url_recorder.exe\" \"" + record_file + "\" \"%1\"";
+    for (const char* scheme : {"http", "https"}) {
+      const std::string key = std::string(scheme) + "\\shell\\open\\command";
+      Saved saved{key, read(key)};
+      saved_.push_back(saved);
+      RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, command.c_str(),
+                   static_cast<DWORD>(command.size()));
+    }
+  }
+  ~BrowserStandIn() {
+    for (const Saved& s : saved_) {
+      RegSetValueA(HKEY_CLASSES_ROOT, s.key.c_str(), REG_SZ, s.value.c_str(),
+                   static_cast<DWORD>(s.value.size()));
+    }
+  }
+
+ private:
+  struct Saved {
+    std::string key;
+    std::string value;
+  };
+  static std::string read(const std::string& key) {
+    char buf[1024] = {};
+    LONG size = sizeof buf;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), buf, &size) != ERROR_SUCCESS) return {};
+    return buf;
+  }
+  std::vector<Saved> saved_;
+};
+
+// The recorded addresses in the order their recorders were started.
+std::vector<std::string> recorded(const TestFolder& folder) {
+  std::vector<std::string> lines;
+  const std::string text = folder.read_file("urls.txt");
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) break;
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  std::sort(lines.begin(), lines.end());  // fixed-width time stamps first
+  for (std::string& line : lines) line = line.substr(line.find(' ') + 1);
+  return lines;
+}
+
+}  // namespace
+
+TEST(HelpMenu, UsageAndDonationOpenTheirPagesInOrder) {
+  TestFolder folder;
+  BrowserStandIn browser(folder.file("urls.txt"));
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+
+  post_command(program.main, layout::托盘_使用方法);
+  ASSERT_TRUE(wait_until([&] { return recorded(folder).size() == 1; }));
+  post_command(program.main, layout::托盘_捐赠);
+  ASSERT_TRUE(wait_until([&] { return recorded(folder).size() == 3; }));
+  const std::vector<std::string> expected{RMT_TEST_PAGES "/usage", RMT_TEST_PAGES "/main/dashang/",
+                                          RMT_TEST_PAGES "/mirror/dashang/"};
+  EXPECT_EQ(recorded(folder), expected);
+}
+
+TEST(HelpMenu, AboutShowsThreeLinesUnderItsCaption) {
+  TestFolder folder;
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  post_command(program.main, layout::托盘_关于);
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      wait_until([&] { return (box = visible_window_of("#32770", program.id)) != nullptr; }));
+  EXPECT_EQ(text_of(box), "关于");
+
+  std::vector<HWND> buttons;
+  std::string text;
+  bool icon = false;
+  for (HWND w = GetWindow(box, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+    char cls[64] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    const LONG style = GetWindowLongA(w, GWL_STYLE);
+    if (lstrcmpiA(cls, "Button") == 0 && (style & WS_VISIBLE)) buttons.push_back(w);
+    if (lstrcmpiA(cls, "Static") == 0) {
+      if ((style & SS_TYPEMASK) == SS_ICON) {
+        icon = icon || ((style & WS_VISIBLE) && SendMessageA(w, STM_GETICON, 0, 0) != 0);
+      } else if (GetDlgCtrlID(w) == 0xFFFF) {
+        text = text_of(w);
+      }
+    }
+  }
+  EXPECT_EQ(text, "当前版本：v1.0.2\r\n官方网站：" RMT_TEST_PAGES
+                  "/usage\r\n本软件仅供学习和技术研究使用，不得用于任何商业或非法用途；"
+                  "因此类使用而引起的知识产权或法律纠纷，本人概不负责。");
+  ASSERT_EQ(buttons.size(), 1u);
+  EXPECT_FALSE(icon);
+  SendMessageA(buttons[0], BM_CLICK, 0, 0);
+  EXPECT_TRUE(wait_until([&] { return visible_window_of("#32770", program.id) == nullptr; }));
+}

@@ -1,0 +1,111 @@
+#include "config/autostart.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A registry whose writes and deletes can be made to have no effect, as without the rights.
+class FakeRegistry final : public autostart::Registry {
+ public:
+  std::map<std::string, std::string> values;  // "key|name" -> data
+  std::vector<std::string> calls;
+  bool writes_take = true;
+  bool deletes_take = true;
+
+  void set_text(const std::string& key, const std::string& name, const std::string& data) override {
+    calls.push_back("set " + key + "|" + name);
+    if (writes_take) values[key + "|" + name] = data;
+  }
+  bool delete_value(const std::string& key, const std::string& name) override {
+    calls.push_back("delete " + key + "|" + name);
+    if (!deletes_take) return false;
+    return values.erase(key + "|" + name) != 0;
+  }
+  void delete_key(const std::string& path) override { calls.push_back("delete key " + path); }
+  bool has_value(const std::string& key, const std::string& name) override {
+    return values.count(key + "|" + name) != 0;
+  }
+};
+
+class FakeUi final : public autostart::Ui {
+ public:
+  std::vector<std::string> errors;
+  std::vector<bool> put_back_to;
+  std::vector<bool> recorded;
+
+  void show_error(const std::string& text) override { errors.push_back(text); }
+  void put_back(bool checked) override { put_back_to.push_back(checked); }
+  void record(bool on) override { recorded.push_back(on); }
+};
+
+const std::string kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kSlot = kRun + "|Rivermesh Tools";
+constexpr char kProgram[] = "C:\\Program Files (x86)\\工具\\RivermeshTools.exe";
+
+}  // namespace
+
+TEST(Autostart, CheckingRegistersTheQuotedPathAndRecordsIt) {
+  FakeRegistry reg;
+  FakeUi ui;
+  autostart::toggled(true, kProgram, reg, ui);
+  EXPECT_EQ(reg.values[kSlot], std::string("\"") + kProgram + "\"");
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_TRUE(ui.put_back_to.empty());
+  EXPECT_EQ(ui.recorded, std::vector<bool>{true});
+}
+
+TEST(Autostart, UncheckingRemovesTheValueAndRecordsIt) {
+  FakeRegistry reg;
+  reg.values[kSlot] = "\"C:\\old\\RivermeshTools.exe\"";
+  FakeUi ui;
+  autostart::toggled(false, kProgram, reg, ui);
+  EXPECT_EQ(reg.values.count(kSlot), 0u);
+  EXPECT_EQ(ui.recorded, std::vector<bool>{false});
+  // A deleted value needs no key delete.
+  EXPECT_EQ(reg.calls, std::vector<std::string>{"delete " + kSlot});
+}
+
+TEST(Autostart, AWriteThatDoesNotTakeIsReportedAndPutBack) {
+  FakeRegistry reg;
+  reg.writes_take = false;
+  FakeUi ui;
+  autostart::toggled(true, kProgram, reg, ui);
+  EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kSetFailed});
+  EXPECT_EQ(ui.put_back_to, std::vector<bool>{false});
+  EXPECT_TRUE(ui.recorded.empty());  // config.ini keeps what it had
+}
+
+TEST(Autostart, ADeleteThatDoesNotTakeIsReportedAndPutBack) {
+  FakeRegistry reg;
+  reg.deletes_take = false;
+  reg.values[kSlot] = "\"x\"";
+  FakeUi ui;
+  autostart::toggled(false, kProgram, reg, ui);
+  EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kUnsetFailed});
+  EXPECT_EQ(ui.put_back_to, std::vector<bool>{true});
+  EXPECT_TRUE(ui.recorded.empty());
+  // The failed value delete is followed by a key delete on the value's full path.
+  EXPECT_EQ(reg.calls.back(), "delete key " + kRun + "\\Rivermesh Tools");
+}
+
+TEST(Autostart, AValueThatWasAlreadyThereMakesAFailedWritePass) {
+  FakeRegistry reg;
+  reg.writes_take = false;
+  reg.values[kSlot] = "\"D:\\elsewhere.exe\"";
+  FakeUi ui;
+  autostart::toggled(true, kProgram, reg, ui);
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(ui.recorded, std::vector<bool>{true});
+}
+
+TEST(Autostart, UncheckingWithNothingRegisteredStillRecordsOff) {
+  FakeRegistry reg;
+  FakeUi ui;
+  autostart::toggled(false, kProgram, reg, ui);
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(ui.recorded, std::vector<bool>{false});
+}

@@ -1,0 +1,128 @@
+#include "update/check.h"
+
+#include <atomic>
+#include <climits>
+#include <vector>
+
+namespace update {
+
+namespace {
+
+std::atomic<bool> g_check_running{false};
+
+// The ASCII character a double-byte code page 936 character stands for, or 0.
+char ascii_for(unsigned char lead, unsigned char trail) {
+  if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) {
+    // Row A3 holds the full-width forms in ASCII order, except that two of its places are taken
+    // by the full-width yen sign and macron; the dollar sign and tilde live in row A1.
+    if (trail == 0xA4 || trail == 0xFE) return 0;
+    return static_cast<char>(trail - 0x80);
+  }
+  if (lead == 0xA1) {
+    if (trail == 0xA1) return ' ';  // ideographic space
+    if (trail == 0xE7) return '$';
+    if (trail == 0xAB) return '~';
+  }
+  return 0;
+}
+
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+std::string fullwidth_to_ascii(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x81 || c == 0xFF || i + 1 >= text.size()) {
+      out += text[i];
+      continue;
+    }
+    const auto trail = static_cast<unsigned char>(text[i + 1]);
+    if (const char a = ascii_for(c, trail)) {
+      out += a;
+    } else {
+      out += text.substr(i, 2);
+    }
+    ++i;
+  }
+  return out;
+}
+
+int text_to_int(std::string_view text) {
+  const std::string s = fullwidth_to_ascii(text);
+  std::size_t i = 0;
+  while (i < s.size() && is_space(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  long long value = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    value = value * 10 + (s[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) break;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+std::string_view text_view(std::string_view body) {
+  const std::size_t zero = body.find('\0');
+  return zero == std::string_view::npos ? body : body.substr(0, zero);
+}
+
+bool is_newer(std::string_view latest, std::string_view build, std::string_view own_version,
+              std::string_view own_build) {
+  if (latest.empty() || build.empty()) return false;
+  // An equal version text ends the decision before the build numbers are looked at.
+  if (latest == own_version) return false;
+  return text_to_int(build) > text_to_int(own_build);
+}
+
+Notice make_notice(std::string_view latest, std::string_view own_version,
+                   std::string_view project_page) {
+  Notice n;
+  n.balloon_title.append("Rivermesh Tools 发现新版本 v").append(latest).append(" ！");
+  n.balloon_text.append("请前往更新：").append(project_page);
+  n.window_title.append("Rivermesh Tools    v")
+      .append(own_version)
+      .append("    发现新版本：v")
+      .append(latest);
+  return n;
+}
+
+std::string read_body(const std::function<bool(char*, std::size_t, std::size_t&)>& read) {
+  std::string body;
+  std::vector<char> buf(4096);
+  for (;;) {
+    std::size_t got = 0;
+    const bool ok = read(buf.data(), buf.size(), got);
+    if (got > buf.size()) got = buf.size();
+    body.append(buf.data(), got);
+    if (body.size() > kMaxManifestBytes) return {};
+    if (!ok || got == 0) return body;
+  }
+}
+
+void run_check(Platform& platform, const Config& config,
+               const std::function<void(const Notice&)>& notify) {
+  if (!platform.probe()) return;
+  const std::string scratch = config.program_dir + "\\" + kScratchName;
+  const std::string body = platform.download(config.manifest_url);
+  if (!text_view(body).empty()) {
+    platform.write_file(scratch, body);
+    const std::string latest = platform.read_ini(scratch, kSection, kKeyLatest);
+    const std::string build = platform.read_ini(scratch, kSection, kKeyBuild);
+    if (is_newer(latest, build, config.own_version, config.own_build) && notify) {
+      notify(make_notice(latest, config.own_version, config.project_page));
+    }
+  }
+  platform.delete_file(scratch);
+}
+
+bool try_begin_check() { return !g_check_running.exchange(true, std::memory_order_acquire); }
+void end_check() { g_check_running.store(false, std::memory_order_release); }
+bool check_running() { return g_check_running.load(std::memory_order_acquire); }
+
+}  // namespace update

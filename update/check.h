@@ -1,0 +1,85 @@
+// The update check: whether the maker's manifest announces a newer release, and what the user is
+// then shown. The network and the files are reached through Platform, so that every rule here
+// runs without Windows.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace update {
+
+inline constexpr char kSection[] = "Rivermesh Tools";
+inline constexpr char kKeyLatest[] = "最新版本";
+inline constexpr char kKeyBuild[] = "版本号";
+inline constexpr char kScratchName[] = "Ver.ini";
+
+// A manifest is a few lines; a body larger than this is no manifest and counts as a failed
+// download, so that a wrong or hostile server cannot make the program read without end.
+inline constexpr std::size_t kMaxManifestBytes = 64 * 1024;
+
+// Full-width forms of ASCII characters in code page 936 (and the ideographic space) become their
+// ASCII counterparts; every other byte and character is kept.
+std::string fullwidth_to_ascii(std::string_view text);
+
+// The leading integer as atoi reads it, after the full-width conversion: white space skipped,
+// an optional sign, digits up to the first other character; no digits give 0. Values beyond the
+// int range are held at its ends.
+int text_to_int(std::string_view text);
+
+// The bytes up to the first zero byte, or all of them.
+std::string_view text_view(std::string_view body);
+
+// latest and build are the manifest's values; own_* the program's display version and build.
+bool is_newer(std::string_view latest, std::string_view build, std::string_view own_version,
+              std::string_view own_build);
+
+struct Notice {
+  std::string balloon_title;
+  std::string balloon_text;
+  std::string window_title;
+};
+
+Notice make_notice(std::string_view latest, std::string_view own_version,
+                   std::string_view project_page);
+
+// Reads a response body chunk by chunk. read fills at most cap bytes, sets got and answers
+// false when the read failed; a read of 0 bytes ends the body. What arrived before a failed read
+// is kept. A body over kMaxManifestBytes gives an empty result.
+std::string read_body(
+    const std::function<bool(char* buf, std::size_t cap, std::size_t& got)>& read);
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual bool probe() = 0;
+  // The body, or empty on any failure.
+  virtual std::string download(const std::string& url) = 0;
+  virtual void write_file(const std::string& path, const std::string& bytes) = 0;
+  // Empty when the file, section or key is missing.
+  virtual std::string read_ini(const std::string& path, const char* section, const char* key) = 0;
+  virtual void delete_file(const std::string& path) = 0;
+};
+
+struct Config {
+  std::string program_dir;  // without a trailing backslash
+  std::string own_version;
+  std::string own_build;
+  std::string manifest_url;
+  std::string project_page;
+};
+
+// One check from the probe to deleting the scratch file; notify runs when a newer release is
+// announced, before the scratch file goes.
+void run_check(Platform& platform, const Config& config,
+               const std::function<void(const Notice&)>& notify);
+
+// One check at a time: two would share the scratch file and could delete it under each other.
+// A request while one runs is dropped.
+bool try_begin_check();
+void end_check();
+bool check_running();
+
+}  // namespace update

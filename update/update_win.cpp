@@ -1,0 +1,175 @@
+#include "update/update_win.h"
+
+#include <shellapi.h>
+#include <wininet.h>
+
+#include <memory>
+
+#include "platform/handles_win.h"
+#include "platform/ui_task_win.h"
+#include "update/info.h"
+#include "update/url.h"
+
+namespace update {
+
+namespace {
+
+struct close_internet {
+  void operator()(HINTERNET h) const { ::InternetCloseHandle(h); }
+};
+using unique_hinternet = win::unique_any<HINTERNET, nullptr, close_internet>;
+
+constexpr char kProbeAgent[] = "test";
+constexpr char kDownloadAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr char kSendHeaders[] = "Accept: */*\r\n\r\n";
+constexpr DWORD kIniBuffer = 10240;
+
+// The download's root handle, opened by the first download and kept for later ones. Only the
+// worker that holds the one-check gate uses it; a plain value, so that nothing of it is torn
+// down under a worker that still runs when the program ends.
+HINTERNET g_root = nullptr;
+
+// Closes the root handle when the program ends, unless a check still runs: then the process end
+// takes it with the worker.
+struct RootCloser {
+  ~RootCloser() {
+    if (g_root && !check_running()) {
+      InternetCloseHandle(g_root);
+      g_root = nullptr;
+    }
+  }
+} g_root_closer;
+
+const char* skip_blanks(const char* s) {
+  while (*s && static_cast<unsigned char>(*s) <= 32) ++s;
+  return s;
+}
+
+class WinPlatform final : public Platform {
+ public:
+  bool probe() override {
+    if (!InternetGetConnectedState(nullptr, 0)) return false;
+    unique_hinternet session(
+        InternetOpenA(kProbeAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) return false;
+    unique_hinternet page(
+        InternetOpenUrlA(session.get(), address::kProbe, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+    return static_cast<bool>(page);
+  }
+
+  std::string download(const std::string& address) override {
+    const std::optional<Url> url = split_url(address);
+    if (!url) return {};
+    if (!g_root) {
+      g_root = InternetOpenA(kDownloadAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      if (!g_root) return {};
+    }
+    unique_hinternet connection(InternetConnectA(
+        g_root, url->host.c_str(), static_cast<INTERNET_PORT>(url->port),
+        url->user.empty() ? nullptr : url->user.c_str(),
+        url->password.empty() ? nullptr : url->password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return {};
+    const char* accept[] = {"Accept: */* \r\n", nullptr};
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    if (url->secure) flags |= INTERNET_FLAG_SECURE;
+    unique_hinternet request(HttpOpenRequestA(connection.get(), "GET", url->path.c_str(),
+                                              "HTTP/1.0", nullptr, accept, flags, 0));
+    if (!request) return {};
+    if (!HttpSendRequestA(request.get(), kSendHeaders, sizeof kSendHeaders - 1, nullptr, 0)) {
+      return {};
+    }
+    // Whatever the server answers is the body, an error page included.
+    return read_body([&](char* buf, std::size_t cap, std::size_t& got) {
+      DWORD n = 0;
+      const bool ok = InternetReadFile(request.get(), buf, static_cast<DWORD>(cap), &n) != FALSE;
+      got = n;
+      return ok;
+    });
+  }
+
+  void write_file(const std::string& path, const std::string& bytes) override {
+    win::unique_file f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD n = 0;
+      if (!WriteFile(f.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n,
+                     nullptr) ||
+          n == 0) {
+        return;
+      }
+      done += n;
+    }
+  }
+
+  std::string read_ini(const std::string& path, const char* section, const char* key) override {
+    const char* file = skip_blanks(path.c_str());
+    section = skip_blanks(section);
+    key = skip_blanks(key);
+    if (!*file || !*section || !*key) return {};
+    std::string buf(kIniBuffer, '\0');
+    const DWORD n = GetPrivateProfileStringA(section, key, "", buf.data(), kIniBuffer, file);
+    buf.resize(n);
+    return buf;
+  }
+
+  void delete_file(const std::string& path) override { DeleteFileA(path.c_str()); }
+};
+
+// Everything a worker uses, owned by the worker: nothing here is destroyed by the program's end.
+struct Job {
+  HWND window;
+  Config config;
+  NoticeHandler handler;
+};
+
+DWORD WINAPI check_thread(void* param) {
+  std::unique_ptr<Job> job(static_cast<Job*>(param));
+  try {
+    WinPlatform platform;
+    run_check(platform, job->config, [&job](const Notice& notice) {
+      ui_task::post(job->window, [handler = job->handler, notice] { handler(notice); });
+    });
+  } catch (...) {
+    // Out of memory at worst: the check stays silent, as every other failure does.
+  }
+  job.reset();
+  end_check();
+  return 0;
+}
+
+void open_url(const char* url) {
+  ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+void start_check(HWND ui_window, const std::string& program_dir, const std::string& own_version,
+                 const std::string& own_build, NoticeHandler handler) {
+  if (!try_begin_check()) return;
+  auto job = std::make_unique<Job>(
+      Job{ui_window,
+          Config{program_dir, own_version, own_build, address::kManifest, address::kProjectPage},
+          std::move(handler)});
+  win::unique_handle thread(CreateThread(nullptr, 0, check_thread, job.get(), 0, nullptr));
+  if (!thread) {
+    end_check();
+    return;
+  }
+  job.release();  // the worker owns it now; the thread itself is never waited on
+}
+
+void show_usage() { open_url(address::kProjectPage); }
+
+void show_about(HWND owner, const std::string& display_version) {
+  MessageBoxA(owner, about_text(display_version, address::kProjectPage).c_str(), kAboutCaption,
+              MB_OK | MB_TASKMODAL);
+}
+
+void donate() {
+  open_url(address::kDonationMain);
+  open_url(address::kDonationMirror);
+}
+
+}  // namespace update

@@ -115,6 +115,7 @@ void App::on_command(int id) {
     case 按钮_停止:
     case 托盘_停止:
       server_.stop_request();
+      break;
     case 选择框_开机启动:
       autostart::on_checkbox_clicked(window_.hwnd(), window_.control(选择框_开机启动),
                                      program::path(),
@@ -238,7 +239,6 @@ void App::apply(const presentation::Look& look) {
   window_.set_menu_checked(托盘_状态, look.tray_status_checked);
 }
 
-  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
 launch::Fields App::fields() const {
   using namespace layout;
   launch::Fields f;
@@ -268,6 +268,21 @@ void App::balloon(const std::string& title, const std::string& text, std::uint32
 void App::tooltip(const std::string& text) { tray_.set_tooltip(text); }
 
 void App::clear_log() { log_.clear(); }
+
+void App::start_update_check() {
+  update::start_check(window_.hwnd(), program::directory(), layout::kDisplayVersion,
+                      layout::kBuildNumber,
+                      [this](const update::Notice& notice) { show_update_notice(notice); });
+}
+
+void App::show_update_notice(const update::Notice& notice) {
+  if (!started_) {
+    early_notice_ = notice;
+    return;
+  }
+  tray_.show_balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone);
+  window_.set_title(notice.window_title);
+}
 
 std::span<const unsigned char> App::icon_data() const {
   HMODULE module = GetModuleHandleA(nullptr);

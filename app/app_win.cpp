@@ -61,7 +61,7 @@ bool App::on_created() {
   tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
   tray_.set_mouse_handler(tray_mouse_handler);
   drop_.register_window(window_.hwnd());
-  log_.attach(window_.control(layout::编辑框_日志));
+  log_.attach(window_.control(layout::编辑框_日志), msg::kLogStep);
   started_ = true;
   if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
   if (proc::started_by_explorer()) {
@@ -178,6 +178,8 @@ bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
     ui_task::run(wp);
   } else if (message == msg::kConsoleOutput) {
     log_.append(server_.take_output(wp));
+  } else if (message == msg::kLogStep) {
+    log_.step();
   } else if (message == msg::kServerEnded) {
     server_.server_ended(wp);
   } else if (message == show_request_ && show_request_ != 0) {

@@ -41,7 +41,10 @@ bool run_key(Registry& registry, Op op, const std::string& name, const std::stri
 }
 
 std::string value_data(std::string_view program_path) {
-  return "\"" + std::string(program_path) + "\"";
+  std::string data(1, '"');
+  data.append(program_path);
+  data += '"';
+  return data;
 }
 
 void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui) {

@@ -1,6 +1,7 @@
 #include "server/console_text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace console {
@@ -24,27 +25,55 @@ std::string ChunkDecoder::feed(std::string_view bytes) {
   std::string out = std::move(carry_);
   carry_.clear();
   out.reserve(out.size() + bytes.size());
-  for (char c : bytes) {
-    if (c != '\0') out += c;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const void* nul = std::memchr(bytes.data() + i, '\0', bytes.size() - i);
+    const std::size_t stop =
+        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()) : bytes.size();
+    out.append(bytes.data() + i, stop - i);
+    i = stop + 1;
   }
-  // Walk the characters to find whether the last byte is a lead byte without its trail byte.
-  std::size_t i = 0;
+  // A byte below 0x40 is never the second byte of a character, so a character starts after it;
+  // from the last one, walk the characters to see whether the text ends in a lone lead byte.
+  std::size_t i = out.size();
+  while (i > 0 && static_cast<unsigned char>(out[i - 1]) >= 0x40) --i;
   while (i < out.size()) {
-    if (is_lead(static_cast<unsigned char>(out[i]))) {
-      if (i + 1 == out.size()) {
-        carry_ = out.substr(i);
-        out.resize(i);
-        break;
-      }
+    if (!is_lead(static_cast<unsigned char>(out[i]))) {
+      ++i;
+    } else if (i + 1 < out.size()) {
       i += 2;
     } else {
-      ++i;
+      carry_ = out.substr(i);
+      out.resize(i);
     }
   }
   return out;
 }
 
 std::string ChunkDecoder::flush() { return std::exchange(carry_, std::string()); }
+
+void Backlog::add(std::string text) {
+  if (text.empty()) return;
+  text_.erase(0, shown_);
+  shown_ = 0;
+  if (text_.empty()) {
+    text_.swap(text);
+  } else {
+    text_.append(text);
+  }
+  if (text_.size() > kLogCap) text_.erase(0, front_cut(text_, kLogCap));
+}
+
+std::string_view Backlog::next(std::size_t max_bytes) {
+  const std::string_view rest = std::string_view(text_).substr(shown_);
+  const std::string_view slice = rest.substr(0, slice_length(rest, max_bytes));
+  shown_ += slice.size();
+  return slice;
+}
+
+void Backlog::clear() {
+  text_.clear();
+  shown_ = 0;
+}
 
 std::size_t front_cut(std::string_view text, std::size_t cap) {
   if (text.size() <= cap) return 0;

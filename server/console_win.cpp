@@ -19,6 +19,8 @@ constexpr DWORD kShellEndMs = 1000;
 // process holding its write end is gone.
 void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox) noexcept {
   const win::unique_handle pipe(pipe_handle);
+  // Draining comes before showing: a server that floods its output must not wait for the window.
+  ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
   try {
     ChunkDecoder decoder;
     std::vector<char> buffer(kReadBytes);
@@ -54,32 +56,24 @@ void Inbox::put(std::string_view text) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     pending_.append(text);
-    if (const std::size_t cut = front_cut(pending_, kLogCap)) pending_.erase(0, cut);
+    // Never more than the log holds waits here; trimmed in large steps, so that a flood does not
+    // move all of it on every read.
+    if (pending_.size() > 2 * kLogCap) pending_.erase(0, front_cut(pending_, kLogCap));
     tell = !std::exchange(notified_, true);
   }
-  if (tell) notify();
-}
-
-std::string Inbox::take() {
-  std::string slice;
-  bool more = false;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    slice = pending_.substr(0, slice_length(pending_, kSliceBytes));
-    pending_.erase(0, slice.size());
-    more = !pending_.empty();
-    notified_ = more;
-  }
-  if (more) notify();
-  return slice;
-}
-
-void Inbox::notify() {
-  if (!::PostMessageA(window_, message_, reinterpret_cast<WPARAM>(this), 0)) {
+  if (tell && !::PostMessageA(window_, message_, reinterpret_cast<WPARAM>(this), 0)) {
     // The window is gone or its queue is full: the next output tries again.
     const std::lock_guard<std::mutex> lock(mutex_);
     notified_ = false;
   }
+}
+
+std::string Inbox::take_all() {
+  std::string all;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  all.swap(pending_);
+  notified_ = false;
+  return all;
 }
 
 bool Console::launch(const std::string& folder, HWND window, UINT message) {

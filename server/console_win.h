@@ -14,19 +14,16 @@
 
 namespace console {
 
-// Output on its way from the reader to the window. The reader adds, the window takes slices;
-// at most one notice is on its way at a time, so the window takes everything that arrived since
-// in one go. What waits here is bounded like the log itself.
+// Output on its way from the reader to the window. The reader adds; at most one notice is on its
+// way at a time, and the window takes everything that arrived since in one go, so the lock is
+// held only for an append or a swap. What waits here is bounded like the log itself.
 class Inbox {
  public:
   Inbox(HWND window, UINT message) : window_(window), message_(message) {}
   void put(std::string_view text);
-  // The next slice for the log; the window is told again while more waits.
-  std::string take();
+  std::string take_all();
 
  private:
-  void notify();
-
   std::mutex mutex_;
   std::string pending_;
   bool notified_ = false;

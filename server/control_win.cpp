@@ -78,6 +78,7 @@ void Control::start_sequence() {
   // Lines typed into an earlier launch's shell would run there: without a new shell, none are.
   bool script_typed = !launched;
   if (launched) {
+    backlog_.clear();
     view_.clear_log();
     console_.write_line("echo off");
   }
@@ -173,7 +174,11 @@ void Control::server_ended(WPARAM notice) {
 std::string Control::take_output(WPARAM notice) {
   console::Inbox* inbox = console_.inbox();
   if (inbox == nullptr || reinterpret_cast<WPARAM>(inbox) != notice) return {};
-  return inbox->take();
+  backlog_.add(inbox->take_all());
+  const std::string slice(backlog_.next(console::kSliceBytes));
+  // The rest waits behind whatever else the window has to do.
+  if (!backlog_.empty()) ::PostMessageA(view_.window(), output_message_, notice, 0);
+  return slice;
 }
 
 }  // namespace server

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/console_text.h"
 #include "server/console_win.h"
 #include "server/launch.h"
 #include "server/presentation.h"
@@ -59,6 +60,7 @@ class Control {
   const UINT output_message_;
   const UINT ended_message_;
   console::Console console_;
+  console::Backlog backlog_;
   ProcessWatch watch_;
   // A start or a stop waits while window messages run; another request meanwhile is ignored.
   bool busy_ = false;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "server/console_text.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
@@ -269,13 +270,31 @@ TEST_F(ServerControl, LogKeepsItsNewestMegabyteInWholeLines) {
   sync(program_.main);
   const std::string text = log();
   EXPECT_LE(text.size(), 1024u * 1024u);
-  EXPECT_GT(text.size(), 1000u * 1024u);
+  EXPECT_GE(text.size(), console::kLogCap - console::kTrimSlack - console::kSliceBytes);
   // What is left is the end of the output, from the start of a line on.
   const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
   ASSERT_LE(text.size(), all.size());
   EXPECT_EQ(all.substr(all.size() - text.size()), text);
   EXPECT_EQ(all[all.size() - text.size() - 1], '\n');
   EXPECT_TRUE(enabled(control(按钮_停止)));
+}
+
+TEST_F(ServerControl, LogShownDuringAFloodKeepsUpAndKeepsAnswering) {
+  const std::size_t bytes = 20 * 1000 * 1000;
+  ScopedVariable mode(standin::kModeVariable, "flood:" + std::to_string(bytes));
+  start();
+  // A click on the tab "日志".
+  HWND tab = control(选择夹1);
+  PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(85, 10));
+  PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(85, 10));
+  ASSERT_TRUE(wait_until([&] { return visible(control(编辑框_日志)); }));
+  click(按钮_启动);
+  ASSERT_TRUE(log_shows(standin::kFloodEnd, 60000));
+  EXPECT_TRUE(sync(program_.main));
+  const std::string text = log();
+  const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
+  ASSERT_LE(text.size(), all.size());
+  EXPECT_EQ(all.substr(all.size() - text.size()), text);
 }
 
 TEST_F(ServerControl, RandomBytesFromTheServerNeitherBreakNorStopTheLog) {

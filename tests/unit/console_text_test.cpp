@@ -57,3 +57,26 @@ TEST(LogSlices, EndAtLineEndsOrWholeCharacters) {
   EXPECT_EQ(slice_length(chinese, 3), 2u);
   EXPECT_EQ(slice_length(chinese, 1), 2u);  // never an empty slice
 }
+
+TEST(LogBacklog, HandsOutSlicesAndKeepsOnlyTheNewestPart) {
+  console::Backlog b;
+  EXPECT_TRUE(b.empty());
+  b.add("第一行\r\n第二行\r\n");
+  EXPECT_EQ(b.next(9), "第一行\r\n");
+  b.add("第三行\r\n");
+  EXPECT_EQ(b.next(100), "第二行\r\n第三行\r\n");
+  EXPECT_TRUE(b.empty());
+
+  // More than the log holds: what the log would drop anyway is never handed out.
+  const std::string line = std::string(1000, 'x') + "\r\n";
+  std::string flood;
+  while (flood.size() <= 2 * console::kLogCap) flood += line;
+  b.add(flood);
+  std::string out;
+  while (!b.empty()) out += b.next(console::kSliceBytes);
+  EXPECT_LE(out.size(), console::kLogCap);
+  EXPECT_EQ(out.substr(0, line.size()), line);
+  b.add("x");
+  b.clear();
+  EXPECT_TRUE(b.empty());
+}

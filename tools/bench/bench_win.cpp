@@ -294,20 +294,13 @@ void show_log_tab(HWND main) {
   e2e::sync(main);
 }
 
-std::string edit_line(HWND edit, int index) {
-  char buffer[512] = {};
-  *reinterpret_cast<WORD*>(buffer) = sizeof buffer - 1;
-  DWORD_PTR got = 0;
-  ::SendMessageTimeoutA(edit, EM_GETLINE, index, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
-                        10000, &got);
-  return std::string(buffer, std::min<std::size_t>(got, sizeof buffer - 1));
-}
-
-// The flood's end line is the log's last complete line: the program has shown everything.
+// The log ends with the flood's end line: the program has shown everything. The whole text is
+// read rather than single lines: Wine's cross-process EM_GETLINE has been seen to end the
+// receiving window's thread.
 bool log_shows_flood_end(HWND log) {
-  DWORD_PTR lines = 0;
-  ::SendMessageTimeoutA(log, EM_GETLINECOUNT, 0, 0, SMTO_NORMAL, 10000, &lines);
-  return lines >= 2 && edit_line(log, static_cast<int>(lines) - 2) == standin::kFloodEnd;
+  const std::string text = e2e::text_of(log);
+  const std::string end = std::string(standin::kFloodEnd) + "\r\n";
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 struct Memory {

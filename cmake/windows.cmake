@@ -12,6 +12,9 @@ file(GLOB program_sources CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/platform/*_win.cpp)
 
 add_executable(RivermeshTools WIN32 ${program_sources} ${CMAKE_SOURCE_DIR}/resources/app.rc)
+# The resource compiler reads these files, but CMake does not see them as dependencies.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/app.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/app.manifest;${CMAKE_SOURCE_DIR}/resources/app.ico")
 target_link_libraries(RivermeshTools PRIVATE rmt_core comctl32 comdlg32 shell32 ole32 uuid
   user32 gdi32 advapi32)
 

@@ -332,7 +332,7 @@ void MainWindow::change_dpi(int dpi, const RECT& suggested) {
   set_fonts();
   move_to(hwnd_, suggested);
   place_controls();
-  // The reader of the log stays at the line he was reading, whatever the new font did.
+  // An edit box may scroll when its font or size changes; the reader stays at his line.
   const auto now = SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0);
   if (now != first_line) SendMessageA(log, EM_LINESCROLL, 0, first_line - now);
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);

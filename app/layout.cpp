@@ -9,7 +9,7 @@ namespace layout {
 namespace {
 
 constexpr std::array kControls{
-    Control{选择夹1, Kind::Tab, Parent::Main, -1, 12, 4, 380, 316, "", kNone},
+    Control{选择夹1, Kind::Tab, Parent::Main, -1, 12, 4, 380, 316, "", kWidens},
     Control{状态条1, Kind::StatusBar, Parent::Main, -1, 0, 0, 399, 20, "", kNone},
     // Page "配置".
     Control{分组框1, Kind::GroupBox, Parent::Tab, 0, 16, 32, 352, 156, "配置信息", kNone},
@@ -35,7 +35,8 @@ constexpr std::array kControls{
     Control{编辑框_密码, Kind::Edit, Parent::Group, 0, 84, 120, 228, 24, "", kPassword},
     Control{选择框_密码明文, Kind::CheckBox, Parent::Group, 0, 320, 120, 16, 24, "", kNone},
     // Page "日志".
-    Control{编辑框_日志, Kind::Edit, Parent::Tab, 1, 0, 20, 380, 296, "", kLog | kReadOnly},
+    Control{编辑框_日志, Kind::Edit, Parent::Tab, 1, 0, 20, 380, 296, "",
+            kLog | kReadOnly | kWidens},
 };
 
 constexpr std::array kStatusParts{

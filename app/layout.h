@@ -42,7 +42,8 @@ enum Flag : unsigned {
   kPassword = 1u << 1,
   kPortInput = 1u << 2,  // typed characters other than 0-9 and '-' are ignored
   kDisabled = 1u << 3,
-  kLog = 1u << 4,  // multi-line, scroll bars, no wrap, thin border, own font
+  kLog = 1u << 4,     // multi-line, scroll bars, no wrap, thin border, own font
+  kWidens = 1u << 5,  // grows with the window when the log tab is selected
 };
 
 struct Control {

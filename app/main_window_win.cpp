@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "app/dpi.h"
+#include "app/dpi_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -65,13 +67,21 @@ DWORD ex_style_of(const Control& c) {
   return (c.flags & layout::kLog) ? WS_EX_STATICEDGE : WS_EX_CLIENTEDGE;
 }
 
-HFONT message_font() {
-  NONCLIENTMETRICSA metrics{};
-  metrics.cbSize = sizeof metrics;
-  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    return CreateFontIndirectA(&metrics.lfMessageFont);
-  }
-  return nullptr;
+// The window's place when it opens: centred on the primary screen.
+RECT centred(const dpi::Size& size) {
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - size.width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - size.height) / 2;
+  return {x, y, x + size.width, y + size.height};
+}
+
+void set_parts(HWND status_bar, int dpi) {
+  std::vector<int> edges = dpi::part_edges(layout::status_parts(), dpi);
+  SendMessageA(status_bar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+}
+
+void move_to(HWND w, const RECT& r) {
+  SetWindowPos(w, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void fill_menu(HMENU menu, std::span<const layout::MenuItem> items) {
@@ -110,10 +120,11 @@ bool MainWindow::create(HINSTANCE instance, WindowEvents* events) {
   wc.lpszClassName = kClassName;
   RegisterClassExA(&wc);
 
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - layout::kWidth) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - layout::kHeight) / 2;
-  CreateWindowExA(0, kClassName, layout::kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, x, y,
-                  layout::kWidth, layout::kHeight, nullptr, nullptr, instance, this);
+  // The monitor is not known before the window exists; the system's DPI is the likely one.
+  dpi_ = dpi::system_dpi();
+  const RECT r = centred(dpi::window_size(widening_, dpi_));
+  CreateWindowExA(0, kClassName, layout::kCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, r.left,
+                  r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, this);
   return hwnd_ != nullptr;
 }
 
@@ -182,6 +193,13 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       // The status bar docks itself anew when told the window's size changed.
       SendMessageA(control(layout::状态条1), WM_SIZE, 0, 0);
       return 0;
+    case WM_DPICHANGED:
+      // Moved to a monitor with another DPI, or its scaling changed. The DPI comes from the
+      // message: the window may not report the new one yet while the message is handled.
+      if (lp && dpi::usable(LOWORD(wp))) {
+        change_dpi(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
+      }
+      return 0;
     case WM_CTLCOLOREDIT:
       return color_control(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), false);
     case WM_CTLCOLORSTATIC:
@@ -230,10 +248,13 @@ LRESULT CALLBACK MainWindow::port_proc(HWND hwnd, UINT message, WPARAM wp, LPARA
 }
 
 void MainWindow::create_controls() {
-  ui_font_.reset(message_font());
-  log_font_.reset(CreateFontA(-layout::kLogFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                              GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, layout::kLogFontFace));
+  // The window was sized for the system's DPI; the monitor it opened on may have another.
+  const int dpi = dpi::window_dpi(hwnd_);
+  if (dpi != dpi_) {
+    dpi_ = dpi;
+    move_to(hwnd_, centred(dpi::window_size(widening_, dpi_)));
+  }
+  set_fonts();
   white_.reset(CreateSolidBrush(RGB(255, 255, 255)));
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd_, GWLP_HINSTANCE));
 
@@ -241,8 +262,9 @@ void MainWindow::create_controls() {
     HWND parent = hwnd_;
     if (c.parent == layout::Parent::Tab) parent = control(layout::选择夹1);
     if (c.parent == layout::Parent::Group) parent = control(layout::分组框1);
+    const dpi::Rect r = dpi::place(c, widening_, dpi_);
     HWND w = CreateWindowExA(
-        ex_style_of(c), class_of(c.kind), c.caption, style_of(c), c.x, c.y, c.width, c.height,
+        ex_style_of(c), class_of(c.kind), c.caption, style_of(c), r.x, r.y, r.width, r.height,
         parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     const bool log = (c.flags & layout::kLog) != 0;
     SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(log ? log_font_.get() : ui_font_.get()),
@@ -266,15 +288,54 @@ void MainWindow::create_controls() {
       SendMessageA(w, TCM_INSERTITEMA, 1, reinterpret_cast<LPARAM>(&item));
     }
     if (c.kind == Kind::StatusBar) {
-      std::vector<int> edges;
-      int right = 0;
-      for (const auto& part : layout::status_parts()) edges.push_back(right += part.width);
-      SendMessageA(w, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
-      for (std::size_t i = 0; i < edges.size(); ++i) {
+      set_parts(w, dpi_);
+      for (std::size_t i = 0; i < layout::status_parts().size(); ++i) {
         set_status(static_cast<int>(i), layout::status_parts()[i].text);
       }
     }
   }
+}
+
+void MainWindow::set_fonts() {
+  win::unique_hfont ui(dpi::message_font(dpi_));
+  win::unique_hfont log(CreateFontA(-dpi::log_font_height(dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                    FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                    layout::kLogFontFace));
+  for (const Control& c : layout::controls()) {
+    HWND w = control(c.id);
+    if (!w) continue;  // not created yet
+    const bool is_log = (c.flags & layout::kLog) != 0;
+    SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(is_log ? log.get() : ui.get()), FALSE);
+  }
+  ui_font_ = std::move(ui);
+  log_font_ = std::move(log);
+}
+
+void MainWindow::place_controls() {
+  for (const Control& c : layout::controls()) {
+    HWND w = control(c.id);
+    if (c.kind == Kind::StatusBar) {
+      set_parts(w, dpi_);
+      SendMessageA(w, WM_SIZE, 0, 0);
+      continue;
+    }
+    const dpi::Rect r = dpi::place(c, widening_, dpi_);
+    SetWindowPos(w, nullptr, r.x, r.y, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void MainWindow::change_dpi(int dpi, const RECT& suggested) {
+  HWND log = control(layout::编辑框_日志);
+  const auto first_line = SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0);
+  dpi_ = dpi;
+  set_fonts();
+  move_to(hwnd_, suggested);
+  place_controls();
+  // An edit box may scroll when its font or size changes; the reader stays at his line.
+  const auto now = SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0);
+  if (now != first_line) SendMessageA(log, EM_LINESCROLL, 0, first_line - now);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::create_tray_menu() {
@@ -341,11 +402,18 @@ void MainWindow::show_page(int page) {
 }
 
 void MainWindow::widen(int dx) {
-  for (HWND w : {hwnd_, control(layout::选择夹1), control(layout::编辑框_日志)}) {
+  widening_ += dx;
+  // Widths come from the description at the window's DPI, so that widening and narrowing again
+  // land on the same pixel; heights stay.
+  const auto set_width = [](HWND w, int width) {
     RECT r{};
     GetWindowRect(w, &r);
-    SetWindowPos(w, nullptr, 0, 0, r.right - r.left + dx, r.bottom - r.top,
+    SetWindowPos(w, nullptr, 0, 0, width, r.bottom - r.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  set_width(hwnd_, dpi::window_size(widening_, dpi_).width);
+  for (Id id : {layout::选择夹1, layout::编辑框_日志}) {
+    set_width(control(id), dpi::place(*layout::find(id), widening_, dpi_).width);
   }
 }
 

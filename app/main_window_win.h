@@ -52,7 +52,8 @@ class MainWindow {
   void set_visible(bool on);
   void set_title(const std::string& title);
   int current_tab() const;
-  // Changes the widths of the window, the tab control and the log, in that order.
+  // Changes the widths of the window, the tab control and the log, in that order; dx is in
+  // 96-DPI pixels, like the rest of the window's description.
   void widen(int dx);
 
   void set_status(int part, const std::string& text);
@@ -75,6 +76,11 @@ class MainWindow {
                                     DWORD_PTR data);
   LRESULT handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
   void create_controls();
+  // Layout at dpi_: fonts first (they are handed to the controls before the old ones go), then
+  // the controls' places and the status bar parts. Controls are only moved, never recreated.
+  void set_fonts();
+  void place_controls();
+  void change_dpi(int dpi, const RECT& suggested);
   void create_tray_menu();
   void show_page(int page);
   LRESULT color_control(HDC dc, HWND control, bool static_color);
@@ -82,6 +88,8 @@ class MainWindow {
   HWND hwnd_ = nullptr;
   WindowEvents* events_ = nullptr;
   bool setting_text_ = false;
+  int dpi_ = 96;
+  int widening_ = 0;  // the log tab's, in 96-DPI pixels
   win::unique_hfont ui_font_;
   win::unique_hfont log_font_;
   win::unique_hbrush white_;

@@ -36,6 +36,10 @@ function(rmt_program_executable target probe manifest project donation_main dona
     gdi32 advapi32 wininet)
 endfunction()
 
+# The resource compiler reads these files, but CMake does not see them as dependencies.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/app.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/app.manifest;${CMAKE_SOURCE_DIR}/resources/app.ico")
+
 rmt_program_executable(RivermeshTools ${RMT_PROBE_URL} ${RMT_MANIFEST_URL} ${RMT_PROJECT_URL}
   ${RMT_DONATION_MAIN_URL} ${RMT_DONATION_MIRROR_URL})
 

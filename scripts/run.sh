@@ -2,16 +2,28 @@
 # Sets up, builds, and starts the program under Wine in a demo program folder (build/demo) with
 # the stand-in server beside it. The program is started by the Wine desktop shell, so it shows
 # its window. Without a display it starts Xvfb, writes a screenshot and prints its path.
+# RMT_DPI=144 (or another DPI) shows it on a screen of that DPI, with a prefix of its own.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh" || exit 1
 bash "$root/scripts/build.sh" >/dev/null || exit 1
 source "$root/scripts/wine_env.sh"
 
+dpi=${RMT_DPI:-96}
+if ! [[ "$dpi" =~ ^[0-9]+$ ]] || [ "$dpi" -lt 48 ] || [ "$dpi" -gt 480 ]; then
+  echo "RMT_DPI must be a DPI from 48 to 480" >&2
+  exit 1
+fi
+# A screen of higher DPI has more pixels: 1024 x 768 at 96 DPI, scaled.
+screen="$((1024 * dpi / 96))x$((768 * dpi / 96))"
 headless=0
 [ -z "${DISPLAY:-}" ] && headless=1
-start_display
-prepare_prefix "$root/build/win/wineprefix" win64
+start_display "$screen"
+if [ "$dpi" = 96 ]; then
+  prepare_prefix "$root/build/win/wineprefix" win64
+else
+  prepare_dpi_prefix "$root/build/win/wineprefix-dpi$dpi" "$dpi"
+fi
 
 demo="$root/build/demo"
 mkdir -p "$demo"
@@ -19,12 +31,13 @@ cp "$root/build/win/RivermeshTools.exe" "$root/build/win/rivermesh_windows_amd64
 cd "$demo"
 # Wine's desktop shell (explorer.exe, on a desktop of its own) starts the program, as a double
 # click would, so the program shows its window.
-wine explorer.exe /desktop=Rivermesh,1024x768 RivermeshTools.exe >/dev/null 2>&1 &
+wine explorer.exe /desktop="Rivermesh,$screen" RivermeshTools.exe >/dev/null 2>&1 &
 
 if [ "$headless" = 1 ]; then
   trap 'stop_all' EXIT
   sleep 6
   shot="$root/build/demo/screenshot.png"
+  [ "$dpi" = 96 ] || shot="$root/build/demo/screenshot-dpi$dpi.png"
   import -window root "$shot"
   echo "screenshot: $shot"
 else

@@ -16,5 +16,6 @@ bash "$root/tests/e2e/run_e2e.sh" "$root/build/win" || status=1
 
 python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
   "$root/build/win/unit-win-results.xml" "$root/build/win/e2e-results.xml" \
-  "$root/build/win/e2e32-results.xml" || status=1
+  "$root/build/win/e2e32-results.xml" "$root/build/win/e2e-dpi144-results.xml" \
+  "$root/build/win/e2e-dpi192-results.xml" || status=1
 exit $status

@@ -5,12 +5,13 @@ export LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
 
+# start_display [WIDTHxHEIGHT]: Xvfb with a screen of that size (1024x768 unless told).
 start_display() {
   if [ -n "${DISPLAY:-}" ]; then return; fi
   local n
   for n in $(seq 90 140); do
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+      Xvfb ":$n" -screen 0 "${1:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
       xvfb_pid=$!
       export DISPLAY=":$n"
       for _ in $(seq 50); do
@@ -53,6 +54,17 @@ prepare_prefix() {
       >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.rmt-offline-1"
+  fi
+}
+
+# prepare_dpi_prefix DIR DPI: a prefix like the one above whose screen has DPI dots per inch.
+# Wine reads the value when its server starts, so the server is left to end once it is set.
+prepare_dpi_prefix() {
+  prepare_prefix "$1" win64
+  if [ ! -f "$WINEPREFIX/.rmt-dpi-$2" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.rmt-dpi-$2"
   fi
 }
 

@@ -21,6 +21,21 @@ wine e2e_tests.exe --gtest_filter='-Platform32.*' --gtest_output=xml:e2e-results
   || status=$?
 stop_wine
 
+# The window once more on screens of 144 and 192 DPI, each in a prefix of its own and on a
+# display with as many more pixels as such a screen has (1024 x 768 at 192 DPI would be a
+# screen smaller than Windows lets anyone scale that far).
+for dpi in 144 192; do
+  (
+    unset DISPLAY
+    xvfb_pid=""
+    trap 'stop_all' EXIT
+    start_display "$((1024 * dpi / 96))x$((768 * dpi / 96))"
+    prepare_dpi_prefix "$build/wineprefix-dpi$dpi" "$dpi"
+    RMT_TEST_DPI=$dpi wine e2e_tests.exe --gtest_filter='Dpi.*' \
+      --gtest_output="xml:e2e-dpi$dpi-results.xml"
+  ) || status=$?
+done
+
 # The 32-bit Windows refusal is checked in a prefix of its own kind.
 prepare_prefix "$build/wineprefix32" win32
 wine e2e_tests.exe --gtest_filter='Platform32.*' --gtest_output=xml:e2e32-results.xml \

@@ -47,7 +47,7 @@ TEST(StartAtLogin, CheckingRegistersAndUncheckingRemoves) {
   const std::string ini = folder.file("config.ini");
 
   SendMessageA(box, BM_CLICK, 0, 0);
-  EXPECT_EQ(run_value(), "\"" + folder.file("RivermeshTools.exe") + "\"");
+  EXPECT_EQ(run_value(), quoted(folder.file("RivermeshTools.exe")));
   EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "true");
   EXPECT_TRUE(checked(box));
   EXPECT_EQ(visible_window_of("#32770", program.id), nullptr);  // no message

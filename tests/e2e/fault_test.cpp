@@ -120,7 +120,7 @@ TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
   const int icons = tray_icon_count();
 
   Process second = Process::start(folder_.file("explorer.exe"),
-                                  "\"" + folder_.file("RivermeshTools.exe") + "\"", folder_.path());
+                                  quoted(folder_.file("RivermeshTools.exe")), folder_.path());
   EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
   EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
   EXPECT_EQ(tray_icon_count(), icons);
@@ -146,7 +146,7 @@ TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {
             FALSE);
   CopyFileA(folder_.file("explorer.exe").c_str(), (other + "\\explorer.exe").c_str(), FALSE);
   Process shell =
-      Process::start(other + "\\explorer.exe", "\"" + other + "\\RivermeshTools.exe\"", other);
+      Process::start(other + "\\explorer.exe", quoted(other + "\\RivermeshTools.exe"), other);
   ASSERT_TRUE(wait_until([&] { return child_named(shell.id(), "RivermeshTools.exe") != 0; }));
   const DWORD second = child_named(shell.id(), "RivermeshTools.exe");
   EXPECT_NE(find_main_window(second), nullptr);

@@ -52,6 +52,13 @@ std::string build_dir() {
   return s.substr(0, s.find_last_of('\\'));
 }
 
+std::string quoted(const std::string& text) {
+  std::string out(1, '"');
+  out += text;
+  out += '"';
+  return out;
+}
+
 bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms) {
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < timeout_ms) {
@@ -157,7 +164,7 @@ Process& Process::operator=(Process&& other) noexcept {
 
 Process Process::start(const std::string& exe, const std::string& args, const std::string& dir,
                        HANDLE* stdout_pipe) {
-  std::string cmd = "\"" + exe + "\"";
+  std::string cmd = quoted(exe);
   if (!args.empty()) cmd += " " + args;
   STARTUPINFOA si{};
   si.cb = sizeof si;
@@ -376,7 +383,7 @@ Program start_program(const TestFolder& folder, bool from_shell, const std::stri
   const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
   if (from_shell) {
     const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
-    p.process = Process::start(shell, "\"" + exe + "\"", folder.path());
+    p.process = Process::start(shell, quoted(exe), folder.path());
     wait_until([&] { return !child_ids(p.process.id()).empty(); }, 10000);
     const auto children = child_ids(p.process.id());
     p.id = children.empty() ? 0 : children.front();

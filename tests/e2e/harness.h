@@ -14,6 +14,9 @@ namespace e2e {
 // Folder of e2e_tests.exe; the program, the stand-in and the test tools are built beside it.
 std::string build_dir();
 
+// The text in double quotes, as a command line or the Run value writes a path.
+std::string quoted(const std::string& text);
+
 // Polls until pred() holds or timeout_ms passes; answers pred() at the end.
 bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms = 10000);
 

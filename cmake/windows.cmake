@@ -56,6 +56,22 @@ add_executable(standin ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp)
 set_target_properties(standin PROPERTIES OUTPUT_NAME rivermesh_windows_amd64)
 target_link_libraries(standin PRIVATE rmt_core ws2_32)
 
+# The real server is a 64-bit program, and the program manages it across that boundary: the tests
+# manage the stand-in built for x86-64 (x64/rivermesh_windows_amd64.exe). This configuration's
+# compiler makes 32-bit code only, so the 64-bit one is called directly.
+set(standin64_sources ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp
+  ${CMAKE_SOURCE_DIR}/tools/standin/standin_rules.cpp ${CMAKE_SOURCE_DIR}/platform/gbk.cpp)
+set(standin64 ${CMAKE_BINARY_DIR}/x64/rivermesh_windows_amd64.exe)
+add_custom_command(OUTPUT ${standin64}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/x64
+  COMMAND x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -finput-charset=UTF-8 -fexec-charset=GBK
+    -DWINVER=0x0601 -D_WIN32_WINNT=0x0601 -DNOMINMAX -DSTRICT -I${CMAKE_SOURCE_DIR}
+    ${standin64_sources} -o ${standin64} -static -s -lws2_32
+  DEPENDS ${standin64_sources} ${CMAKE_SOURCE_DIR}/tools/standin/standin_rules.h
+    ${CMAKE_SOURCE_DIR}/platform/gbk.h ${CMAKE_SOURCE_DIR}/platform/handles_win.h
+  COMMENT "Building the 64-bit stand-in" VERBATIM)
+add_custom_target(standin64 ALL DEPENDS ${standin64})
+
 # Starts another program and waits for it; copied under other names by the tests.
 add_executable(launcher WIN32 ${CMAKE_SOURCE_DIR}/tools/launcher/launcher_win.cpp)
 

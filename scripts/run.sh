@@ -27,7 +27,8 @@ fi
 
 demo="$root/build/demo"
 mkdir -p "$demo"
-cp "$root/build/win/RivermeshTools.exe" "$root/build/win/rivermesh_windows_amd64.exe" "$demo/"
+# The stand-in as the real server ships: a 64-bit program.
+cp "$root/build/win/RivermeshTools.exe" "$root/build/win/x64/rivermesh_windows_amd64.exe" "$demo/"
 cd "$demo"
 # Wine's desktop shell (explorer.exe, on a desktop of its own) starts the program, as a double
 # click would, so the program shows its window.

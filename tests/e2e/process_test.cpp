@@ -10,6 +10,7 @@
 
 #include "server/process_win.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/net.h"
 
 namespace {
 
@@ -176,5 +177,22 @@ TEST(ProcessUtilities, WideNamesBecomeGbk) {
 }
 
 TEST(ProcessUtilities, RunsOn64BitWindows) { EXPECT_TRUE(proc::is_64bit_windows()); }
+
+// The server as it ships is a 64-bit program, seen here from a 32-bit one: found by name, its
+// parent found through the system's process information, and terminated.
+TEST(ProcessAcrossTheBoundary, SixtyFourBitServerIsFoundTracedAndEnded) {
+  e2e::TestFolder folder;
+  ASSERT_EQ(proc::find_by_name(kServerName, false), 0u) << "a server is already running";
+  const std::string server = folder.copy_standin();
+  const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
+  e2e::Process parent =
+      e2e::Process::start(shell, "\"" + server + "\" -h \"127.0.0.1\" -p 1 -l", folder.path());
+  ASSERT_TRUE(e2e::wait_until([] { return proc::find_by_name(kServerName, false) != 0; }));
+  const DWORD id = proc::find_by_name(kServerName, false);
+  EXPECT_EQ(proc::parent_of(std::to_string(id)), static_cast<long>(parent.id()));
+  EXPECT_EQ(proc::parent_of(kServerName), static_cast<long>(parent.id()));
+  EXPECT_TRUE(proc::terminate(id));
+  EXPECT_TRUE(e2e::wait_until([] { return proc::find_by_name(kServerName, false) == 0; }));
+}
 
 }  // namespace

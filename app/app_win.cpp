@@ -206,6 +206,9 @@ void App::tray_mouse_handler(std::int32_t code) {
       g_app->tray_.readd();
       break;
     default:
+      if (const std::string url = g_app->balloon_clicks_.on_event(code); !url.empty()) {
+        update::open_url(url);
+      }
       break;
   }
 }
@@ -263,7 +266,9 @@ void App::message(const std::string& text, const char* caption, bool owned) {
   }
 }
 
-void App::balloon(const std::string& title, const std::string& text, std::uint32_t kind) {
+void App::balloon(const std::string& title, const std::string& text, std::uint32_t kind,
+                  const std::string& click_url) {
+  balloon_clicks_.requested(click_url);
   tray_.show_balloon(title, text, kind);
 }
 
@@ -282,7 +287,7 @@ void App::show_update_notice(const update::Notice& notice) {
     early_notice_ = notice;
     return;
   }
-  tray_.show_balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone);
+  balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone, update::project_page());
   window_.set_title(notice.window_title);
 }
 

@@ -14,6 +14,7 @@
 #include "config/settings_win.h"
 #include "server/control_win.h"
 #include "server/presentation.h"
+#include "tray/balloon_click.h"
 #include "tray/tray_icon_win.h"
 #include "update/check.h"
 
@@ -51,7 +52,8 @@ class App final : public WindowEvents, private server::View {
   void apply(const presentation::Look& look) override;
   bool running_shown() const override;
   void message(const std::string& text, const char* caption, bool owned) override;
-  void balloon(const std::string& title, const std::string& text, std::uint32_t kind) override;
+  void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
+               const std::string& click_url) override;
   void tooltip(const std::string& text) override;
   void clear_log() override;
   HWND window() const override { return window_.hwnd(); }
@@ -64,6 +66,7 @@ class App final : public WindowEvents, private server::View {
   std::unique_ptr<settings::Panel> settings_;
   DropTarget drop_;
   LogBox log_;
+  tray::BalloonClicks balloon_clicks_;
   server::Control server_;
   bool started_ = false;
   // A notice that came before start-up had set the title and added the icon.

@@ -97,14 +97,14 @@ void Control::start_sequence() {
   const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
   if (server_id == 0) {
     view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
-                  presentation::kErrorIcon);
+                  presentation::kErrorIcon, {});
     return;
   }
   view_.apply(presentation::kRunning);
   watch(server_id);
   const launch::Fields now = view_.fields();
   view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
-                presentation::kNoIcon);
+                presentation::kNoIcon, presentation::access_url(now.ip, now.port));
   view_.tooltip(presentation::running_tooltip(now.ip, now.port));
 }
 
@@ -131,7 +131,7 @@ void Control::stop_request() {
       if (ending_) return;
       if (view_.running_shown()) watch(server_id);
       view_.balloon(presentation::kStopFailedTitle, presentation::kStillRunningText,
-                    presentation::kErrorIcon);
+                    presentation::kErrorIcon, {});
       return;
     }
     if (ending_) return;
@@ -139,7 +139,7 @@ void Control::stop_request() {
     view_.message(kNoServer, kInfoCaption, true);
   }
   view_.apply(presentation::kNotRunning);
-  view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, presentation::kNoIcon);
+  view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, presentation::kNoIcon, {});
   view_.tooltip(presentation::kIdleTooltip);
 }
 
@@ -168,7 +168,7 @@ void Control::server_ended(WPARAM notice) {
   view_.apply(presentation::kNotRunning);
   view_.tooltip(presentation::kIdleTooltip);
   view_.balloon(presentation::kEndedTitle, presentation::kCheckSettingsText,
-                presentation::kErrorIcon);
+                presentation::kErrorIcon, {});
 }
 
 std::string Control::take_output(WPARAM notice) {

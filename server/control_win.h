@@ -27,7 +27,9 @@ class View {
   virtual bool running_shown() const = 0;
   // A message box with an OK button; owned by the main window unless owned is false.
   virtual void message(const std::string& text, const char* caption, bool owned) = 0;
-  virtual void balloon(const std::string& title, const std::string& text, std::uint32_t kind) = 0;
+  // click_url: what a click on the balloon opens; empty for nothing.
+  virtual void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
+                       const std::string& click_url) = 0;
   virtual void tooltip(const std::string& text) = 0;
   virtual void clear_log() = 0;
   // The window that receives the console output notices.

@@ -19,8 +19,12 @@ std::string shown_host(std::string_view ip) {
   return ip == "0.0.0.0" ? std::string("127.0.0.1") : std::string(ip);
 }
 
+std::string access_url(std::string_view ip, std::string_view port) {
+  return with_address("http://", shown_host(ip), port);
+}
+
 std::string started_text(std::string_view ip, std::string_view port) {
-  return with_address("访问地址：http://", shown_host(ip), port);
+  return "访问地址：" + access_url(ip, port);
 }
 
 std::string running_tooltip(std::string_view ip, std::string_view port) {

@@ -47,6 +47,8 @@ inline constexpr char kEndedTitle[] = "Rivermesh 意外退出！";
 // The host a browser reaches the server at: the address as entered, except that the address for
 // all interfaces is shown as the loopback address.
 std::string shown_host(std::string_view ip);
+// "http://host:port" with the shown host: where the success balloon's click leads.
+std::string access_url(std::string_view ip, std::string_view port);
 // "访问地址：http://host:port" for the success balloon.
 std::string started_text(std::string_view ip, std::string_view port);
 // The tooltip after a successful start, with the shown host.

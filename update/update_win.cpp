@@ -139,11 +139,13 @@ DWORD WINAPI check_thread(void* param) {
   return 0;
 }
 
-void open_url(const char* url) {
-  ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}  // namespace
+
+void open_url(const std::string& url) {
+  ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-}  // namespace
+std::string project_page() { return address::kProjectPage; }
 
 void start_check(HWND ui_window, const std::string& program_dir, const std::string& own_version,
                  const std::string& own_build, NoticeHandler handler) {

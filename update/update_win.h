@@ -18,6 +18,11 @@ using NoticeHandler = std::function<void(const Notice&)>;
 void start_check(HWND ui_window, const std::string& program_dir, const std::string& own_version,
                  const std::string& own_build, NoticeHandler handler);
 
+// Opens an address in the user's browser.
+void open_url(const std::string& url);
+// The project page, where a click on the update balloon leads.
+std::string project_page();
+
 // "使用方法": the project page in the user's browser.
 void show_usage();
 // "关于": the About box, owned by owner.

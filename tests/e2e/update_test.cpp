@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "tests/e2e/browser.h"
 #include "tests/e2e/harness.h"
 
 using namespace e2e;
@@ -220,6 +221,24 @@ TEST(UpdateCheck, ANewerBuildIsAnnouncedInTheTitleEveryTime) {
   }
 }
 
+TEST(UpdateCheck, AClickOnTheNoticeOpensTheProjectPage) {
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  TestFolder folder;
+  BrowserStandIn browser(folder.file("urls.txt"));
+  server.answer(manifest("1.0.3", "4"));
+  place_users_ver_ini(folder);
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(title_becomes(program.main, notice_title("1.0.3")));
+  // What the shell reports of the balloon: shown, then clicked.
+  constexpr UINT kTrayCallback = 0x2DA5;
+  PostMessageA(program.main, kTrayCallback, 1, 0x402);
+  PostMessageA(program.main, kTrayCallback, 1, 0x405);
+  ASSERT_TRUE(wait_until([&] { return recorded(folder).size() == 1; }));
+  EXPECT_EQ(recorded(folder), std::vector<std::string>{RMT_TEST_PAGES "/usage"});
+}
+
 TEST(UpdateCheck, AnythingElseStaysSilentAndRemovesTheScratchFile) {
   WebServer server;
   ASSERT_TRUE(server.listening());
@@ -304,61 +323,6 @@ TEST(UpdateCheck, AServerThatNeverAnswersBlocksNeitherWindowNorExit) {
   CloseHandle(h);
   EXPECT_EQ(code, 0u);  // ended by itself, not by a fault
 }
-
-namespace {
-
-// Registers url_recorder.exe as the handler of http and https addresses in the test prefix, and
-// puts the previous handlers back at the end.
-class BrowserStandIn {
- public:
-  explicit BrowserStandIn(const std::string& record_file) {
-    const std::string command =
-        "\"" + build_dir() + "\\url_recorder.exe\" \"" + record_file + "\" \"%1\"";
-    for (const char* scheme : {"http", "https"}) {
-      const std::string key = std::string(scheme) + "\\shell\\open\\command";
-      Saved saved{key, read(key)};
-      saved_.push_back(saved);
-      RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, command.c_str(),
-                   static_cast<DWORD>(command.size()));
-    }
-  }
-  ~BrowserStandIn() {
-    for (const Saved& s : saved_) {
-      RegSetValueA(HKEY_CLASSES_ROOT, s.key.c_str(), REG_SZ, s.value.c_str(),
-                   static_cast<DWORD>(s.value.size()));
-    }
-  }
-
- private:
-  struct Saved {
-    std::string key;
-    std::string value;
-  };
-  static std::string read(const std::string& key) {
-    char buf[1024] = {};
-    LONG size = sizeof buf;
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), buf, &size) != ERROR_SUCCESS) return {};
-    return buf;
-  }
-  std::vector<Saved> saved_;
-};
-
-// The recorded addresses in the order their recorders were started.
-std::vector<std::string> recorded(const TestFolder& folder) {
-  std::vector<std::string> lines;
-  const std::string text = folder.read_file("urls.txt");
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  std::sort(lines.begin(), lines.end());  // fixed-width time stamps first
-  for (std::string& line : lines) line = line.substr(line.find(' ') + 1);
-  return lines;
-}
-
-}  // namespace
 
 TEST(HelpMenu, UsageAndDonationOpenTheirPagesInOrder) {
   TestFolder folder;

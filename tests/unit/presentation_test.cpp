@@ -34,6 +34,8 @@ TEST(Presentation, AllInterfacesAddressIsShownAsLoopbackAfterAStart) {
   EXPECT_EQ(running_tooltip("0.0.0.0", "8888"),
             "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://127.0.0.1:8888");
   EXPECT_EQ(started_text("192.168.1.5", "80"), "访问地址：http://192.168.1.5:80");
+  EXPECT_EQ(access_url("0.0.0.0", "8888"), "http://127.0.0.1:8888");
+  EXPECT_EQ(access_url("localhost", "80"), "http://localhost:80");
   // Only the exact text counts: a blank before it keeps the address as entered.
   EXPECT_EQ(shown_host(" 0.0.0.0"), " 0.0.0.0");
 }

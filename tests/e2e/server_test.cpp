@@ -208,6 +208,16 @@ TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
     EXPECT_EQ(visible_window_of("#32770", program_.id), nullptr) << "one message only";
   }
   EXPECT_EQ(folder_.read_file("run.bat"), "");
+
+  // A port of blanks is not empty: the start goes on and writes it as it is.
+  set_field(编辑框_网页端口, "   ");
+  set_field(编辑框_IP, "127.0.0.1");
+  click(选择框_访问控制);
+  sync(program_.main);
+  click(按钮_启动);
+  EXPECT_TRUE(wait_until([&] { return !folder_.read_file("run.bat").empty(); }));
+  EXPECT_EQ(folder_.read_file("run.bat"), "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p     -l");
+  EXPECT_EQ(message_box_of(program_.id, 1000).window, nullptr);
 }
 
 TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {

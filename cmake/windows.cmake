@@ -107,7 +107,7 @@ target_link_options(RivermeshTools PRIVATE -s)
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/net.cpp)
 target_link_libraries(bench PRIVATE rmt_core gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
   RMT_TEST_PAGES="${rmt_test_pages}")

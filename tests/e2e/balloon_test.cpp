@@ -1,5 +1,8 @@
 // A click on a balloon: the start balloon leads to the address it names, in the user's browser;
 // other balloons, and balloons gone from the screen, lead nowhere.
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -17,6 +17,21 @@ std::string build_dir();
 // The text in double quotes, as a command line or the Run value writes a path.
 std::string quoted(const std::string& text);
 
+// Sets an environment variable for the processes started while it lives: the program passes its
+// environment on to the shell and the server.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_, nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+};
+
 // Polls until pred() holds or timeout_ms passes; answers pred() at the end.
 bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms = 10000);
 

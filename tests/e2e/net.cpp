@@ -1,22 +1,8 @@
-// Winsock 2 must come before windows.h.
-#include <winsock2.h>
-
 #include "tests/e2e/net.h"
-
-#include <windows.h>
 
 #include <cstdlib>
 
-#include "platform/handles_win.h"
-
 namespace e2e {
-namespace {
-
-struct close_socket {
-  void operator()(SOCKET s) const { ::closesocket(s); }
-};
-using unique_socket = win::unique_any<SOCKET, INVALID_SOCKET, close_socket>;
-
 sockaddr_in loopback(unsigned short port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -25,7 +11,25 @@ sockaddr_in loopback(unsigned short port) {
   return a;
 }
 
-}  // namespace
+unique_socket connect_to(unsigned short port, DWORD timeout_ms) {
+  unique_socket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  ::setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms),
+               sizeof timeout_ms);
+  const sockaddr_in a = loopback(port);
+  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) s.reset();
+  return s;
+}
+
+void send_text(SOCKET s, const std::string& bytes) {
+  ::send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
+}
+
+std::string read_to_end(SOCKET s) {
+  std::string out;
+  char buf[4096];
+  for (int n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) out.append(buf, n);
+  return out;
+}
 
 Winsock::Winsock() {
   WSADATA data;
@@ -44,20 +48,10 @@ unsigned short free_port() {
 }
 
 std::string http_get(unsigned short port, const std::string& path) {
-  unique_socket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  const DWORD timeout_ms = 10000;
-  ::setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms),
-               sizeof timeout_ms);
-  const sockaddr_in a = loopback(port);
-  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    return "(no connection)";
-  }
-  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-  ::send(s.get(), request.data(), static_cast<int>(request.size()), 0);
-  std::string out;
-  char buf[4096];
-  for (int n; (n = ::recv(s.get(), buf, sizeof buf, 0)) > 0;) out.append(buf, n);
-  return out;
+  const unique_socket s = connect_to(port);
+  if (!s) return "(no connection)";
+  send_text(s.get(), "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  return read_to_end(s.get());
 }
 
 int http_status(unsigned short port, const std::string& path) {

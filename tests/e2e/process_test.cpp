@@ -1,6 +1,9 @@
 // The process utilities against real processes. The server and the desktop shell are played by
 // copies: launcher.exe renamed explorer.exe, and this very test program renamed to the server's
 // file name, where it runs the ProcessChild test in the role the environment gives it.
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>

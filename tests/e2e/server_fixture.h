@@ -3,6 +3,9 @@
 // start leaves behind.
 #pragma once
 
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -51,21 +54,6 @@ struct Box {
 };
 Box message_box_of(DWORD pid, DWORD timeout_ms = 5000);
 void close_box(const Box& box);
-
-// Sets an environment variable for the processes started while it lives: the program passes its
-// environment on to the shell and the server.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    SetEnvironmentVariableA(name, value.c_str());
-  }
-  ~ScopedVariable() { SetEnvironmentVariableA(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-};
 
 class ServerFixture : public ::testing::Test {
  protected:

@@ -1,6 +1,9 @@
 // Starting and stopping the server as a user does it: the start button, the tray entries and the
 // start at login; the launch script on disk, the server as the hidden shell's child, its page on
 // the web port and its output in the log tab; the stop, the exit and the end of a session.
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>

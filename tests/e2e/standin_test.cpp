@@ -11,69 +11,23 @@
 
 #include "platform/handles_win.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/net.h"
 #include "tools/standin/standin_rules.h"
 
 namespace {
+
+using e2e::connect_to;
+using e2e::free_port;
+using e2e::read_to_end;
+using e2e::ScopedVariable;
+using e2e::send_text;
+using e2e::unique_socket;
+using e2e::Winsock;
 
 // "服务已启动：http://" in GBK, spelled out so the check does not rest on the compiler's
 // conversion of literals.
 const std::string kStartedPrefix = "\xB7\xFE\xCE\xF1\xD2\xD1\xC6\xF4\xB6\xAF\xA3\xBAhttp://";
 const std::string kStandIn = "\xCC\xE6\xC9\xED";  // 替身
-
-class Winsock {
- public:
-  Winsock() { ::WSAStartup(MAKEWORD(2, 2), &data_); }
-  ~Winsock() { ::WSACleanup(); }
-  Winsock(const Winsock&) = delete;
-  Winsock& operator=(const Winsock&) = delete;
-
- private:
-  WSADATA data_{};
-};
-
-struct close_socket {
-  void operator()(SOCKET s) const { ::closesocket(s); }
-};
-using unique_socket = win::unique_any<SOCKET, INVALID_SOCKET, close_socket>;
-
-sockaddr_in loopback(unsigned short port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = ::htons(port);
-  a.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-unsigned short free_port() {
-  unique_socket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in a = loopback(0);
-  int len = sizeof a;
-  ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &len);
-  return ::ntohs(a.sin_port);
-}
-
-unique_socket connect_to(unsigned short port) {
-  unique_socket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  const DWORD timeout_ms = 15000;
-  ::setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms),
-               sizeof timeout_ms);
-  const sockaddr_in a = loopback(port);
-  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) s.reset();
-  return s;
-}
-
-void send_text(SOCKET s, const std::string& bytes) {
-  ::send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
-}
-
-// Everything the server sends until it closes the connection.
-std::string read_to_end(SOCKET s) {
-  std::string out;
-  char buf[4096];
-  for (int n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;) out.append(buf, n);
-  return out;
-}
 
 std::string get(unsigned short port, const std::string& extra_header = "") {
   unique_socket s = connect_to(port);
@@ -110,20 +64,6 @@ class Output {
  private:
   win::unique_handle pipe_;
   std::string text_;
-};
-
-// Sets a variable of this process, which the processes it starts inherit, for one test.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    ::SetEnvironmentVariableA(name, value.c_str());
-  }
-  ~ScopedVariable() { ::SetEnvironmentVariableA(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
 };
 
 std::string launch_arguments(unsigned short port, const std::string& more = "") {

@@ -26,9 +26,14 @@
 #include "app/layout.h"
 #include "platform/handles_win.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/net.h"
 #include "tools/standin/standin_rules.h"
 
 namespace {
+
+using e2e::free_port;
+using e2e::ScopedVariable;
+using e2e::Winsock;
 
 constexpr char kServerExe[] = "rivermesh_windows_amd64.exe";
 constexpr char kReportFile[] = "report.txt";
@@ -73,47 +78,6 @@ void say(const char* format, ...) {
   std::vfprintf(stdout, format, args);
   va_end(args);
   std::fflush(stdout);
-}
-
-// Sets a variable of this process, which every process it starts inherits, for one measurement.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    ::SetEnvironmentVariableA(name, value.c_str());
-  }
-  ~ScopedVariable() { ::SetEnvironmentVariableA(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-};
-
-class Winsock {
- public:
-  Winsock() { ::WSAStartup(MAKEWORD(2, 2), &data_); }
-  ~Winsock() { ::WSACleanup(); }
-  Winsock(const Winsock&) = delete;
-  Winsock& operator=(const Winsock&) = delete;
-
- private:
-  WSADATA data_{};
-};
-
-struct close_socket {
-  void operator()(SOCKET s) const { ::closesocket(s); }
-};
-using unique_socket = win::unique_any<SOCKET, INVALID_SOCKET, close_socket>;
-
-unsigned short free_port() {
-  unique_socket s(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  int len = sizeof a;
-  ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &len);
-  return ::ntohs(a.sin_port);
 }
 
 // A program folder as a user has it: the program, the server beside it, and settings that point

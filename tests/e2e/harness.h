@@ -48,12 +48,10 @@ class TestFolder {
   // Copies a file from the build folder into this folder, optionally under another name.
   std::string copy_in(const std::string& build_file, const std::string& as = "") const;
   std::string copy_program() const { return copy_in("RivermeshTools.exe"); }
-  // The stand-in as the server ships: a 64-bit program. The 32-bit build is there for tests that
-  // want the other side of the boundary.
+  // The stand-in as the server ships: a 64-bit program.
   std::string copy_standin() const {
     return copy_in("x64\\rivermesh_windows_amd64.exe", "rivermesh_windows_amd64.exe");
   }
-  std::string copy_standin32() const { return copy_in("rivermesh_windows_amd64.exe"); }
   void write_file(const std::string& name, const std::string& bytes) const;
   std::string read_file(const std::string& name) const;
 

@@ -86,8 +86,9 @@ target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
 target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
   ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp)
 
-# Users get the program without its symbols.
-target_link_options(RivermeshTools PRIVATE -s)
+# Users get the program without its symbols, and two builds of one commit give the same bytes:
+# the linker would otherwise stamp the link time into the PE header.
+target_link_options(RivermeshTools PRIVATE -s -Wl,--no-insert-timestamp)
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp

@@ -47,7 +47,7 @@ def product_version(exe):
     while exe[at : at + 2] == b"\0\0":  # padding before the value
         at += 2
     end = at
-    while exe[end : end + 2] != b"\0\0":
+    while end + 2 <= len(exe) and exe[end : end + 2] != b"\0\0":
         end += 2
     return exe[at:end].decode("utf-16-le")
 

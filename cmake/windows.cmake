@@ -78,16 +78,23 @@ add_executable(launcher WIN32 ${CMAKE_SOURCE_DIR}/tools/launcher/launcher_win.cp
 # Registered as the web browser in the test prefix: records the addresses it is given.
 add_executable(url_recorder WIN32 ${CMAKE_SOURCE_DIR}/tools/url_recorder/url_recorder_win.cpp)
 
-# GoogleTest's own sources, compiled with the cross compiler for the Windows-side suite.
-set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-# GoogleTest's literals are not all representable in GBK (libstdc++'s <chrono> has a micro
-# sign), so its own sources keep UTF-8. Our sources must not include <chrono> for that reason.
-foreach(t gtest gtest_main)
-  target_compile_options(${t} PRIVATE -fexec-charset=UTF-8 -w)
-endforeach()
+# GoogleTest for the Windows-side suites. Debian ships its sources, compiled here with the cross
+# compiler; MSYS2's MINGW32 environment ships it built (mingw-w64-i686-gtest).
+if(EXISTS /usr/src/googletest/CMakeLists.txt)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # GoogleTest's literals are not all representable in GBK (libstdc++'s <chrono> has a micro
+  # sign), so its own sources keep UTF-8. Our sources must not include <chrono> for that reason.
+  foreach(t gtest gtest_main)
+    target_compile_options(${t} PRIVATE -fexec-charset=UTF-8 -w)
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+  add_library(gtest ALIAS GTest::gtest)
+  add_library(gtest_main ALIAS GTest::gtest_main)
+endif()
 
 file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 add_executable(e2e_tests ${e2e_sources})
@@ -102,8 +109,9 @@ target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
 target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
   ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp)
 
-# Users get the program without its symbols.
-target_link_options(RivermeshTools PRIVATE -s)
+# Users get the program without its symbols, and two builds of one commit give the same bytes:
+# the linker would otherwise stamp the link time into the PE header.
+target_link_options(RivermeshTools PRIVATE -s -Wl,--no-insert-timestamp)
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp

@@ -14,8 +14,11 @@ echo "== unit tests (Linux)"
 echo "== unit tests (32-bit Windows, under Wine) and end-to-end tests"
 bash "$root/tests/e2e/run_e2e.sh" "$root/build/win" || status=1
 
+echo "== release package (built twice, compared)"
+bash "$root/tests/package/package_test.sh" "$root/build/win/package-results.xml" || status=1
+
 python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
   "$root/build/win/unit-win-results.xml" "$root/build/win/e2e-results.xml" \
   "$root/build/win/e2e32-results.xml" "$root/build/win/e2e-dpi144-results.xml" \
-  "$root/build/win/e2e-dpi192-results.xml" || status=1
+  "$root/build/win/e2e-dpi192-results.xml" "$root/build/win/package-results.xml" || status=1
 exit $status

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the release package twice from these sources, in two build folders of different names
+# and lengths, and checks both packages and what they hold; writes a JUnit report.
+#   tests/package/package_test.sh RESULTS_XML
+set -euo pipefail
+results=$1
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$root/build/package-test
+# From nothing each time: a build folder left from an earlier run would compare nothing.
+rm -rf "$work"
+mkdir -p "$work"
+copies=(one second-copy)
+for copy in "${copies[@]}"; do
+  if ! bash "$root/scripts/package.sh" "$work/$copy/build" "$work/$copy/dist" \
+    >"$work/$copy.log" 2>&1; then
+    # The checks below report the missing package; the log tells why.
+    cat "$work/$copy.log"
+  fi
+done
+python3 "$root/tests/package/check_package.py" "$results" "$root" \
+  "${copies[@]/#/$work/}"

@@ -378,15 +378,34 @@ void focus(HWND w) {
 
 namespace e2e {
 
+namespace {
+
+DWORD child_named_program(DWORD parent) {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return 0;
+  DWORD found = 0;
+  PROCESSENTRY32 pe{};
+  pe.dwSize = sizeof pe;
+  for (BOOL ok = Process32First(snap, &pe); ok && !found; ok = Process32Next(snap, &pe)) {
+    if (pe.th32ParentProcessID == parent && lstrcmpiA(pe.szExeFile, "RivermeshTools.exe") == 0) {
+      found = pe.th32ProcessID;
+    }
+  }
+  CloseHandle(snap);
+  return found;
+}
+
+}  // namespace
+
 Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file) {
   Program p;
   const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
   if (from_shell) {
     const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
     p.process = Process::start(shell, quoted(exe), folder.path());
-    wait_until([&] { return !child_ids(p.process.id()).empty(); }, 10000);
-    const auto children = child_ids(p.process.id());
-    p.id = children.empty() ? 0 : children.front();
+    // By name as well: a process id is soon used again, and a process that an earlier holder of
+    // the launcher's id started may still be listed as its child for a moment.
+    wait_until([&] { return (p.id = child_named_program(p.process.id())) != 0; }, 10000);
   } else {
     p.process = Process::start(exe, "", folder.path());
     p.id = p.process.id();

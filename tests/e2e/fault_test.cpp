@@ -117,13 +117,13 @@ TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
   start();
   PostMessageA(program_.main, WM_CLOSE, 0, 0);
   ASSERT_TRUE(wait_until([&] { return !visible(program_.main); }));
-  const int icons = tray_icon_count();
+  const int icons = settled_tray_icon_count();
 
   Process second = Process::start(folder_.file("explorer.exe"),
                                   quoted(folder_.file("RivermeshTools.exe")), folder_.path());
   EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
   EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
-  EXPECT_EQ(tray_icon_count(), icons);
+  EXPECT_EQ(settled_tray_icon_count(), icons);
   EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
 }
 
@@ -139,7 +139,7 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
 
 TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {
   start();
-  const int icons = tray_icon_count();
+  const int icons = settled_tray_icon_count();
   const std::string other = folder_.file("other");
   CreateDirectoryA(other.c_str(), nullptr);
   CopyFileA(folder_.file("RivermeshTools.exe").c_str(), (other + "\\RivermeshTools.exe").c_str(),

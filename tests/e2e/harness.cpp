@@ -346,6 +346,19 @@ int tray_icon_count() {
   return n;
 }
 
+int settled_tray_icon_count() {
+  int last = -1;
+  wait_until(
+      [&] {
+        const int now = tray_icon_count();
+        const bool same = now == last;
+        last = now;
+        return same;
+      },
+      3000);
+  return last;
+}
+
 std::string ini_value(const std::string& file, const std::string& section, const std::string& key) {
   std::string buf(20000, '\0');
   const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<missing>", buf.data(),

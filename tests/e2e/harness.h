@@ -108,6 +108,9 @@ HWND visible_window_of(const char* window_class, DWORD pid);
 
 // Tray icons shown by Wine's stand-alone notification area.
 int tray_icon_count();
+// The same once it has stopped changing: icons of programs ended by earlier tests may linger
+// until the tray notices, and a new program's icon takes a moment to appear.
+int settled_tray_icon_count();
 
 // Reads one key of a settings file; "<missing>" when the key is absent.
 std::string ini_value(const std::string& file, const std::string& section, const std::string& key);

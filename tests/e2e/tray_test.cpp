@@ -37,24 +37,10 @@ bool ended(DWORD pid, DWORD timeout_ms = 10000) {
   return done;
 }
 
-// Icons of programs ended by earlier tests may linger until the tray notices; wait for calm.
-int settled_icon_count() {
-  int last = -1;
-  wait_until(
-      [&] {
-        const int now = tray_icon_count();
-        const bool same = now == last;
-        last = now;
-        return same;
-      },
-      3000);
-  return last;
-}
-
 }  // namespace
 
 TEST(Tray, StartedByAnotherProgramItStaysInTheTray) {
-  const int before = settled_icon_count();
+  const int before = settled_tray_icon_count();
   TestFolder folder;
   Program program = start_program(folder, false);
   ASSERT_NE(program.main, nullptr);
@@ -67,7 +53,7 @@ TEST(Tray, StartedByAnotherProgramItStaysInTheTray) {
 }
 
 TEST(Tray, IconGoesWithExit) {
-  const int before = settled_icon_count();
+  const int before = settled_tray_icon_count();
   TestFolder folder;
   Program program = start_program(folder, true);
   ASSERT_NE(program.main, nullptr);
@@ -119,7 +105,7 @@ TEST(Tray, DoubleClickShowsAndEscapeClosesTheMenu) {
 }
 
 TEST(Tray, IconComesBackWhenTheShellRestarts) {
-  const int before = settled_icon_count();
+  const int before = settled_tray_icon_count();
   TestFolder folder;
   Program program = start_program(folder, false);
   ASSERT_NE(program.main, nullptr);
@@ -138,7 +124,7 @@ TEST(Tray, IconComesBackWhenTheShellRestarts) {
 }
 
 TEST(Tray, LogOffIsAllowedAndTearsDown) {
-  const int before = settled_icon_count();
+  const int before = settled_tray_icon_count();
   TestFolder folder;
   Program program = start_program(folder, true);
   ASSERT_NE(program.main, nullptr);

@@ -178,6 +178,8 @@ bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
     ui_task::run(wp);
   } else if (message == msg::kConsoleOutput) {
     log_.append(server_.take_output(wp));
+  } else if (message == WM_TIMER && wp == server::Control::kPaceTimer) {
+    log_.append(server_.take_paced_output());
   } else if (message == msg::kLogStep) {
     log_.step();
   } else if (message == msg::kServerEnded) {

@@ -79,6 +79,8 @@ void Control::start_sequence() {
   bool script_typed = !launched;
   if (launched) {
     backlog_.clear();
+    ::KillTimer(view_.window(), kPaceTimer);
+    pacing_ = false;
     view_.clear_log();
     console_.write_line("echo off");
   }
@@ -174,10 +176,26 @@ void Control::server_ended(WPARAM notice) {
 std::string Control::take_output(WPARAM notice) {
   console::Inbox* inbox = console_.inbox();
   if (inbox == nullptr || reinterpret_cast<WPARAM>(inbox) != notice) return {};
-  backlog_.add(inbox->take_all());
-  const std::string slice(backlog_.next(console::kSliceBytes));
-  // The rest waits behind whatever else the window has to do.
-  if (!backlog_.empty()) ::PostMessageA(view_.window(), output_message_, notice, 0);
+  // While output is paced, the next slice waits for the timer.
+  if (pacing_) return {};
+  return next_output();
+}
+
+std::string Control::take_paced_output() {
+  ::KillTimer(view_.window(), kPaceTimer);
+  pacing_ = false;
+  return console_.inbox() ? next_output() : std::string();
+}
+
+std::string Control::next_output() {
+  backlog_.add(console_.inbox()->take_all());
+  std::string slice(backlog_.next(console::kSliceBytes));
+  // The rest comes a moment later: the window keeps answering, and the reader, which must keep
+  // up with the server, is left the processor in between.
+  if (!backlog_.empty()) {
+    pacing_ = true;
+    ::SetTimer(view_.window(), kPaceTimer, kPaceMs, nullptr);
+  }
   return slice;
 }
 

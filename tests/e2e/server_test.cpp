@@ -293,7 +293,7 @@ TEST_F(ServerControl, LogKeepsItsNewestMegabyteInWholeLines) {
 }
 
 TEST_F(ServerControl, LogShownDuringAFloodKeepsUpAndKeepsAnswering) {
-  const std::size_t bytes = 20 * 1000 * 1000;
+  const std::size_t bytes = 4 * 1024 * 1024;
   ScopedVariable mode(standin::kModeVariable, "flood:" + std::to_string(bytes));
   start();
   // A click on the tab "日志".

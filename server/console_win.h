@@ -46,7 +46,6 @@ class Console {
   void write_line(std::string_view line);
   // Whether the shell has taken everything typed so far.
   bool input_taken() const;
-  bool has_shell() const { return static_cast<bool>(shell_); }
   // Ends the shell with exit_code (when it still runs) and closes the pipes.
   void release(UINT exit_code);
   // The inbox whose address a notice carries; the notices of an earlier launch name another.

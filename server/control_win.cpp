@@ -5,6 +5,7 @@
 #include "platform/handles_win.h"
 #include "platform/message_pump_win.h"
 #include "server/process_win.h"
+#include "tray/notify_record.h"
 
 namespace server {
 namespace {
@@ -99,14 +100,14 @@ void Control::start_sequence() {
   const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
   if (server_id == 0) {
     view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
-                  presentation::kErrorIcon, {});
+                  tray::kBalloonError, {});
     return;
   }
   view_.apply(presentation::kRunning);
   watch(server_id);
   const launch::Fields now = view_.fields();
   view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
-                presentation::kNoIcon, presentation::access_url(now.ip, now.port));
+                tray::kBalloonNone, presentation::access_url(now.ip, now.port));
   view_.tooltip(presentation::running_tooltip(now.ip, now.port));
 }
 
@@ -133,7 +134,7 @@ void Control::stop_request() {
       if (ending_) return;
       if (view_.running_shown()) watch(server_id);
       view_.balloon(presentation::kStopFailedTitle, presentation::kStillRunningText,
-                    presentation::kErrorIcon, {});
+                    tray::kBalloonError, {});
       return;
     }
     if (ending_) return;
@@ -141,7 +142,7 @@ void Control::stop_request() {
     view_.message(kNoServer, kInfoCaption, true);
   }
   view_.apply(presentation::kNotRunning);
-  view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, presentation::kNoIcon, {});
+  view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, tray::kBalloonNone, {});
   view_.tooltip(presentation::kIdleTooltip);
 }
 
@@ -169,8 +170,8 @@ void Control::server_ended(WPARAM notice) {
   }
   view_.apply(presentation::kNotRunning);
   view_.tooltip(presentation::kIdleTooltip);
-  view_.balloon(presentation::kEndedTitle, presentation::kCheckSettingsText,
-                presentation::kErrorIcon, {});
+  view_.balloon(presentation::kEndedTitle, presentation::kCheckSettingsText, tray::kBalloonError,
+                {});
 }
 
 std::string Control::take_output(WPARAM notice) {

@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "config/settings.h"
+
 namespace launch {
 
-inline constexpr char kServerExe[] = "rivermesh_windows_amd64.exe";
+using settings::kServerExe;
 inline constexpr char kScriptName[] = "run.bat";
 inline constexpr char kErrorCaption[] = "错误";
 inline constexpr char kScriptFailed[] = "写入启动脚本失败！";

@@ -29,10 +29,6 @@ inline constexpr Look kNotRunning{true,           false, true, false, "   状态
 
 inline constexpr char kIdleTooltip[] = "Rivermesh Tools\r\n状态：[未运行]";
 
-// Balloon icon kinds.
-inline constexpr std::uint32_t kNoIcon = 0;
-inline constexpr std::uint32_t kErrorIcon = 3;
-
 inline constexpr char kStartedTitle[] = "Rivermesh 启动成功！";
 inline constexpr char kStartFailedTitle[] = "Rivermesh 启动失败！";
 inline constexpr char kCheckSettingsText[] = "请检查配置 和 日志。";

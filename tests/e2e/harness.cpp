@@ -225,6 +225,14 @@ std::vector<DWORD> child_ids(DWORD pid) {
   return out;
 }
 
+bool ended(DWORD pid, DWORD timeout_ms) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!h) return true;
+  const bool done = WaitForSingleObject(h, timeout_ms) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return done;
+}
+
 void kill_tree(DWORD pid) {
   // Children first, collected before the parent goes, so that none is orphaned unseen.
   for (DWORD child : child_ids(pid)) kill_tree(child);

@@ -85,6 +85,9 @@ class Process {
   DWORD id_ = 0;
 };
 
+// Whether process pid has ended within timeout_ms (or was gone already).
+bool ended(DWORD pid, DWORD timeout_ms = 5000);
+
 // Ends pid and every process below it in the parent chain.
 void kill_tree(DWORD pid);
 std::vector<DWORD> child_ids(DWORD pid);

@@ -34,14 +34,6 @@ DWORD child_named(DWORD parent, const std::string& name) {
   return 0;
 }
 
-bool ended(DWORD pid, DWORD timeout_ms) {
-  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (!h) return true;
-  const bool done = WaitForSingleObject(h, timeout_ms) == WAIT_OBJECT_0;
-  CloseHandle(h);
-  return done;
-}
-
 namespace {
 
 BOOL CALLBACK collect_static(HWND w, LPARAM lp) {

@@ -41,7 +41,6 @@ std::string name_of(DWORD pid);
 DWORD running_server();
 // The first process with that name whose parent is parent, else 0.
 DWORD child_named(DWORD parent, const std::string& name);
-bool ended(DWORD pid, DWORD timeout_ms = 5000);
 
 // A user's click on a button of the program's window.
 inline void click_in(HWND main, int id) { PostMessageA(find_control(main, id), BM_CLICK, 0, 0); }

@@ -29,14 +29,6 @@ void press(HWND menu, UINT key) {
   PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
 }
 
-bool ended(DWORD pid, DWORD timeout_ms = 10000) {
-  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (!h) return true;
-  const bool done = WaitForSingleObject(h, timeout_ms) == WAIT_OBJECT_0;
-  CloseHandle(h);
-  return done;
-}
-
 }  // namespace
 
 TEST(Tray, StartedByAnotherProgramItStaysInTheTray) {
@@ -59,7 +51,7 @@ TEST(Tray, IconGoesWithExit) {
   ASSERT_NE(program.main, nullptr);
   ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
   post_command(program.main, 托盘_退出);
-  EXPECT_TRUE(ended(program.id));
+  EXPECT_TRUE(ended(program.id, 10000));
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before; }));
 }
 
@@ -86,7 +78,7 @@ TEST(Tray, RightClickMenuDrivenByKeyboard) {
   ASSERT_TRUE(wait_until([&] { return (menu = open_menu(program.id)) != nullptr; }));
   press(menu, VK_UP);
   press(menu, VK_RETURN);
-  EXPECT_TRUE(ended(program.id));
+  EXPECT_TRUE(ended(program.id, 10000));
 }
 
 TEST(Tray, DoubleClickShowsAndEscapeClosesTheMenu) {
@@ -138,5 +130,5 @@ TEST(Tray, LogOffIsAllowedAndTearsDown) {
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before; }));
   // The window is torn down once only: a later exit still ends the program quietly.
   post_command(program.main, 托盘_退出);
-  EXPECT_TRUE(ended(program.id));
+  EXPECT_TRUE(ended(program.id, 10000));
 }

@@ -33,7 +33,7 @@ function(rmt_program_executable target probe manifest project donation_main dona
     RMT_MANIFEST_URL="${manifest}" RMT_PROJECT_URL="${project}"
     RMT_DONATION_MAIN_URL="${donation_main}" RMT_DONATION_MIRROR_URL="${donation_mirror}")
   target_link_libraries(${target} PRIVATE rmt_core comctl32 comdlg32 shell32 ole32 uuid user32
-    gdi32 advapi32 wininet)
+    gdi32 advapi32 wininet iphlpapi)
 endfunction()
 
 # The resource compiler reads these files, but CMake does not see them as dependencies.
@@ -99,7 +99,7 @@ endif()
 file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 add_executable(e2e_tests ${e2e_sources})
 target_link_libraries(e2e_tests PRIVATE rmt_core gtest gtest_main ws2_32 comctl32 shell32 user32 gdi32
-  advapi32)
+  advapi32 iphlpapi)
 
 # The portable unit tests once more, as a 32-bit Windows program: layouts and byte rules are
 # checked where they matter.

@@ -4,6 +4,7 @@
 
 #include "platform/handles_win.h"
 #include "platform/message_pump_win.h"
+#include "server/port_owner_win.h"
 #include "server/process_win.h"
 #include "tray/notify_record.h"
 
@@ -46,6 +47,11 @@ void Control::start_request() {
   const launch::Fields fields = view_.fields();
   if (const auto problem = launch::first_problem(fields)) {
     view_.message(*problem, launch::kErrorCaption, true);
+    return;
+  }
+  // The server would only fail on a port another program listens on: name that program.
+  if (const auto held = port_owner::held_port_message(fields.port, fields.ip)) {
+    view_.message(*held, launch::kErrorCaption, true);
     return;
   }
   if (!write_script(fields)) {

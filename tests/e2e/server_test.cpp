@@ -3,11 +3,15 @@
 // the web port and its output in the log tab; the stop, the exit and the end of a session.
 // Winsock 2 must come before windows.h.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <windows.h>
 
+#include <iphlpapi.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -131,6 +135,12 @@ TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
   Process outside = Process::start(folder_.file(kServerExe),
                                    "-h \"127.0.0.1\" -p " + settings_.port + " -l", folder_.path());
   ASSERT_TRUE(wait_until([&] { return http_status(port_) == 200; }));
+  // The server already listens on the web port: a start finds it and reports success.
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status();
+  EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+  EXPECT_EQ(folder_.read_file("run.bat"),
+            "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
   click(按钮_停止);
   EXPECT_TRUE(wait_until([&] { return !outside.running(); }));
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
@@ -258,6 +268,100 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
   EXPECT_EQ(folder_.read_file("run.bat"), "") << "nothing is written when a start is refused";
   EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(running_server(), 0u);
+}
+
+// A listener of another program on the web port, as Winsock in the test process makes it.
+unique_socket listener_on(int family, const char* address, unsigned short port) {
+  unique_socket s(::socket(family, SOCK_STREAM, IPPROTO_TCP));
+  if (!s) return s;
+  sockaddr_storage where{};
+  int size = 0;
+  if (family == AF_INET) {
+    auto* a = reinterpret_cast<sockaddr_in*>(&where);
+    a->sin_family = AF_INET;
+    a->sin_port = ::htons(port);
+    a->sin_addr.s_addr = ::inet_addr(address);
+    size = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&where);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = ::htons(port);  // the any-address is all zeros
+    size = sizeof *a;
+  }
+  if (::bind(s.get(), reinterpret_cast<const sockaddr*>(&where), size) != 0 ||
+      ::listen(s.get(), 1) != 0) {
+    s.reset();
+  }
+  // Wine 8 names a socket's owner only once the owner itself holds the socket's Unix side, which
+  // setting an option makes it do; before that the system's table says process 0, unknown.
+  const BOOL keep_alive = TRUE;
+  if (s) {
+    ::setsockopt(s.get(), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&keep_alive),
+                 sizeof keep_alive);
+  }
+  return s;
+}
+
+// Whether the system's table names this process as the owner of its listener on port. Wine 8
+// does for IPv4 only: for an IPv6 listener it gives process 0.
+bool table_names_us(int family, unsigned short port) {
+  std::vector<char> table(64 * 1024);
+  DWORD size = static_cast<DWORD>(table.size());
+  if (GetExtendedTcpTable(table.data(), &size, FALSE, family, TCP_TABLE_OWNER_PID_LISTENER, 0) !=
+      NO_ERROR) {
+    return false;
+  }
+  const auto ours = [&](DWORD local_port, DWORD pid) {
+    return ::ntohs(static_cast<u_short>(local_port)) == port && pid == GetCurrentProcessId();
+  };
+  if (family == AF_INET) {
+    const auto* t = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+    return std::any_of(t->table, t->table + t->dwNumEntries,
+                       [&](const auto& row) { return ours(row.dwLocalPort, row.dwOwningPid); });
+  }
+  const auto* t = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(table.data());
+  return std::any_of(t->table, t->table + t->dwNumEntries,
+                     [&](const auto& row) { return ours(row.dwLocalPort, row.dwOwningPid); });
+}
+
+TEST_F(ServerControl, PortHeldByAnotherProgramIsNamedAndNothingStarts) {
+  start();
+  const std::string old_script = "echo the script of an earlier start";
+  folder_.write_file("run.bat", old_script);
+  const std::string expected = "网页端口 " + settings_.port + " 已被 e2e_tests.exe（进程 " +
+                               std::to_string(GetCurrentProcessId()) + "）占用！";
+  struct Case {
+    int family;
+    const char* listen_on;
+  };
+  // The address given (127.0.0.1), and the any-addresses of both families.
+  for (const Case& c :
+       {Case{AF_INET, "127.0.0.1"}, Case{AF_INET, "0.0.0.0"}, Case{AF_INET6, "::"}}) {
+    SCOPED_TRACE(c.listen_on);
+    const unique_socket held = listener_on(c.family, c.listen_on, port_);
+    ASSERT_TRUE(held);
+    click(按钮_启动);
+    if (!table_names_us(c.family, port_)) {
+      // An owner the system does not name never stands in the way: the start goes on.
+      EXPECT_TRUE(wait_until([&] { return folder_.read_file("run.bat") != old_script; }));
+      EXPECT_TRUE(wait_until([&] { return child_named(program_.id, "cmd.exe") != 0; }));
+      EXPECT_EQ(message_box_of(program_.id, 1000).window, nullptr);
+      continue;
+    }
+    const Box box = message_box_of(program_.id);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.caption, "错误");
+    EXPECT_EQ(box.text, expected);
+    EXPECT_EQ(GetWindow(box.window, GW_OWNER), program_.main);
+    close_box(box);
+    EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u) << "no shell starts";
+    EXPECT_EQ(folder_.read_file("run.bat"), old_script);
+    EXPECT_TRUE(shows_not_running());
+  }
+  // Once the other program lets go of the port, the start goes ahead.
+  if (!shows_running()) click(按钮_启动);
+  EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
+  EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
 }
 
 TEST_F(ServerControl, LargeOutputArrivesWholeWithChineseIntact) {

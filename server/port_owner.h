@@ -1,0 +1,51 @@
+// Who already listens on the web port: the start request names that program instead of letting
+// the server fail on a port it cannot have. The Windows side (port_owner_win.cpp) reads the
+// system's TCP tables and process list; the decision is made here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/process_rules.h"
+
+namespace port_owner {
+
+// One row of the system's TCP tables with its owning process.
+struct TcpRow {
+  bool ipv6 = false;
+  // Network byte order; an IPv4 address takes the first four bytes.
+  std::array<std::uint8_t, 16> address{};
+  std::uint16_t port = 0;  // host byte order
+  bool listening = false;  // a connection in any other state holds no port for a new listener
+  std::uint32_t pid = 0;
+};
+
+struct Holder {
+  std::uint32_t pid = 0;
+  std::string name;  // executable file name, GBK
+};
+
+// The port as the server reads its -p argument: decimal 1 to 65535, blanks around it allowed.
+std::optional<std::uint16_t> port_number(std::string_view text);
+
+// Dotted IPv4 address in network byte order.
+std::optional<std::array<std::uint8_t, 4>> ipv4_bytes(std::string_view text);
+
+// The first listener on `port` where the server would listen (the IPv4 any-address, the address
+// it is given, or the IPv6 any-address) whose owner is in `processes` under another name than
+// `server_exe` (any ASCII case). A listener whose owner is not found is passed over: a failed
+// look-up never stands in the way of a start. Nothing when the port is free or the server holds
+// it itself.
+std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uint16_t port,
+                                       std::string_view address,
+                                       const std::vector<proc::ProcessRecord>& processes,
+                                       std::string_view server_exe);
+
+// "网页端口 <port> 已被 <name>（进程 <pid>）占用！"
+std::string held_message(std::uint16_t port, const Holder& holder);
+
+}  // namespace port_owner

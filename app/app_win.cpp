@@ -7,6 +7,7 @@
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 #include "resources/resource.h"
+#include "server/graceful_stop.h"
 #include "server/process_win.h"
 #include "update/update_win.h"
 
@@ -225,7 +226,15 @@ void App::bring_to_front() {
   SetForegroundWindow(window_.hwnd());
 }
 
-void App::exit_program() { DestroyWindow(window_.hwnd()); }
+void App::exit_program() {
+  // A second request (the session end after "退出", or the other way round) waits for nothing.
+  if (std::exchange(exiting_, true)) return;
+  // The user sees the program gone at once; only a server that ends cleanly is waited for.
+  window_.set_visible(false);
+  if (started_) tray_.remove_icon();
+  server_.let_server_end(graceful::kExitGraceMs);
+  DestroyWindow(window_.hwnd());
+}
 
 bool App::running_shown() const { return !window_.enabled(layout::按钮_启动); }
 

@@ -7,7 +7,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -f "$root/build/win/CMakeCache.txt" ]; then
-  cmake --build "$root/build/win" -j2 --target bench RivermeshTools standin launcher >/dev/null ||
+  cmake --build "$root/build/win" -j2 --target bench RivermeshTools standin standin64 launcher >/dev/null ||
     exit 1
 else
   bash "$root/scripts/build.sh" >/dev/null || exit 1

@@ -98,9 +98,12 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   startup.hStdError = output_write.get();
   char command[] = "cmd.exe";
   PROCESS_INFORMATION created{};
-  // Suspended until it is in the job, so that nothing it starts escapes the job.
-  if (!::CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        folder.c_str(), &startup, &created)) {
+  // Suspended until it is in the job, so that nothing it starts escapes the job. A console of
+  // its own, without a window, takes the Ctrl+C a stop sends and nobody else's: Wine would
+  // otherwise hand down the console of whoever started the program.
+  if (!::CreateProcessA(nullptr, command, nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup,
+                        &created)) {
     return false;
   }
   shell_.reset(created.hProcess);

@@ -1,9 +1,12 @@
 #include "server/control_win.h"
 
 #include <string>
+#include <utility>
 
 #include "platform/handles_win.h"
 #include "platform/message_pump_win.h"
+#include "server/console_ctrl_win.h"
+#include "server/graceful_stop.h"
 #include "server/port_owner_win.h"
 #include "server/process_win.h"
 #include "tray/notify_record.h"
@@ -125,7 +128,13 @@ void Control::stop_request() {
   const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
   if (server_id != 0) {
     const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
-    end_server_and_shell(server_id);
+    const DWORD shell = console_.shell_id();
+    if (ask_to_end(server_id, shell, graceful::kStopGraceMs)) {
+      // Whatever the shell makes of its interrupted script, it ends as it always has.
+      if (!ending_) proc::terminate(shell);
+    } else if (!ending_) {
+      end_server_and_shell(server_id);
+    }
     if (ending_) return;
     // A termination may be refused (another user's server): say so instead of "stopped".
     const bool ended = server ? pump::wait(kStopWaitMs, server.get())
@@ -150,6 +159,29 @@ void Control::stop_request() {
   view_.apply(presentation::kNotRunning);
   view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, tray::kBalloonNone, {});
   view_.tooltip(presentation::kIdleTooltip);
+}
+
+bool Control::ask_to_end(DWORD server_id, DWORD shell_id, DWORD grace_ms) {
+  // Once asked, the server is only waited for: a second Ctrl+C could cut short the clean end the
+  // first one began, and the shell may have ended on the first already.
+  if (!asking_ && !graceful::under_our_shell(proc::process_list(), server_id, shell_id)) {
+    return false;
+  }
+  const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
+  if (!server) return false;
+  if (!asking_ && !console::send_ctrl_c(shell_id)) return false;
+  const bool was_asking = std::exchange(asking_, true);
+  const bool ended = pump::wait(grace_ms, server.get());
+  asking_ = was_asking;
+  return ended;
+}
+
+void Control::let_server_end(DWORD grace_ms) {
+  ending_ = true;
+  watch_.cancel();
+  if (const DWORD server_id = proc::find_by_name(launch::kServerExe, false)) {
+    ask_to_end(server_id, console_.shell_id(), grace_ms);
+  }
 }
 
 void Control::shutdown_kill() {

@@ -45,6 +45,9 @@ class Control {
 
   void start_request();
   void stop_request();
+  // At exit, once the window and the icon are gone: gives a server under our shell up to
+  // grace_ms to end on Ctrl+C, with window messages handled. Requests are refused from here on.
+  void let_server_end(DWORD grace_ms);
   // At exit: ends the server, its shell and the console; shows nothing.
   void shutdown_kill();
   // For a console output notice: the text to append to the log, empty for a stale notice.
@@ -58,6 +61,9 @@ class Control {
  private:
   bool write_script(const launch::Fields& fields) const;
   void start_sequence();
+  // Sends Ctrl+C to a server under our shell shell_id (once, however many wait) and waits for its
+  // end at most grace_ms. False when it was not asked or is still there.
+  bool ask_to_end(DWORD server_id, DWORD shell_id, DWORD grace_ms);
 
   View& view_;
   void watch(DWORD server_id);
@@ -74,6 +80,8 @@ class Control {
   // A start or a stop waits while window messages run; another request meanwhile is ignored.
   bool busy_ = false;
   bool ending_ = false;
+  // The server was sent Ctrl+C and is being waited for; an exit meanwhile only waits as well.
+  bool asking_ = false;
 };
 
 }  // namespace server

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/layout.h"
@@ -87,6 +88,8 @@ TEST_F(ServerControl, StartedByAnotherProgramItStartsTheServerAtOnce) {
 }
 
 TEST_F(ServerControl, SessionEndEndsProgramShellAndServer) {
+  // The slowest case: a server that stays deaf to Ctrl+C costs the whole grace.
+  ScopedVariable mode(standin::kModeVariable, "ignore-ctrl-c");
   start();
   click(按钮_启动);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
@@ -95,11 +98,101 @@ TEST_F(ServerControl, SessionEndEndsProgramShellAndServer) {
   DWORD_PTR answer = 0;
   SendMessageTimeoutA(program_.main, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
                       5000, &answer);
-  SendMessageTimeoutA(program_.main, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
-                      5000, &answer);
+  const DWORD asked = GetTickCount();
+  SendNotifyMessageA(program_.main, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+  EXPECT_FALSE(ended(server, 1500)) << "the server is given its grace";
+  // Whatever else asks the program to close meanwhile starts no second wait.
+  SendNotifyMessageA(program_.main, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+  PostMessageA(program_.main, WM_CLOSE, 0, 0);
   EXPECT_TRUE(ended(program_.id));
+  EXPECT_LT(GetTickCount() - asked, 3200u) << "one grace of 2 s, not a second one";
   EXPECT_TRUE(ended(server));
   EXPECT_TRUE(ended(shell));
+}
+
+// A stop or an exit first sends Ctrl+C through the shell's console and waits: a server that ends
+// on it ends cleanly (it writes the marker on its way out), one that ignores it is terminated
+// once the grace is over.
+struct Interrupt {
+  const char* mode;
+  bool ends_cleanly;
+};
+constexpr Interrupt kInterrupts[] = {{"ctrl-c:300", true}, {"ignore-ctrl-c", false}};
+
+class GracefulEnd : public ServerFixture {
+ protected:
+  // The program started anew and its server running in that mode (the program hands its
+  // environment down); the server and its shell.
+  std::pair<DWORD, DWORD> run_server(const Interrupt& c) {
+    DeleteFileA(marker_.c_str());
+    ScopedVariable mode(standin::kModeVariable, c.mode);
+    start();
+    click(按钮_启动);
+    EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
+    return {running_server(), parent_of(running_server())};
+  }
+  bool ended_cleanly() const {
+    return folder_.read_file("ctrl-c.txt") == standin::kInterruptedReport;
+  }
+  bool marker_absent() const {
+    return GetFileAttributesA(marker_.c_str()) == INVALID_FILE_ATTRIBUTES;
+  }
+
+  const std::string marker_ = folder_.file("ctrl-c.txt");
+  ScopedVariable report_{standin::kReportVariable, marker_};
+};
+
+TEST_F(GracefulEnd, StopAsksTheServerToEndBeforeForcingIt) {
+  for (const Interrupt& c : kInterrupts) {
+    SCOPED_TRACE(c.mode);
+    const auto [server, shell] = run_server(c);
+    const DWORD asked = GetTickCount();
+    click(按钮_停止);
+    if (c.ends_cleanly) {
+      EXPECT_TRUE(ended(server, 3000)) << "within the grace";
+      EXPECT_TRUE(ended_cleanly());
+    } else {
+      EXPECT_FALSE(ended(server, 2500)) << "the grace is 3 s";
+      EXPECT_TRUE(shows_running());
+      EXPECT_TRUE(ended(server));
+      EXPECT_GE(GetTickCount() - asked, 2900u);
+      EXPECT_TRUE(marker_absent());
+    }
+    EXPECT_TRUE(ended(shell));
+    EXPECT_TRUE(wait_until([&] { return shows_not_running(); })) << status();
+    EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+    EXPECT_TRUE(log_shows("Ctrl+C")) << "the server was sent it";
+    // The next server is not hit by what the last one was sent.
+    click(按钮_启动);
+    ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status();
+    EXPECT_EQ(http_status(port_), 200) << log();
+    program_.process.kill();
+  }
+}
+
+TEST_F(GracefulEnd, ExitLetsTheServerEndAfterWindowAndIconWent) {
+  for (const Interrupt& c : kInterrupts) {
+    SCOPED_TRACE(c.mode);
+    const int icons = settled_tray_icon_count();
+    const auto [server, shell] = run_server(c);
+    ASSERT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }));
+    const DWORD asked = GetTickCount();
+    post_command(program_.main, 托盘_退出);
+    EXPECT_TRUE(
+        wait_until([&] { return !visible(program_.main) && tray_icon_count() == icons; }, 1500))
+        << "the window and the icon go at once";
+    if (c.ends_cleanly) {
+      EXPECT_TRUE(ended(program_.id, 2000));
+      EXPECT_TRUE(ended_cleanly());
+    } else {
+      EXPECT_EQ(running_server(), server) << "the grace is 2 s";
+      EXPECT_TRUE(ended(program_.id));
+      EXPECT_GE(GetTickCount() - asked, 1900u);
+      EXPECT_TRUE(marker_absent());
+    }
+    EXPECT_TRUE(ended(server));
+    EXPECT_TRUE(ended(shell));
+  }
 }
 
 TEST_F(ServerControl, StopAfterTheServerEndedSaysSoThenShowsNotRunning) {
@@ -130,6 +223,9 @@ TEST_F(ServerControl, StopAfterTheServerEndedSaysSoThenShowsNotRunning) {
 }
 
 TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
+  // It would end cleanly on Ctrl+C, but its console is the test's own: it is terminated instead.
+  ScopedVariable mode(standin::kModeVariable, "ctrl-c:0");
+  ScopedVariable report(standin::kReportVariable, folder_.file("ctrl-c.txt"));
   start();
   // The test program plays the user's own terminal here: it must survive the stop.
   Process outside = Process::start(folder_.file(kServerExe),
@@ -145,6 +241,7 @@ TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
   EXPECT_TRUE(wait_until([&] { return !outside.running(); }));
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
   EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+  EXPECT_EQ(folder_.read_file("ctrl-c.txt"), "") << "no Ctrl+C for a server not under our shell";
 }
 
 TEST_F(ServerControl, MissingServerLeavesTheLookAndTheShellEndsWith3389AtExit) {

@@ -245,10 +245,22 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   EXPECT_EQ(parsed.mode->bytes, kMaxModeBytes);
   EXPECT_EQ(parsed.mode->seed, 4294967295u);
 
-  for (const char* bad :
-       {"flood", "flood:", "flood:-1", "flood:1x", "flood: 1", "flood:268435457", "Flood:1",
-        "flood:1:2", "exit:86400001", "exit:", "random:10", "random:10:4294967296", "random::1",
-        "serve", "flood:99999999999999999999999"}) {
+  parsed = parse_test_mode("ctrl-c:500");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::CtrlCExit);
+  EXPECT_EQ(parsed.mode->delay_ms, 500u);
+
+  parsed = parse_test_mode("ignore-ctrl-c");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::CtrlCIgnore);
+
+  for (const char* bad : {"flood",           "flood:",         "flood:-1",
+                          "flood:1x",        "flood: 1",       "flood:268435457",
+                          "Flood:1",         "flood:1:2",      "exit:86400001",
+                          "exit:",           "random:10",      "random:10:4294967296",
+                          "random::1",       "serve",          "flood:99999999999999999999999",
+                          "ctrl-c",          "ctrl-c:",        "ctrl-c:86400001",
+                          "ignore-ctrl-c:1", "ignore-ctrl-c:", "Ctrl-C:1"}) {
     parsed = parse_test_mode(bad);
     EXPECT_FALSE(parsed.mode) << bad;
     EXPECT_NE(parsed.error.find(kModeVariable), std::string::npos) << bad;

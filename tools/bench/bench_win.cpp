@@ -462,6 +462,53 @@ std::optional<double> median_of(int runs, const std::function<std::optional<doub
   return median(values);
 }
 
+// Stop and exit of a server that ends on Ctrl+C and of one that ignores it: the first costs the
+// server's own end, the second the whole grace (3 s for a stop, 2 s at exit) and the forced end.
+void stop_and_exit_after_ctrl_c() {
+  say("\n[stop and exit, the server asked with Ctrl+C first]\n");
+  for (const char* mode : {"ctrl-c:0", "ignore-ctrl-c"}) {
+    e2e::TestFolder folder;
+    prepare_folder(folder);
+    ScopedVariable answer(standin::kModeVariable, mode);
+    e2e::Program program = e2e::start_program(folder, true);
+    if (!program.main) {
+      say("  %s: not measured, the program showed no window\n", mode);
+      continue;
+    }
+    HWND start = e2e::find_control(program.main, layout::按钮_启动);
+    HWND stop = e2e::find_control(program.main, layout::按钮_停止);
+    const auto started = [&] {
+      click(program.main, layout::按钮_启动);
+      return poll_until([&] { return e2e::enabled(stop); }, 10000);
+    };
+    std::optional<double> stop_ms, exit_ms;
+    if (started()) {
+      const double asked = now_ms();
+      click(program.main, layout::按钮_停止);
+      if (poll_until([&] { return e2e::enabled(start) && server_gone(); }, 10000)) {
+        stop_ms = now_ms() - asked;
+      }
+    }
+    DWORD server_id = 0;
+    if (stop_ms && started() &&
+        poll_until([&] { return (server_id = find_process(kServerExe)) != 0; }, 5000)) {
+      const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
+      const win::unique_handle self(::OpenProcess(SYNCHRONIZE, FALSE, program.id));
+      const HANDLE waited[] = {server.get(), self.get()};
+      const double asked = now_ms();
+      e2e::post_command(program.main, layout::托盘_退出);
+      if (server && self && ::WaitForMultipleObjects(2, waited, TRUE, 10000) < WAIT_OBJECT_0 + 2) {
+        exit_ms = now_ms() - asked;
+      }
+    }
+    say("  %-14s stop until not running and the server gone: %5.0f ms; exit until the program "
+        "and the server were gone: %5.0f ms\n",
+        mode, stop_ms.value_or(-1), exit_ms.value_or(-1));
+  }
+  say("  aim: the clean end takes little more than the server's own end; the deaf server takes "
+      "the grace (3000 / 2000 ms) and a forced end. -1: not measured\n");
+}
+
 Settings read_settings(int argc, char** argv) {
   Settings settings;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -524,6 +571,7 @@ int run(int argc, char** argv) {
   } else {
     say("  not measured%s\n", starts.problem.empty() ? ": the processes outlived 10 s" : "");
   }
+  stop_and_exit_after_ctrl_c();
   return 0;
 }
 

@@ -282,8 +282,10 @@ std::vector<std::string_view> split_at_colons(std::string_view text) {
 }
 
 ParsedMode bad_mode(std::string_view text) {
-  return {std::nullopt, std::string(kModeVariable) + " 的取值无效：" + shown(text) +
-                            "（可用：flood:字节数、exit:毫秒数、random:字节数:种子）"};
+  return {
+      std::nullopt,
+      std::string(kModeVariable) + " 的取值无效：" + shown(text) +
+          "（可用：flood:字节数、exit:毫秒数、random:字节数:种子、ctrl-c:毫秒数、ignore-ctrl-c）"};
 }
 
 // Texts of the flood lines; their lengths differ so that line starts drift against any fixed
@@ -461,6 +463,13 @@ ParsedMode parse_test_mode(std::string_view text) {
     if (!ms) return bad_mode(text);
     mode.kind = TestMode::Kind::Exit;
     mode.delay_ms = static_cast<std::uint32_t>(*ms);
+  } else if (parts[0] == "ctrl-c" && parts.size() == 2) {
+    const auto ms = decimal(parts[1], kMaxExitDelayMs);
+    if (!ms) return bad_mode(text);
+    mode.kind = TestMode::Kind::CtrlCExit;
+    mode.delay_ms = static_cast<std::uint32_t>(*ms);
+  } else if (parts[0] == "ignore-ctrl-c" && parts.size() == 1) {
+    mode.kind = TestMode::Kind::CtrlCIgnore;
   } else if (parts[0] == "random" && parts.size() == 3) {
     const auto bytes = decimal(parts[1], kMaxModeBytes);
     const auto seed = decimal(parts[2], UINT32_MAX);

@@ -99,8 +99,11 @@ std::string usage_line();
 //   flood:N        N bytes of numbered Chinese text lines (flood_text), then "flood-end"
 //   exit:MS        exits with code 0 about MS milliseconds after the start line
 //   random:N:SEED  N pseudo-random bytes (random_bytes), then "random-end" on a line of its own
+//   ctrl-c:MS      on Ctrl+C, takes MS milliseconds to put its affairs in order (as a server
+//                  closing its files would), then exits with code 0
+//   ignore-ctrl-c  serves on whatever Ctrl+C it is sent
 // When the report variable names a file, the stand-in writes report_line() into it once all the
-// flood or random bytes are written.
+// flood or random bytes are written, and kInterruptedReport when it ends on Ctrl+C.
 inline constexpr char kModeVariable[] = "RMT_STANDIN_MODE";
 inline constexpr char kReportVariable[] = "RMT_STANDIN_REPORT";
 
@@ -110,10 +113,10 @@ inline constexpr std::size_t kMaxModeBytes = std::size_t{256} << 20;
 inline constexpr std::uint32_t kMaxExitDelayMs = 24u * 60 * 60 * 1000;
 
 struct TestMode {
-  enum class Kind { Serve, Flood, Exit, Random };
+  enum class Kind { Serve, Flood, Exit, Random, CtrlCExit, CtrlCIgnore };
   Kind kind = Kind::Serve;
   std::size_t bytes = 0;       // flood and random
-  std::uint32_t delay_ms = 0;  // exit
+  std::uint32_t delay_ms = 0;  // exit, ctrl-c
   std::uint32_t seed = 0;      // random
 };
 
@@ -142,6 +145,9 @@ std::string random_bytes(std::size_t bytes, std::uint32_t seed);
 // Console lines, without line terminator, that end the flood and the random bytes.
 inline constexpr char kFloodEnd[] = "flood-end";
 inline constexpr char kRandomEnd[] = "random-end";
+
+// The whole report file of a stand-in that ended on Ctrl+C.
+inline constexpr char kInterruptedReport[] = "ctrl-c\r\n";
 
 // The whole report file: "write_ms=<milliseconds>\r\n".
 std::string report_line(std::uint64_t write_ms);

@@ -1,7 +1,7 @@
 // Stand-in server for demos and tests: listens where the tool's launch script says and answers
 // every request with a page that says what it is. One connection at a time is plenty here.
-// Tests choose a misbehaviour (a flood of output, random bytes, an early exit) through the
-// environment; see standin_rules.h.
+// Tests choose a misbehaviour (a flood of output, random bytes, an early exit, an answer to
+// Ctrl+C) through the environment; see standin_rules.h.
 // Winsock 2 must come before windows.h.
 #include <winsock2.h>
 
@@ -173,6 +173,25 @@ void write_test_output(const standin::TestMode& mode) {
   if (!report.empty()) write_report(report, standin::report_line(*write_ms));
 }
 
+// What the Ctrl+C handler needs; set before it is installed, read only afterwards.
+std::string g_report_path;
+DWORD g_shutdown_ms = 0;
+
+// Runs on a thread the console starts for the event, while the main thread goes on serving.
+BOOL WINAPI end_on_ctrl_c(DWORD event) {
+  if (event != CTRL_C_EVENT) return FALSE;
+  print_line("收到 Ctrl+C，替身服务正在退出。");
+  ::Sleep(g_shutdown_ms);  // the work a real server does before it may end
+  if (!g_report_path.empty()) write_report(g_report_path, standin::kInterruptedReport);
+  ::ExitProcess(0);
+}
+
+BOOL WINAPI ignore_ctrl_c(DWORD event) {
+  if (event != CTRL_C_EVENT) return FALSE;
+  print_line("收到 Ctrl+C，替身服务不予理会。");
+  return TRUE;
+}
+
 // True when a connection is waiting; false once the deadline passed (never without one).
 bool wait_for_client(SOCKET listener, std::optional<DWORD> deadline) {
   if (!deadline) return true;
@@ -258,6 +277,14 @@ int run() {
       break;
     case standin::TestMode::Kind::Exit:
       deadline = ::GetTickCount() + mode.mode->delay_ms;
+      break;
+    case standin::TestMode::Kind::CtrlCExit:
+      g_report_path = environment(standin::kReportVariable);
+      g_shutdown_ms = mode.mode->delay_ms;
+      ::SetConsoleCtrlHandler(end_on_ctrl_c, TRUE);
+      break;
+    case standin::TestMode::Kind::CtrlCIgnore:
+      ::SetConsoleCtrlHandler(ignore_ctrl_c, TRUE);
       break;
     case standin::TestMode::Kind::Serve:
       break;

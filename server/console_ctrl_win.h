@@ -1,0 +1,13 @@
+// Ctrl+C for the processes on the console of our hidden shell, as a user's key press in that
+// console would give it.
+#pragma once
+
+#include <windows.h>
+
+namespace console {
+
+// Delivers CTRL_C_EVENT to every process on the console of shell_id: the shell and the server
+// it runs. The program itself ignores it. False when it could not be delivered.
+bool send_ctrl_c(DWORD shell_id);
+
+}  // namespace console

@@ -6,19 +6,32 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh" || exit 1
 bash "$root/scripts/build.sh" || exit 1
 
+source "$root/scripts/wine_env.sh"
+
 status=0
-rm -f "$root"/build/native/unit-results.xml "$root"/build/win/*-results.xml
+win=$root/build/$(windows_build_name)
+if [ "$win" = "$root/build/win" ]; then
+  driven="the 32-bit program (build/win), the release build: this machine runs 32-bit code"
+  export RMT_UNIT64_DIR=$root/build/win64
+  unit64=$win/unit-win64-results.xml
+else
+  driven="the x86-64 build (build/win64) under wine64: this machine runs no 32-bit code"
+  [ -n "${RMT_FORCE_X64:-}" ] && driven="the x86-64 build (build/win64) under wine64: RMT_FORCE_X64 is set"
+  unit64=
+fi
+rm -f "$root"/build/native/unit-results.xml "$win"/*-results.xml
 echo "== unit tests (Linux)"
 (cd "$root/build/native" && ctest --output-on-failure --output-junit unit-results.xml) || status=1
 
-echo "== unit tests (32-bit Windows, under Wine) and end-to-end tests"
-bash "$root/tests/e2e/run_e2e.sh" "$root/build/win" || status=1
+echo "== unit tests (Windows, under Wine) and end-to-end tests: $driven"
+bash "$root/tests/e2e/run_e2e.sh" "$win" || status=1
 
 echo "== release package (built twice, compared)"
-bash "$root/tests/package/package_test.sh" "$root/build/win/package-results.xml" || status=1
+bash "$root/tests/package/package_test.sh" "$win/package-results.xml" || status=1
 
+echo "The end-to-end suite drove $driven."
 python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
-  "$root/build/win/unit-win-results.xml" "$root/build/win/e2e-results.xml" \
-  "$root/build/win/e2e32-results.xml" "$root/build/win/e2e-dpi144-results.xml" \
-  "$root/build/win/e2e-dpi192-results.xml" "$root/build/win/package-results.xml" || status=1
+  "$win/unit-win-results.xml" $unit64 "$win/e2e-results.xml" "$win/e2e32-results.xml" \
+  "$win/e2e-dpi144-results.xml" "$win/e2e-dpi192-results.xml" "$win/package-results.xml" \
+  || status=1
 exit $status

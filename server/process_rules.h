@@ -47,32 +47,40 @@ bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t ow
 // first other character; 0 without digits), clamped instead of overflowing.
 long decimal_id(std::string_view text);
 
-// The 32-bit layout of SYSTEM_PROCESS_INFORMATION: the program is a 32-bit process and the
-// system hands it entries of that shape.
-namespace spi32 {
-constexpr std::size_t kNextEntryOffset = 0x00;
-constexpr std::size_t kImageNameLength = 0x38;  // UNICODE_STRING.Length, bytes, u16
-constexpr std::size_t kImageNameBuffer = 0x3C;  // UNICODE_STRING.Buffer, 32-bit pointer
-constexpr std::size_t kUniqueProcessId = 0x44;
-constexpr std::size_t kInheritedFromUniqueProcessId = 0x48;
-constexpr std::size_t kEntryMinSize = 0x4C;  // everything read above fits in this many bytes
-}  // namespace spi32
+// Where SYSTEM_PROCESS_INFORMATION keeps what the walk reads. The system hands a process
+// entries of its own pointer width: ImageName.Buffer and the two ids are pointer-sized.
+struct ChainLayout {
+  std::size_t pointer_size;
+  std::size_t next_entry_offset;  // u32
+  std::size_t image_name_length;  // UNICODE_STRING.Length, bytes, u16
+  std::size_t image_name_buffer;  // UNICODE_STRING.Buffer, an address
+  std::size_t unique_process_id;
+  std::size_t inherited_from_unique_process_id;
+  std::size_t entry_min_size;  // everything read above fits in this many bytes
+};
+inline constexpr ChainLayout kChainLayout32{4, 0x00, 0x38, 0x3C, 0x44, 0x48, 0x4C};
+inline constexpr ChainLayout kChainLayout64{8, 0x00, 0x38, 0x40, 0x50, 0x58, 0x60};
+// The layout of this build's own process.
+inline constexpr const ChainLayout& kOwnChainLayout =
+    sizeof(void*) == 8 ? kChainLayout64 : kChainLayout32;
 
 // Where the UTF-16LE image name of the entry at entry_offset lies inside the buffer. The entry
 // holds an absolute address; buffer_address is the address the buffer had when the system filled
 // it. Empty span for an empty name; nullopt when the entry or the name lies outside the buffer.
 std::optional<std::span<const std::byte>> image_name_bytes(std::span<const std::byte> buffer,
                                                            std::size_t entry_offset,
-                                                           std::uint32_t buffer_address);
+                                                           std::uint64_t buffer_address,
+                                                           const ChainLayout& layout);
 
 // Gives the GBK image name of the entry at the offset it is handed.
 using ImageNameReader = std::function<std::string(std::size_t entry_offset)>;
 
 // Parent id of the first entry whose id equals the positive decimal value of `name_or_id` or
-// whose image name equals it (ASCII case folded); the idle process (id 0) never matches. -1 when
-// nothing matches or the chain is corrupt. `between_entries`, when set, runs between entries.
+// whose image name equals it (ASCII case folded); the idle process (id 0) never matches, wherever
+// it stands (Wine lists none). -1 when nothing matches or the chain is corrupt.
+// `between_entries`, when set, runs between entries.
 long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
-                     const ImageNameReader& image_name,
+                     const ImageNameReader& image_name, const ChainLayout& layout,
                      const std::function<void()>& between_entries = {});
 
 }  // namespace proc

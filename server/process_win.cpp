@@ -14,15 +14,21 @@
 namespace proc {
 namespace {
 
-// The chain walk reads entries with the 32-bit layout; pointers inside them are 32-bit too.
-static_assert(sizeof(void*) == 4, "the process information walk assumes a 32-bit process");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) == spi32::kNextEntryOffset);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == spi32::kImageNameLength);
+// The chain walk reads entries with this build's layout; the platform's header says where.
+static_assert(kOwnChainLayout.pointer_size == sizeof(void*));
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) ==
+              kOwnChainLayout.next_entry_offset);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) ==
+              kOwnChainLayout.image_name_length);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) + offsetof(UNICODE_STRING, Buffer) ==
-              spi32::kImageNameBuffer);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == spi32::kUniqueProcessId);
+              kOwnChainLayout.image_name_buffer);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) ==
+              kOwnChainLayout.unique_process_id);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) ==
-              spi32::kInheritedFromUniqueProcessId);
+              kOwnChainLayout.inherited_from_unique_process_id);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) +
+                  sizeof(HANDLE) <=
+              kOwnChainLayout.entry_min_size);
 
 constexpr ULONG kSystemProcessInformation = 5;
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
@@ -100,12 +106,12 @@ long parent_of(std::string_view name_or_decimal_id) {
   if (!info.memory) return -1;
   const auto* base = static_cast<const std::byte*>(static_cast<const void*>(info.memory.get()));
   const std::span<const std::byte> buffer(base, info.size);
-  const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(base));
+  const std::uint64_t address = reinterpret_cast<std::uintptr_t>(base);
   const auto image_name = [&](std::size_t entry_offset) {
-    const auto bytes = image_name_bytes(buffer, entry_offset, address);
+    const auto bytes = image_name_bytes(buffer, entry_offset, address, kOwnChainLayout);
     return bytes ? wide_name_to_gbk(bytes->data(), bytes->size()) : std::string();
   };
-  return parent_in_chain(buffer, name_or_decimal_id, image_name,
+  return parent_in_chain(buffer, name_or_decimal_id, image_name, kOwnChainLayout,
                          [] { pump::handle_waiting_messages(); });
 }
 

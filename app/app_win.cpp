@@ -20,6 +20,11 @@ constexpr char kError[] = "错误";
 
 }  // namespace
 
+bool started_from_desktop_shell() {
+  // At login Windows starts the Run value from explorer.exe too; the value's argument tells.
+  return !autostart::started_at_login(GetCommandLineA()) && proc::started_by_explorer();
+}
+
 App::App(tray::TrayIcon& tray, UINT show_request)
     : tray_(tray),
       drop_([this](const std::string& text) {
@@ -64,7 +69,7 @@ bool App::on_created() {
   log_.attach(window_.control(layout::编辑框_日志), msg::kLogStep);
   started_ = true;
   if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
-  if (proc::started_by_explorer()) {
+  if (started_from_desktop_shell()) {
     window_.set_visible(true);
   } else {
     // Started by the login or another program: start the server at once, from the message loop

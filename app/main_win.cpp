@@ -17,7 +17,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const win::unique_handle running(CreateMutexA(nullptr, FALSE, instance::mutex_name(key).c_str()));
   if (running && GetLastError() == ERROR_ALREADY_EXISTS) {
     // A double click on the program means "show me the program": the copy that runs does.
-    if (proc::started_by_explorer()) {
+    if (started_from_desktop_shell()) {
       AllowSetForegroundWindow(ASFW_ANY);
       PostMessageA(HWND_BROADCAST, show_request, 0, 0);
     }

@@ -58,6 +58,11 @@ bool App::on_created() {
     exit_code_ = 1;
     return false;
   }
+  // A second copy may run with fewer rights than this one (this one elevated): its show request
+  // must get through the message filter.
+  if (show_request_ != 0) {
+    ChangeWindowMessageFilterEx(window_.hwnd(), show_request_, MSGFLT_ALLOW, nullptr);
+  }
   start_update_check();
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(window_, program::directory());

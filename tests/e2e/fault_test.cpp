@@ -130,11 +130,20 @@ TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
 TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   start(false);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
-  Process second = Process::start(folder_.file("RivermeshTools.exe"), "", folder_.path());
-  EXPECT_EQ(second.wait(5000), 0u);
-  EXPECT_EQ(count_named(kServerExe), 1);
-  EXPECT_FALSE(visible(program_.main));
-  EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
+  // Started through its long path, and through the short 8.3 form of the same path.
+  char short_path[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameA(folder_.file("RivermeshTools.exe").c_str(), short_path, MAX_PATH),
+            0u);
+  ASSERT_NE(std::string(short_path), folder_.file("RivermeshTools.exe"));
+  for (const std::string& exe : {folder_.file("RivermeshTools.exe"), std::string(short_path)}) {
+    SCOPED_TRACE(exe);
+    Process second = Process::start(exe, "", folder_.path());
+    EXPECT_EQ(second.wait(5000), 0u);
+    EXPECT_EQ(count_named(kServerExe), 1);
+    EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+    EXPECT_FALSE(visible(program_.main));
+    EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
+  }
 }
 
 TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {

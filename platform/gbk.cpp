@@ -11,21 +11,21 @@ std::size_t char_width(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::size_t last_backslash(std::string_view text) {
+std::size_t last_separator(std::string_view text) {
   std::size_t found = std::string_view::npos;
   for (std::size_t i = 0; i < text.size(); i += char_width(text, i)) {
-    if (text[i] == '\\') found = i;
+    if (text[i] == '\\' || text[i] == '/') found = i;
   }
   return found;
 }
 
 std::string folder_part(std::string_view path) {
-  const std::size_t pos = last_backslash(path);
+  const std::size_t pos = last_separator(path);
   return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos + 1));
 }
 
 std::string name_part(std::string_view path) {
-  const std::size_t pos = last_backslash(path);
+  const std::size_t pos = last_separator(path);
   return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
 }
 

@@ -11,13 +11,14 @@ namespace gbk {
 
 inline bool is_lead_byte(unsigned char c) { return c >= 0x80; }
 
-// Position of the last backslash that is a character of its own, or npos.
-std::size_t last_backslash(std::string_view text);
+// Position of the last folder separator (a backslash or a slash, both of which Windows takes)
+// that is a character of its own, or npos.
+std::size_t last_separator(std::string_view text);
 
-// The text up to and including its last backslash; empty without one.
+// The text up to and including its last separator; empty without one.
 std::string folder_part(std::string_view path);
 
-// The text after its last backslash; the whole text without one.
+// The text after its last separator; the whole text without one.
 std::string name_part(std::string_view path);
 
 // The longest prefix of at most max_bytes bytes that ends on a whole character.

@@ -56,11 +56,15 @@ class Control {
   void server_ended(WPARAM notice);
 
  private:
-  bool write_script(const launch::Fields& fields) const;
+  bool write_script(const std::string& path, const launch::Fields& fields) const;
   void start_sequence();
 
   View& view_;
   void watch(DWORD server_id);
+  // The server file this program's server runs from: the one the last launch ran (the file
+  // location may have been changed since), else the one in the server folder. Servers of copies
+  // in other folders are not ours to report or end.
+  std::string server_path() const;
   std::string next_output();
 
   static constexpr UINT kPaceMs = 15;
@@ -74,6 +78,7 @@ class Control {
   // A start or a stop waits while window messages run; another request meanwhile is ignored.
   bool busy_ = false;
   bool ending_ = false;
+  std::string launched_server_;
 };
 
 }  // namespace server

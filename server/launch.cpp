@@ -60,7 +60,8 @@ std::string command_line(const Fields& fields) {
   return line;
 }
 
-std::string script_path(std::string_view server_folder) {
+std::optional<std::string> script_path(std::string_view server_folder) {
+  if (server_folder.empty()) return std::nullopt;
   return std::string(server_folder) + kScriptName;
 }
 

@@ -42,7 +42,9 @@ bool quoted_text_safe(std::string_view text);
 // double quotes, the port bare, -l last.
 std::string command_line(const Fields& fields);
 
-// Where the launch script goes: the server folder (which ends in a backslash) and its name.
-std::string script_path(std::string_view server_folder);
+// Where the launch script goes: the server folder (which ends in a separator) and its name.
+// Nothing for an empty server folder (a file location without a folder, such as "C:x.exe"): the
+// script would land in whatever folder is current, and the shell would run it there.
+std::optional<std::string> script_path(std::string_view server_folder);
 
 }  // namespace launch

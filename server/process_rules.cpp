@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "platform/gbk.h"
+#include "platform/path_case.h"
 
 namespace proc {
 namespace {
@@ -38,7 +39,7 @@ bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
 bool name_matches(std::string_view a, std::string_view b, bool case_sensitive) {
-  return case_sensitive ? a == b : gbk::equals_ignoring_ascii_case(a, b);
+  return case_sensitive ? a == b : path_case::same(a, b);
 }
 
 std::uint32_t id_by_name(const std::vector<ProcessRecord>& list, std::string_view name,
@@ -55,6 +56,28 @@ std::uint32_t parent_id_by_name(const std::vector<ProcessRecord>& list, std::str
     if (name_matches(record.name, name, case_flag == 1)) return record.parent_id;
   }
   return 0;
+}
+
+std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_view path,
+                         const ImagePathReader& image_path) {
+  const std::string name = gbk::name_part(path);
+  if (name.empty()) return 0;
+  for (const ProcessRecord& record : list) {
+    if (!name_matches(record.name, name, false)) continue;
+    const std::optional<std::string> image = image_path(record.id);
+    if (!image || path_case::same(*image, path)) return record.id;
+  }
+  return 0;
+}
+
+bool ends_parent(long parent_id, std::uint32_t own_shell_id) {
+  return own_shell_id != 0 && parent_id > 0 &&
+         static_cast<unsigned long>(parent_id) == own_shell_id;
+}
+
+WatchWay watch_way(bool opened, bool still_listed) {
+  if (opened) return WatchWay::Wait;
+  return still_listed ? WatchWay::Look : WatchWay::EndedAlready;
 }
 
 bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t own_id) {

@@ -24,8 +24,8 @@ struct ProcessRecord {
   std::uint32_t thread_count = 0;
 };
 
-// Byte comparison; without case_sensitive only ASCII A-Z are folded, so full-width letters
-// and the trail bytes of double-byte characters are never altered.
+// Byte comparison; without case_sensitive the letters are folded as the file system folds them
+// (path_case), and the trail bytes of double-byte characters are never taken for letters.
 bool name_matches(std::string_view a, std::string_view b, bool case_sensitive);
 
 // Id of the first record named `name`, else 0.
@@ -39,6 +39,27 @@ std::uint32_t parent_id_by_name(const std::vector<ProcessRecord>& list, std::str
 
 // Whether the record with that id carries that executable name (any ASCII case).
 bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::string_view name);
+
+// Reads the full path of a process's executable file; nothing when it cannot be read (another
+// user's or an elevated process, or one that has ended).
+using ImagePathReader = std::function<std::optional<std::string>(std::uint32_t id)>;
+
+// Id of the first process that is the executable at `path`: it carries the path's file name
+// and its image path names the same file (path_case). Copies in other folders are not it; a
+// process whose path cannot be read counts by its name alone. 0 when none, and for an empty path.
+std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_view path,
+                         const ImagePathReader& image_path);
+
+// Whether a stop ends the server's parent too: only when it is the shell the program started
+// itself (own_shell_id, 0 when there is none). A prompt of the user's that started a server by
+// hand is left alone, whatever its name.
+bool ends_parent(long parent_id, std::uint32_t own_shell_id);
+
+// How the end of a process is learnt: by waiting on it when it could be opened for that; by
+// looking at the process list now and then when it could not (another user's, an elevated one)
+// but is still listed; at once when it is gone already.
+enum class WatchWay { Wait, Look, EndedAlready };
+WatchWay watch_way(bool opened, bool still_listed);
 
 // Whether the process `own_id` was started by a process named explorer.exe (any ASCII case).
 bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t own_id);

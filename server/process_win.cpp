@@ -10,6 +10,7 @@
 
 #include "platform/handles_win.h"
 #include "platform/message_pump_win.h"
+#include "platform/program_win.h"
 
 namespace proc {
 namespace {
@@ -95,6 +96,34 @@ std::vector<ProcessRecord> process_list() {
     list.push_back(to_record(entry));
   }
   return list;
+}
+
+std::optional<std::string> image_path(DWORD pid) {
+  // The limited right is the one a 32-bit program gets for a 64-bit process, and for processes
+  // of other users where any right is granted at all.
+  const win::unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return std::nullopt;
+  std::string buf(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD size = static_cast<DWORD>(buf.size());
+    if (::QueryFullProcessImageNameA(process.get(), 0, buf.data(), &size)) {
+      buf.resize(size);
+      return buf;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    buf.resize(buf.size() * 4);
+  }
+  return std::nullopt;
+}
+
+DWORD find_by_path(const std::string& path) {
+  if (path.empty()) return 0;
+  return id_by_path(process_list(), program::listed_path(path),
+                    [](std::uint32_t id) -> std::optional<std::string> {
+                      const std::optional<std::string> image = image_path(id);
+                      if (!image) return std::nullopt;
+                      return program::listed_path(*image);
+                    });
 }
 
 DWORD find_by_name(std::string_view name, bool case_sensitive) {

@@ -121,6 +121,16 @@ void run_check(Platform& platform, const Config& config,
   platform.delete_file(scratch);
 }
 
+std::uint32_t time_left(std::uint32_t started, std::uint32_t now, std::uint32_t deadline_ms) {
+  // Unsigned subtraction gives the elapsed time across a wrap of the clock.
+  const std::uint32_t elapsed = now - started;
+  return elapsed >= deadline_ms ? 0 : deadline_ms - elapsed;
+}
+
+std::uint32_t call_timeout(std::uint32_t left_ms) {
+  return left_ms < kNetworkTimeoutMs ? left_ms : kNetworkTimeoutMs;
+}
+
 bool try_begin_check() { return !g_check_running.exchange(true, std::memory_order_acquire); }
 void end_check() { g_check_running.store(false, std::memory_order_release); }
 bool check_running() { return g_check_running.load(std::memory_order_acquire); }

@@ -418,17 +418,19 @@ DWORD child_named_program(DWORD parent) {
 
 }  // namespace
 
-Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file) {
+Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file,
+                      const std::string& arguments) {
   Program p;
   const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
+  const std::string line = arguments.empty() ? quoted(exe) : quoted(exe) + " " + arguments;
   if (from_shell) {
     const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
-    p.process = Process::start(shell, quoted(exe), folder.path());
+    p.process = Process::start(shell, line, folder.path());
     // By name as well: a process id is soon used again, and a process that an earlier holder of
     // the launcher's id started may still be listed as its child for a moment.
     wait_until([&] { return (p.id = child_named_program(p.process.id())) != 0; }, 10000);
   } else {
-    p.process = Process::start(exe, "", folder.path());
+    p.process = Process::start(exe, arguments, folder.path());
     p.id = p.process.id();
   }
   if (p.id) p.main = find_main_window(p.id);

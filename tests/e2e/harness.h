@@ -137,9 +137,11 @@ struct Program {
   DWORD id = 0;     // the program's own process id
   HWND main = nullptr;
 };
-// build_file: the executable in the build folder to run, copied in as RivermeshTools.exe.
+// build_file: the executable in the build folder to run, copied in as RivermeshTools.exe;
+// arguments: what follows the program's quoted path on its command line.
 Program start_program(const TestFolder& folder, bool from_shell,
-                      const std::string& build_file = "RivermeshTools.exe");
+                      const std::string& build_file = "RivermeshTools.exe",
+                      const std::string& arguments = "");
 
 // Returns once the program's UI thread has handled everything sent before.
 bool sync(HWND main);

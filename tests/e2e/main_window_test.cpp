@@ -140,7 +140,8 @@ TEST(MainWindow, CloseHidesAndExitEnds) {
 
   PostMessageA(program.main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
   EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(program.main); }));
-  Sleep(300);
+  // Once the program has handled everything up to now, the window must still be there.
+  EXPECT_TRUE(sync(program.main));
   EXPECT_TRUE(IsWindow(program.main)) << "closing must only hide";
 
   post_command(program.main, 托盘_退出);

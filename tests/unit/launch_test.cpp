@@ -102,5 +102,6 @@ TEST(LaunchScript, BothFormsOfTheLine) {
   EXPECT_EQ(launch::command_line(f),
             "rivermesh_windows_amd64.exe -h \"0.0.0.0\" -p 8888 -a \"账号:p w\" -l");
   EXPECT_EQ(launch::script_path("C:\\服务\\"), "C:\\服务\\run.bat");
-  EXPECT_EQ(launch::script_path(""), "run.bat");
+  EXPECT_EQ(launch::script_path("D:/srv/"), "D:/srv/run.bat");
+  EXPECT_EQ(launch::script_path(""), std::nullopt);
 }

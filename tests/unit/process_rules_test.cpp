@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -25,8 +26,9 @@ TEST(ProcessNames, FoldOnlyAsciiLettersWhenCaseInsensitive) {
   EXPECT_FALSE(
       proc::name_matches("Rivermesh_Windows_AMD64.EXE", "rivermesh_windows_amd64.exe", true));
   EXPECT_FALSE(proc::name_matches("rivermesh.exe", "rivermesh.ex", false));
-  // Full-width Ａ (A3 C1) and ａ (A3 E1) are different characters, not a case pair.
-  EXPECT_FALSE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", false));
+  // Full-width Ａ (A3 C1) and ａ (A3 E1) are one letter to NTFS, and so one executable.
+  EXPECT_TRUE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", false));
+  EXPECT_FALSE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", true));
   // The trail byte 0x41 ('A') of a double-byte character is part of that character.
   EXPECT_FALSE(proc::name_matches("\x81\x41.exe", "\x81\x61.exe", false));
   EXPECT_TRUE(proc::name_matches("\x81\x41X.EXE", "\x81\x41x.exe", false));
@@ -61,11 +63,53 @@ TEST(ProcessNames, ExplorerParentIsJudgedForTheGivenProcess) {
   EXPECT_FALSE(proc::parent_is_explorer(list, 60));
   EXPECT_FALSE(proc::parent_is_explorer(list, 77));  // not in the list at all
 
-  // Only a parent that is a command shell is ended along with the server.
+  // A process is still the one watched only while its id carries the same name.
   EXPECT_TRUE(proc::id_has_name(list, 20, "CMD.exe"));
   EXPECT_FALSE(proc::id_has_name(list, 10, "cmd.exe"));
   EXPECT_FALSE(proc::id_has_name(list, 999, "cmd.exe"));
   EXPECT_FALSE(proc::parent_is_explorer({record(1, "explorer.exe.bak", 0), record(2, "a", 1)}, 2));
+}
+
+TEST(ProcessNames, OurServerIsTheOneRunFromTheSettingsPath) {
+  const std::string ours = "C:\\Tools\\A\\rivermesh_windows_amd64.exe";
+  const std::map<std::uint32_t, std::optional<std::string>> images = {
+      {10, "C:\\Tools\\B\\rivermesh_windows_amd64.exe"},  // a copy in another folder
+      {20, "c:\\tools\\a\\RIVERMESH_WINDOWS_AMD64.EXE"},  // ours, in other letter case
+      {30, std::nullopt},                                 // path unreadable
+      {40, "C:\\Tools\\A\\rivermesh_windows_amd64.exe"},  // ours, listed later
+      {5, "C:\\Windows\\system32\\cmd.exe"},
+  };
+  const auto image_of = [&](std::uint32_t id) { return images.at(id); };
+  const auto record_list = [](std::vector<std::uint32_t> ids) {
+    std::vector<ProcessRecord> list = {record(4, "System", 0), record(5, "cmd.exe", 4)};
+    for (std::uint32_t id : ids) list.push_back(record(id, "rivermesh_windows_amd64.exe", 5));
+    return list;
+  };
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), ours, image_of), 20u);
+  EXPECT_EQ(proc::id_by_path(record_list({10}), ours, image_of), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), ours, image_of), 40u);
+  // Without a readable path the name decides, as it did before paths were read.
+  EXPECT_EQ(proc::id_by_path(record_list({10, 30, 40}), ours, image_of), 30u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), "", image_of), 0u);
+  // The name comes from the path: a process of another name in the same folder is not it.
+  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Tools\\A\\cmd.exe", image_of), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Windows\\system32\\CMD.exe", image_of), 5u);
+}
+
+TEST(ProcessNames, OnlyOurOwnShellIsEndedWithTheServer) {
+  EXPECT_TRUE(proc::ends_parent(120, 120));
+  EXPECT_FALSE(proc::ends_parent(121, 120));  // a prompt of the user's, a cmd.exe too
+  EXPECT_FALSE(proc::ends_parent(120, 0));    // no shell started
+  EXPECT_FALSE(proc::ends_parent(0, 0));
+  EXPECT_FALSE(proc::ends_parent(-1, 0));  // parent not found
+  EXPECT_FALSE(proc::ends_parent(-1, 0xFFFFFFFFu));
+}
+
+TEST(ProcessNames, AServerThatCannotBeOpenedIsLookedForNotReportedEnded) {
+  EXPECT_EQ(proc::watch_way(true, false), proc::WatchWay::Wait);
+  EXPECT_EQ(proc::watch_way(true, true), proc::WatchWay::Wait);
+  EXPECT_EQ(proc::watch_way(false, true), proc::WatchWay::Look);
+  EXPECT_EQ(proc::watch_way(false, false), proc::WatchWay::EndedAlready);
 }
 
 TEST(ProcessNames, DecimalIdReadsLikeAtoi) {

@@ -355,15 +355,21 @@ int tray_icon_count() {
 }
 
 int settled_tray_icon_count() {
+  // An icon may come or go a few hundred milliseconds after its program's window: two equal
+  // looks in a row are not enough, the count must hold for a while.
+  constexpr DWORD kSteadyMs = 400;
   int last = -1;
+  DWORD since = GetTickCount();
   wait_until(
       [&] {
         const int now = tray_icon_count();
-        const bool same = now == last;
-        last = now;
-        return same;
+        if (now != last) {
+          last = now;
+          since = GetTickCount();
+        }
+        return GetTickCount() - since >= kSteadyMs;
       },
-      3000);
+      5000);
   return last;
 }
 

@@ -21,12 +21,8 @@ headless=0
 start_display "$screen"
 # The 32-bit program where this machine runs 32-bit code, else the x86-64 build under wine64.
 win="$root/build/$(windows_build_name)"
-if [ "$win" = "$root/build/win64" ]; then
-  use_wine64 "$win"
-  echo "showing the x86-64 build (build/win64): this machine runs no 32-bit code"
-else
-  echo "showing the 32-bit program (build/win), the release build"
-fi
+[ "$win" = "$root/build/win64" ] && use_wine64 "$win"
+echo "showing $(windows_build_reason)"
 if [ "$dpi" = 96 ]; then
   prepare_prefix "$win/wineprefix" win64
 else

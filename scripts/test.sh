@@ -10,14 +10,11 @@ source "$root/scripts/wine_env.sh"
 
 status=0
 win=$root/build/$(windows_build_name)
+driven=$(windows_build_reason)
+unit64=
 if [ "$win" = "$root/build/win" ]; then
-  driven="the 32-bit program (build/win), the release build: this machine runs 32-bit code"
   export RMT_UNIT64_DIR=$root/build/win64
   unit64=$win/unit-win64-results.xml
-else
-  driven="the x86-64 build (build/win64) under wine64: this machine runs no 32-bit code"
-  [ -n "${RMT_FORCE_X64:-}" ] && driven="the x86-64 build (build/win64) under wine64: RMT_FORCE_X64 is set"
-  unit64=
 fi
 rm -f "$root"/build/native/unit-results.xml "$win"/*-results.xml
 echo "== unit tests (Linux)"

@@ -18,6 +18,17 @@ windows_build_name() {
   if runs_32bit_code; then echo win; else echo win64; fi
 }
 
+# Why windows_build_name chose its build, for the scripts' own output.
+windows_build_reason() {
+  if runs_32bit_code; then
+    echo "the 32-bit program (build/win), the release build: this machine runs 32-bit code"
+  elif [ -n "${RMT_FORCE_X64:-}" ]; then
+    echo "the x86-64 build (build/win64) under wine64: RMT_FORCE_X64 is set"
+  else
+    echo "the x86-64 build (build/win64) under wine64: this machine runs no 32-bit code"
+  fi
+}
+
 # use_wine64 DIR: `wine` and the tools that start it by name (wineboot, winepath) run the 64-bit
 # loader. /usr/bin/wine tries the 32-bit loader first, which fails where 32-bit code cannot run.
 use_wine64() {

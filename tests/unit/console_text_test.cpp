@@ -23,6 +23,12 @@ TEST(ChunkDecoder, CarriesACharacterSplitBetweenReads) {
   EXPECT_EQ(e.feed("\xB1\xB1\xB1"), "\xB1\xB1");
   EXPECT_EQ(e.flush(), "\xB1");
   EXPECT_EQ(e.flush(), "");
+  // 0x80 and 0xFF start nothing; a lead byte before a byte that ends no character stands alone.
+  EXPECT_EQ(e.feed("a\x80"), "a\x80");
+  EXPECT_EQ(e.feed("a\xFF"), "a\xFF");
+  EXPECT_EQ(e.feed("\x81\x22"), "\x81\x22");
+  EXPECT_EQ(e.feed("\x81\x7F\x81"), "\x81\x7F");
+  EXPECT_EQ(e.flush(), "\x81");
 }
 
 TEST(ChunkDecoder, SkipsNulBytesAndKeepsWhatFollows) {

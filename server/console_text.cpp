@@ -60,9 +60,12 @@ std::size_t front_cut(std::string_view text, std::size_t cap) {
   if (text.size() <= cap) return 0;
   const std::size_t must_go = text.size() - cap;
   // '\n' is never the second byte of a double-byte character, so the byte after it starts one.
+  // Whole lines go, unless the line that would go with them holds most of the newest text.
   const std::size_t line_end = text.find('\n', must_go - 1);
-  if (line_end != std::string_view::npos) return line_end + 1;
-  // One line longer than the cap: keep its end, cut on a whole character.
+  if (line_end != std::string_view::npos && text.size() - (line_end + 1) >= cap / 2) {
+    return line_end + 1;
+  }
+  // A line longer than what is left: keep its end, cut on a whole character.
   const std::size_t keep_from = gbk::whole_chars_length(text, must_go);
   return keep_from < must_go ? gbk::whole_chars_length(text, must_go + 1) : keep_from;
 }

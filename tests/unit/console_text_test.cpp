@@ -44,7 +44,12 @@ TEST(LogCap, OldestWholeLinesGo) {
   EXPECT_EQ(front_cut(text, text.size()), 0u);
   EXPECT_EQ(front_cut(text, text.size() - 1), 7u);  // all of line1
   EXPECT_EQ(front_cut(text, 7), 14u);
-  EXPECT_EQ(text.size() - front_cut(text, 6), 0u);
+  // The last line is longer than the cap: its end stays rather than nothing.
+  EXPECT_EQ(text.substr(front_cut(text, 6)), "ine3\r\n");
+  const std::string tail = "x\n" + std::string(600, 'y') + "\n";
+  EXPECT_EQ(tail.size() - front_cut(tail, 602), 601u);
+  const std::string long_line = std::string(600, 'x') + "\nyy\n";
+  EXPECT_EQ(long_line.size() - front_cut(long_line, 500), 500u);
 }
 
 TEST(LogCap, OneLongLineIsCutOnAWholeCharacter) {

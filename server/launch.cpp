@@ -68,7 +68,10 @@ std::string shell_path(std::string_view system_folder) {
 }
 
 std::string shell_command_line(std::string_view system_folder) {
-  return "\"" + shell_path(system_folder) + "\" /D /V:OFF";
+  std::string line = "\"";
+  line += shell_path(system_folder);
+  line += "\" /D /V:OFF";
+  return line;
 }
 
 std::string script_path(std::string_view server_folder) {

@@ -145,8 +145,10 @@ long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or
     // the idle one (id 0, no name) is never taken for a match.
     if (id != 0 && ((by_id && wanted_id == id) ||
                     gbk::equals_ignoring_ascii_case(image_name(offset), name_or_id))) {
-      return static_cast<long>(
-          read_pointer(buffer, offset + layout.inherited_from_unique_process_id, layout));
+      const std::uint64_t parent =
+          read_pointer(buffer, offset + layout.inherited_from_unique_process_id, layout);
+      // Process ids are 32-bit values even where the entry holds them in 64 bits.
+      return parent <= 0xFFFFFFFFull ? static_cast<long>(parent) : -1;
     }
     const std::uint32_t next = read_u32(buffer, offset + layout.next_entry_offset);
     // A zero step ends the chain; a step past the end means the buffer is corrupt.

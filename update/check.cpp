@@ -4,6 +4,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/gbk.h"
+
 namespace update {
 
 namespace {
@@ -34,13 +36,13 @@ std::string fullwidth_to_ascii(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x81 || c == 0xFF || i + 1 >= text.size()) {
+    if (gbk::char_width(text, i) == 1) {
       out += text[i];
       continue;
     }
+    const auto lead = static_cast<unsigned char>(text[i]);
     const auto trail = static_cast<unsigned char>(text[i + 1]);
-    if (const char a = ascii_for(c, trail)) {
+    if (const char a = ascii_for(lead, trail)) {
       out += a;
     } else {
       out += text.substr(i, 2);

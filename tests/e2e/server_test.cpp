@@ -284,6 +284,8 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
       {编辑框_IP, "0.0.0.0\" & " + command + " & \"", "访问地址 包含不允许的字符！"},
       {编辑框_IP, "%COMSPEC%", "访问地址 包含不允许的字符！"},
       {编辑框_密码, "a\" & " + command + " & \"", "访问密码 包含不允许的字符！"},
+      // The euro sign is the single byte 0x80: no lead byte, so the quote after it is seen.
+      {编辑框_密码, "\x80\" & " + command + " & rem ", "访问密码 包含不允许的字符！"},
       {编辑框_账号, "me\\", "访问账号 包含不允许的字符！"},
   };
   click(选择框_访问控制);

@@ -20,6 +20,11 @@ TEST(Gbk, LastBackslashSkipsTrailBytes) {
   EXPECT_EQ(gbk::folder_part("D:\\a/b\\c/x.exe"), "D:\\a/b\\c/");
   EXPECT_EQ(gbk::folder_part("C:x.exe"), "");
   EXPECT_EQ(gbk::name_part("C:x.exe"), "C:x.exe");
+  // 0x80 and 0xFF are characters of their own; a lead byte before a byte that cannot end a
+  // character stands alone.
+  EXPECT_EQ(gbk::folder_part("C:\\a\x80\\x.exe"), "C:\\a\x80\\");
+  EXPECT_EQ(gbk::folder_part("C:\\a\xFF\\x.exe"), "C:\\a\xFF\\");
+  EXPECT_EQ(gbk::folder_part("C:\\\x81 \\x.exe"), "C:\\\x81 \\");
 }
 
 TEST(Gbk, CutNeverSplitsACharacter) {
@@ -29,6 +34,14 @@ TEST(Gbk, CutNeverSplitsACharacter) {
   EXPECT_EQ(gbk::cut_whole_chars("ab状态", 4), "ab状");
   EXPECT_EQ(gbk::cut_whole_chars("ab状态", 5), "ab状");
   EXPECT_EQ(gbk::cut_whole_chars("", 0), "");
+  EXPECT_EQ(gbk::cut_whole_chars("a\x80\xB1\xED", 3), "a\x80");
+  EXPECT_EQ(gbk::cut_whole_chars("a\x81\x22", 2), "a\x81");  // 0x22 ends no character
+  EXPECT_EQ(gbk::cut_whole_chars("a\x81\x7F", 2), "a\x81");
+  EXPECT_EQ(gbk::cut_whole_chars("a\x81\xFF", 2), "a\x81");
+  EXPECT_TRUE(gbk::ends_in_lone_lead("\xB1\xED\xB1"));
+  EXPECT_FALSE(gbk::ends_in_lone_lead("\xB1\xB1"));
+  EXPECT_FALSE(gbk::ends_in_lone_lead("a\x80"));
+  EXPECT_FALSE(gbk::ends_in_lone_lead(""));
 }
 
 TEST(Gbk, LowerCasesAsciiOnly) {

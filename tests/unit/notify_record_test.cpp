@@ -179,6 +179,10 @@ TEST_P(NotifyModelCut, NeverSplitsADoubleByteCharacterAcrossTheLimit) {
   }();
   const std::string stored = f.store(model, all_wide);
   EXPECT_EQ(stored.size(), f.limit - f.limit % 2);
+  // 0x80 and 0xFF are single-byte characters; a lead byte before 0x22 stands alone.
+  EXPECT_EQ(f.store(model, head + "\x80z"), head + "\x80");
+  EXPECT_EQ(f.store(model, head + "\xFF\x80"), head + "\xFF");
+  EXPECT_EQ(f.store(model, head + "\x81\x22"), head + "\x81");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -21,6 +21,11 @@ constexpr char kError[] = "错误";
 
 }  // namespace
 
+bool started_from_desktop_shell() {
+  // At login Windows starts the Run value from explorer.exe too; the value's argument tells.
+  return !autostart::started_at_login(GetCommandLineA()) && proc::started_by_explorer();
+}
+
 App::App(tray::TrayIcon& tray, UINT show_request)
     : tray_(tray),
       drop_([this](const std::string& text) {
@@ -54,6 +59,11 @@ bool App::on_created() {
     exit_code_ = 1;
     return false;
   }
+  // A second copy may run with fewer rights than this one (this one elevated): its show request
+  // must get through the message filter.
+  if (show_request_ != 0) {
+    ChangeWindowMessageFilterEx(window_.hwnd(), show_request_, MSGFLT_ALLOW, nullptr);
+  }
   start_update_check();
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(window_, program::directory());
@@ -65,7 +75,7 @@ bool App::on_created() {
   log_.attach(window_.control(layout::编辑框_日志), msg::kLogStep);
   started_ = true;
   if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
-  if (proc::started_by_explorer()) {
+  if (started_from_desktop_shell()) {
     window_.set_visible(true);
   } else {
     // Started by the login or another program: start the server at once, from the message loop

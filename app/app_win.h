@@ -18,6 +18,10 @@
 #include "tray/tray_icon_win.h"
 #include "update/check.h"
 
+// Whether the user started this copy from the desktop shell (a double click), as opposed to the
+// Run value at login, a scheduler or another program.
+bool started_from_desktop_shell();
+
 class App final : public WindowEvents, private server::View {
  public:
   // show_request: the message a second copy of the program sends to have the window shown.

@@ -2,14 +2,14 @@
 
 #include <cstdint>
 
-#include "platform/gbk.h"
+#include "platform/path_case.h"
 
 namespace instance {
 
 std::string key(std::string_view exe_path) {
-  // FNV-1a over the lower-cased path: short, stable across runs and builds.
+  // FNV-1a over the path as the file system compares it: short, stable across runs and builds.
   std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : gbk::ascii_lower(exe_path)) {
+  for (const char c : path_case::folded(exe_path)) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }
@@ -22,5 +22,9 @@ std::string key(std::string_view exe_path) {
 std::string mutex_name(std::string_view key) { return "Local\\" + std::string(key); }
 
 std::string show_message_name(std::string_view key) { return std::string(key) + "-show"; }
+
+bool already_running(bool got_handle, std::uint32_t last_error) {
+  return got_handle ? last_error == kErrorAlreadyExists : last_error == kErrorAccessDenied;
+}
 
 }  // namespace instance

@@ -7,17 +7,19 @@
 #include "app/instance.h"
 #include "platform/handles_win.h"
 #include "platform/program_win.h"
-#include "server/process_win.h"
 #include "tray/tray_icon_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  static_assert(instance::kErrorAccessDenied == ERROR_ACCESS_DENIED);
+  static_assert(instance::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
   // One copy per program folder: a second one would add an icon and fight over the server.
-  const std::string key = instance::key(program::path());
+  const std::string key = instance::key(program::listed_path(program::path()));
   const UINT show_request = RegisterWindowMessageA(instance::show_message_name(key).c_str());
   const win::unique_handle running(CreateMutexA(nullptr, FALSE, instance::mutex_name(key).c_str()));
-  if (running && GetLastError() == ERROR_ALREADY_EXISTS) {
+  const DWORD created = GetLastError();
+  if (instance::already_running(static_cast<bool>(running), created)) {
     // A double click on the program means "show me the program": the copy that runs does.
-    if (proc::started_by_explorer()) {
+    if (started_from_desktop_shell()) {
       AllowSetForegroundWindow(ASFW_ANY);
       PostMessageA(HWND_BROADCAST, show_request, 0, 0);
     }

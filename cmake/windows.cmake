@@ -29,6 +29,7 @@ target_link_libraries(rmt_program PUBLIC rmt_core)
 function(rmt_program_executable target probe manifest project donation_main donation_mirror)
   add_executable(${target} WIN32 $<TARGET_OBJECTS:rmt_program> ${address_source}
     ${CMAKE_SOURCE_DIR}/resources/app.rc)
+  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/resources)
   target_compile_definitions(${target} PRIVATE RMT_PROBE_URL="${probe}"
     RMT_MANIFEST_URL="${manifest}" RMT_PROJECT_URL="${project}"
     RMT_DONATION_MAIN_URL="${donation_main}" RMT_DONATION_MIRROR_URL="${donation_mirror}")
@@ -36,9 +37,19 @@ function(rmt_program_executable target probe manifest project donation_main dona
     gdi32 advapi32 wininet iphlpapi)
 endfunction()
 
-# The resource compiler reads these files, but CMake does not see them as dependencies.
+# Windows refuses to start a program whose manifest names another processor than its own.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(RMT_MANIFEST_ARCH amd64)
+else()
+  set(RMT_MANIFEST_ARCH x86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/resources/app.manifest.in
+  ${CMAKE_BINARY_DIR}/resources/app.manifest @ONLY)
+
+# The resource compiler reads these files, but CMake does not see them as dependencies. The
+# manifest is found through the include path (windres looks for named files there too).
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/app.rc PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/resources/app.manifest;${CMAKE_SOURCE_DIR}/resources/app.ico")
+  "${CMAKE_BINARY_DIR}/resources/app.manifest;${CMAKE_SOURCE_DIR}/resources/app.ico")
 
 rmt_program_executable(RivermeshTools ${RMT_PROBE_URL} ${RMT_MANIFEST_URL} ${RMT_PROJECT_URL}
   ${RMT_DONATION_MAIN_URL} ${RMT_DONATION_MIRROR_URL})
@@ -107,7 +118,7 @@ file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.c
 add_executable(unit_tests ${unit_sources})
 target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
 target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
-  ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp ${CMAKE_SOURCE_DIR}/platform/program_win.cpp)
 
 # Users get the program without its symbols, and two builds of one commit give the same bytes:
 # the linker would otherwise stamp the link time into the PE header.

@@ -35,7 +35,9 @@ bool run_key(Registry& registry, Op op, const std::string& name, const std::stri
       if (!registry.delete_value(p.key, p.name)) registry.delete_key(p.full);
       return false;
     case Op::Test:
-      return registry.has_value(p.key, p.name);
+      return registry.read_value(p.key, p.name).has_value();
+    case Op::Verify:
+      return registry.read_value(p.key, p.name) == data;
   }
   return false;
 }
@@ -43,14 +45,42 @@ bool run_key(Registry& registry, Op op, const std::string& name, const std::stri
 std::string value_data(std::string_view program_path) {
   std::string data(1, '"');
   data.append(program_path);
-  data += '"';
+  data += "\" ";
+  data += kLoginArgument;
   return data;
+}
+
+bool started_at_login(std::string_view command_line) {
+  // Arguments split as the C runtime splits them at blanks; quotes only group. The program's
+  // own path comes first and may hold anything, so it is never taken for the argument.
+  bool first = true;
+  std::size_t i = 0;
+  while (i < command_line.size()) {
+    while (i < command_line.size() && (command_line[i] == ' ' || command_line[i] == '\t')) ++i;
+    if (i == command_line.size()) break;
+    std::string argument;
+    bool quoted = false;
+    for (; i < command_line.size(); ++i) {
+      const char c = command_line[i];
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (!quoted && (c == ' ' || c == '\t')) {
+        break;
+      } else {
+        argument += c;
+      }
+    }
+    if (!first && argument == kLoginArgument) return true;
+    first = false;
+  }
+  return false;
 }
 
 void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui) {
   if (now_checked) {
-    run_key(registry, Op::Write, kValueName, value_data(program_path));
-    if (!run_key(registry, Op::Test, kValueName)) {
+    const std::string data = value_data(program_path);
+    run_key(registry, Op::Write, kValueName, data);
+    if (!run_key(registry, Op::Verify, kValueName, data)) {
       ui.show_error(kSetFailed);
       ui.put_back(false);
       return;

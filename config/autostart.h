@@ -3,6 +3,7 @@
 // it recorded in config.ini.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,17 +27,31 @@ class Registry {
                         const std::string& data) = 0;
   virtual bool delete_value(const std::string& key, const std::string& name) = 0;
   virtual void delete_key(const std::string& path) = 0;
-  // Only presence counts, not the value's type or data.
-  virtual bool has_value(const std::string& key, const std::string& name) = 0;
+  // The value's data without its terminating zero, whatever its type; nothing when it is absent.
+  virtual std::optional<std::string> read_value(const std::string& key,
+                                                const std::string& name) = 0;
 };
 
-enum class Op { Write, Delete, Test };
+// Test: whether the value is there at all. Verify: whether it holds exactly data, so that a value
+// left by a copy elsewhere does not pass for a write that did not take.
+enum class Op { Write, Delete, Test, Verify };
 
-// The Run-key operation for the value under name; its answer means something for Test only.
+// The Run-key operation for the value under name; its answer means something for Test and
+// Verify only.
 bool run_key(Registry& registry, Op op, const std::string& name, const std::string& data = {});
 
-// What the Run value holds for a program at this path: the path in double quotes.
+// The argument that marks a start by the Run value: at login Windows starts the program from
+// explorer.exe, which must not be taken for a double click.
+inline constexpr char kLoginArgument[] = "-autostart";
+
+// What the Run value holds for a program at this path: the path in double quotes, then the
+// login argument.
 std::string value_data(std::string_view program_path);
+
+// Whether a full command line (program first, as GetCommandLine gives it) carries the login
+// argument. A value written by an older version has none, and such a start is judged by its
+// parent as before.
+bool started_at_login(std::string_view command_line);
 
 // What the checkbox click handler acts on.
 class Ui {

@@ -28,13 +28,25 @@ void MachineRegistry::delete_key(const std::string& path) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
 }
 
-bool MachineRegistry::has_value(const std::string& key, const std::string& name) {
+std::optional<std::string> MachineRegistry::read_value(const std::string& key,
+                                                       const std::string& name) {
   win::unique_hkey k;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS) {
-    return false;
+    return std::nullopt;
   }
-  return RegQueryValueExA(k.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
+  DWORD size = 0;
+  if (RegQueryValueExA(k.get(), name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  // The value may change between the two calls; a second failure still means it is there.
+  std::string data(size, '\0');
+  if (RegQueryValueExA(k.get(), name.c_str(), nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  data.resize(size < data.size() ? size : data.size());
+  while (!data.empty() && data.back() == '\0') data.pop_back();
+  return data;
 }
 
 namespace {

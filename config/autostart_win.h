@@ -15,7 +15,7 @@ class MachineRegistry final : public Registry {
   void set_text(const std::string& key, const std::string& name, const std::string& data) override;
   bool delete_value(const std::string& key, const std::string& name) override;
   void delete_key(const std::string& path) override;
-  bool has_value(const std::string& key, const std::string& name) override;
+  std::optional<std::string> read_value(const std::string& key, const std::string& name) override;
 };
 
 // The click handler: owner is the main window (owner of the error message), checkbox the

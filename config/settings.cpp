@@ -12,6 +12,18 @@ std::string stored_value(std::string_view raw) {
   return gbk::cut_whole_chars(raw, kValueBuffer - 1);
 }
 
+std::string written_value(std::string_view value) {
+  if (value.empty()) return {};
+  // The reader's blanks are those of isspace; the second byte of a double-byte character is
+  // never one of them nor a quote, so looking at the last byte alone is safe.
+  const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  const char first = value.front();
+  const char last = value.back();
+  const bool quote_pair = value.size() >= 2 && (first == '"' || first == '\'') && last == first;
+  if (!blank(first) && !blank(last) && !quote_pair) return std::string(value);
+  return '"' + std::string(value) + '"';
+}
+
 std::string settings_path(std::string_view program_dir) {
   return std::string(program_dir) + "\\" + kFileName;
 }

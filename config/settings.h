@@ -55,6 +55,12 @@ const char* flag_text(bool on);
 // What a stored value may hold: at most kValueBuffer - 1 bytes, ending on a whole character.
 std::string stored_value(std::string_view raw);
 
+// The form a value is written in so that reading it gives it back: the profile reader strips
+// blanks around a value and one pair of matching quotes, so a value that starts or ends with a
+// blank, or stands between such a pair, goes inside double quotes (which the reader removes
+// again). Every other value is written as it is, as before.
+std::string written_value(std::string_view value);
+
 std::string settings_path(std::string_view program_dir);
 std::string default_server_path(std::string_view program_dir);
 

@@ -28,7 +28,7 @@ bool ProfileFile::exists(const std::string& path) {
 }
 
 void ProfileFile::write(const char* section, const char* key, const std::string& value) const {
-  WritePrivateProfileStringA(section, key, value.c_str(), path_.c_str());
+  WritePrivateProfileStringA(section, key, written_value(value).c_str(), path_.c_str());
 }
 
 Panel::Panel(MainWindow& window, std::string program_dir)

@@ -26,4 +26,34 @@ std::string directory() {
 
 std::string file_name() { return gbk::name_part(path()); }
 
+namespace {
+
+// Runs a path call that fills a buffer and answers the length it needs when that is larger.
+template <typename Call>
+std::string filled(const Call& call) {
+  std::string buf(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD n = call(buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    buf.resize(n + 1);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string listed_path(const std::string& path) {
+  if (path.empty()) return path;
+  const std::string full = filled(
+      [&](char* buf, DWORD size) { return GetFullPathNameA(path.c_str(), size, buf, nullptr); });
+  if (full.empty()) return path;
+  const std::string long_form =
+      filled([&](char* buf, DWORD size) { return GetLongPathNameA(full.c_str(), buf, size); });
+  return long_form.empty() ? full : long_form;
+}
+
 }  // namespace program

@@ -12,4 +12,9 @@ std::string directory();
 // Its file name, without the folder.
 std::string file_name();
 
+// A path as the file system lists it: full, separators made backslashes, and with long names
+// where the file exists, so that a short 8.3 form and a long one agree. The path as given when
+// it cannot be resolved.
+std::string listed_path(const std::string& path);
+
 }  // namespace program

@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Builds both configurations into build/native and build/win.
+# Builds the native configuration (build/native) and the Windows one this machine runs: the
+# 32-bit build (build/win) where 32-bit code runs, with the x86-64 unit tests beside it
+# (build/win64), else the whole x86-64 build (build/win64). RMT_FORCE_X64=1 takes the x86-64
+# path on any machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/wine_env.sh"
 cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build/native" -j"$(nproc)"
-cmake -S "$root" -B "$root/build/win" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$root/build/win" -j"$(nproc)"
+
+configure_windows() {  # DIR TOOLCHAIN
+  cmake -S "$root" -B "$root/build/$1" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2.cmake" >/dev/null
+}
+configure_windows win64 mingw-x86_64
+if [ "$(windows_build_name)" = win ]; then
+  configure_windows win mingw-i686
+  cmake --build "$root/build/win" -j"$(nproc)"
+  cmake --build "$root/build/win64" -j"$(nproc)" --target unit_tests
+else
+  cmake --build "$root/build/win64" -j"$(nproc)"
+fi

@@ -19,16 +19,20 @@ screen="$((1024 * dpi / 96))x$((768 * dpi / 96))"
 headless=0
 [ -z "${DISPLAY:-}" ] && headless=1
 start_display "$screen"
+# The 32-bit program where this machine runs 32-bit code, else the x86-64 build under wine64.
+win="$root/build/$(windows_build_name)"
+[ "$win" = "$root/build/win64" ] && use_wine64 "$win"
+echo "showing $(windows_build_reason)"
 if [ "$dpi" = 96 ]; then
-  prepare_prefix "$root/build/win/wineprefix" win64
+  prepare_prefix "$win/wineprefix" win64
 else
-  prepare_dpi_prefix "$root/build/win/wineprefix-dpi$dpi" "$dpi"
+  prepare_dpi_prefix "$win/wineprefix-dpi$dpi" "$dpi"
 fi
 
 demo="$root/build/demo"
 mkdir -p "$demo"
 # The stand-in as the real server ships: a 64-bit program.
-cp "$root/build/win/RivermeshTools.exe" "$root/build/win/x64/rivermesh_windows_amd64.exe" "$demo/"
+cp "$win/RivermeshTools.exe" "$win/x64/rivermesh_windows_amd64.exe" "$demo/"
 cd "$demo"
 # Wine's desktop shell (explorer.exe, on a desktop of its own) starts the program, as a double
 # click would, so the program shows its window.

@@ -5,6 +5,43 @@ export LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
 
+# Whether this machine runs 32-bit x86 code: some kernels have 32-bit emulation switched off, and
+# there every 32-bit program fails to start, Wine's 32-bit loader among them. RMT_FORCE_X64=1
+# makes a machine that does run it take the x86-64 path anyway.
+runs_32bit_code() {
+  [ -z "${RMT_FORCE_X64:-}" ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# The build that runs the Windows programs here: build/win (32-bit, the release build) where
+# 32-bit code runs, else build/win64. Prints the folder's name.
+windows_build_name() {
+  if runs_32bit_code; then echo win; else echo win64; fi
+}
+
+# Why windows_build_name chose its build, for the scripts' own output.
+windows_build_reason() {
+  if runs_32bit_code; then
+    echo "the 32-bit program (build/win), the release build: this machine runs 32-bit code"
+  elif [ -n "${RMT_FORCE_X64:-}" ]; then
+    echo "the x86-64 build (build/win64) under wine64: RMT_FORCE_X64 is set"
+  else
+    echo "the x86-64 build (build/win64) under wine64: this machine runs no 32-bit code"
+  fi
+}
+
+# use_wine64 DIR: `wine` and the tools that start it by name (wineboot, winepath) run the 64-bit
+# loader. /usr/bin/wine tries the 32-bit loader first, which fails where 32-bit code cannot run.
+use_wine64() {
+  local bin="$1/wine64-bin" name
+  mkdir -p "$bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/$name"
+    chmod +x "$bin/$name"
+  done
+  export WINELOADER=/usr/lib/wine/wine64
+  case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+}
+
 # start_display [WIDTHxHEIGHT]: Xvfb with a screen of that size (1024x768 unless told).
 start_display() {
   if [ -n "${DISPLAY:-}" ]; then return; fi

@@ -4,23 +4,9 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/gbk.h"
+
 namespace console {
-namespace {
-
-// End of the last whole character that starts before limit, scanning from the start of text,
-// where a character always begins.
-std::size_t whole_char_end(std::string_view text, std::size_t limit) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t width = is_lead(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    if (i + width > limit) break;
-    i += width;
-  }
-  return i;
-}
-
-}  // namespace
-
 std::string ChunkDecoder::feed(std::string_view bytes) {
   std::string out = std::move(carry_);
   carry_.clear();
@@ -33,18 +19,13 @@ std::string ChunkDecoder::feed(std::string_view bytes) {
     i = stop + 1;
   }
   // A byte below 0x40 is never the second byte of a character, so a character starts after it;
-  // from the last one, walk the characters to see whether the text ends in a lone lead byte.
-  std::size_t i = out.size();
-  while (i > 0 && static_cast<unsigned char>(out[i - 1]) >= 0x40) --i;
-  while (i < out.size()) {
-    if (!is_lead(static_cast<unsigned char>(out[i]))) {
-      ++i;
-    } else if (i + 1 < out.size()) {
-      i += 2;
-    } else {
-      carry_ = out.substr(i);
-      out.resize(i);
-    }
+  // from the last one, walk the characters to see whether the text ends in a lone lead byte,
+  // which waits for the byte that may complete it.
+  std::size_t from = out.size();
+  while (from > 0 && static_cast<unsigned char>(out[from - 1]) >= 0x40) --from;
+  if (gbk::ends_in_lone_lead(std::string_view(out).substr(from))) {
+    carry_ = out.substr(out.size() - 1);
+    out.pop_back();
   }
   return out;
 }
@@ -79,18 +60,21 @@ std::size_t front_cut(std::string_view text, std::size_t cap) {
   if (text.size() <= cap) return 0;
   const std::size_t must_go = text.size() - cap;
   // '\n' is never the second byte of a double-byte character, so the byte after it starts one.
+  // Whole lines go, unless the line that would go with them holds most of the newest text.
   const std::size_t line_end = text.find('\n', must_go - 1);
-  if (line_end != std::string_view::npos) return line_end + 1;
-  // One line longer than the cap: keep its end, cut on a whole character.
-  const std::size_t keep_from = whole_char_end(text, must_go);
-  return keep_from < must_go ? whole_char_end(text, must_go + 1) : keep_from;
+  if (line_end != std::string_view::npos && text.size() - (line_end + 1) >= cap / 2) {
+    return line_end + 1;
+  }
+  // A line longer than what is left: keep its end, cut on a whole character.
+  const std::size_t keep_from = gbk::whole_chars_length(text, must_go);
+  return keep_from < must_go ? gbk::whole_chars_length(text, must_go + 1) : keep_from;
 }
 
 std::size_t slice_length(std::string_view text, std::size_t max_bytes) {
   if (text.size() <= max_bytes) return text.size();
   const std::size_t line_end = text.rfind('\n', max_bytes - 1);
   if (line_end != std::string_view::npos && line_end + 1 >= max_bytes / 2) return line_end + 1;
-  const std::size_t end = whole_char_end(text, max_bytes);
+  const std::size_t end = gbk::whole_chars_length(text, max_bytes);
   return end > 0 ? end : std::min<std::size_t>(text.size(), 2);
 }
 

@@ -1,6 +1,6 @@
 // The console output's way from the pipe to the log box, as rules on byte strings: reads are
-// turned into whole-character text, and the log keeps only its newest part. Code page 936: a byte
-// from 0x81 to 0xFE starts a double-byte character.
+// turned into whole-character text, and the log keeps only its newest part. Characters are those
+// of code page 936 as platform/gbk.h reads them.
 #pragma once
 
 #include <cstddef>
@@ -50,8 +50,5 @@ std::size_t front_cut(std::string_view text, std::size_t cap);
 // Length of the first part of text that is at most max_bytes long and ends on a whole character
 // (at a line end where one lies in the second half of that part).
 std::size_t slice_length(std::string_view text, std::size_t max_bytes);
-
-// Whether the byte starts a double-byte character in code page 936.
-inline bool is_lead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 }  // namespace console

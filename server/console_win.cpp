@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "server/console_text.h"
+#include "server/launch.h"
 
 namespace console {
 namespace {
@@ -89,19 +90,24 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   ::SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0);
   ::SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0);
 
+  // Zeroed, not the program's own: that would hand the C runtime's handle table to the shell.
   STARTUPINFOA startup{};
-  ::GetStartupInfoA(&startup);
+  startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   startup.hStdInput = input_read.get();
   startup.hStdOutput = output_write.get();
   startup.hStdError = output_write.get();
-  char command[] = "cmd.exe";
+  char system_folder[MAX_PATH] = {};
+  const UINT folder_length = ::GetSystemDirectoryA(system_folder, MAX_PATH);
+  if (folder_length == 0 || folder_length >= MAX_PATH) return false;
+  const std::string shell = launch::shell_path(system_folder);
+  std::string command = launch::shell_command_line(system_folder);
   PROCESS_INFORMATION created{};
   // Suspended until it is in the job, so that nothing it starts escapes the job. A console of
   // its own, without a window, takes the Ctrl+C a stop sends and nobody else's: Wine would
   // otherwise hand down the console of whoever started the program.
-  if (!::CreateProcessA(nullptr, command, nullptr, nullptr, TRUE,
+  if (!::CreateProcessA(shell.c_str(), command.data(), nullptr, nullptr, TRUE,
                         CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup,
                         &created)) {
     return false;

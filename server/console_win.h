@@ -48,7 +48,7 @@ class Console {
   bool input_taken() const;
   // Ends the shell with exit_code (when it still runs) and closes the pipes.
   void release(UINT exit_code);
-  // The process id of the current shell, 0 when there is none.
+  // The shell's process id; 0 when none was started. The open handle keeps the id its own.
   DWORD shell_id() const { return shell_ ? ::GetProcessId(shell_.get()) : 0; }
   // The inbox whose address a notice carries; the notices of an earlier launch name another.
   Inbox* inbox() const { return inbox_.get(); }

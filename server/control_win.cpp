@@ -14,7 +14,6 @@
 namespace server {
 namespace {
 
-constexpr char kShellName[] = "cmd.exe";
 constexpr char kInfoCaption[] = "信息：";
 constexpr char kNoServer[] = "Rivermesh 进程似乎不存在！";
 // The server counts as started when it exists this long after the launch script was typed.
@@ -32,14 +31,11 @@ class BusyScope {
   bool& busy_;
 };
 
-// Terminates the server and the shell that ran it. Any other parent (the desktop shell, a
-// terminal of the user's) is left alone.
-void end_server_and_shell(DWORD server_id) {
+// Terminates the server and, when it ran there, the shell this program started. Any other parent
+// (the desktop shell, a prompt of the user's) is left alone.
+void end_server_and_shell(DWORD server_id, DWORD own_shell_id) {
   const long parent = proc::parent_of(std::to_string(server_id));
-  if (parent > 0 &&
-      proc::id_has_name(proc::process_list(), static_cast<std::uint32_t>(parent), kShellName)) {
-    proc::terminate(static_cast<DWORD>(parent));
-  }
+  if (proc::ends_parent(parent, own_shell_id)) proc::terminate(static_cast<DWORD>(parent));
   proc::terminate(server_id);
 }
 
@@ -52,20 +48,24 @@ void Control::start_request() {
     view_.message(*problem, launch::kErrorCaption, true);
     return;
   }
+  const std::optional<std::string> script = launch::script_path(view_.server_folder());
+  if (!script) {
+    view_.message(launch::kEmptyFolder, launch::kErrorCaption, false);
+    return;
+  }
   // The server would only fail on a port another program listens on: name that program.
   if (const auto held = port_owner::held_port_message(fields.port, fields.ip)) {
     view_.message(*held, launch::kErrorCaption, true);
     return;
   }
-  if (!write_script(fields)) {
+  if (!write_script(*script, fields)) {
     view_.message(launch::kScriptFailed, launch::kErrorCaption, true);
     return;
   }
   start_sequence();
 }
 
-bool Control::write_script(const launch::Fields& fields) const {
-  const std::string path = launch::script_path(view_.server_folder());
+bool Control::write_script(const std::string& path, const launch::Fields& fields) const {
   const std::string line = launch::command_line(fields);
   const win::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -78,13 +78,9 @@ bool Control::write_script(const launch::Fields& fields) const {
 void Control::start_sequence() {
   const BusyScope busy(busy_);
   const std::string folder = view_.server_folder();
-  bool launched = false;
-  if (folder.empty()) {
-    view_.message(launch::kEmptyFolder, launch::kErrorCaption, false);
-  } else {
-    launched = console_.launch(folder, view_.window(), output_message_);
-  }
+  const bool launched = console_.launch(folder, view_.window(), output_message_);
   if (ending_) return;
+  if (launched) launched_server_ = folder + launch::kServerExe;
   // Lines typed into an earlier launch's shell would run there: without a new shell, none are.
   bool script_typed = !launched;
   if (launched) {
@@ -106,7 +102,7 @@ void Control::start_sequence() {
   if (ending_) return;
   if (!script_typed) console_.write_line(launch::kScriptName);
 
-  const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
+  const DWORD server_id = proc::find_by_path(server_path());
   if (server_id == 0) {
     view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
                   tray::kBalloonError, {});
@@ -125,7 +121,7 @@ void Control::stop_request() {
   const BusyScope busy(busy_);
   // The server's end is the stop's own doing, not news.
   watch_.cancel();
-  const DWORD server_id = proc::find_by_name(launch::kServerExe, false);
+  const DWORD server_id = proc::find_by_path(server_path());
   if (server_id != 0) {
     const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
     const DWORD shell = console_.shell_id();
@@ -133,7 +129,7 @@ void Control::stop_request() {
       // Whatever the shell makes of its interrupted script, it ends as it always has.
       if (!ending_) proc::terminate(shell);
     } else if (!ending_) {
-      end_server_and_shell(server_id);
+      end_server_and_shell(server_id, shell);
     }
     if (ending_) return;
     // A termination may be refused (another user's server): say so instead of "stopped".
@@ -179,7 +175,7 @@ bool Control::ask_to_end(DWORD server_id, DWORD shell_id, DWORD grace_ms) {
 void Control::let_server_end(DWORD grace_ms) {
   ending_ = true;
   watch_.cancel();
-  if (const DWORD server_id = proc::find_by_name(launch::kServerExe, false)) {
+  if (const DWORD server_id = proc::find_by_path(server_path())) {
     ask_to_end(server_id, console_.shell_id(), grace_ms);
   }
 }
@@ -187,22 +183,30 @@ void Control::let_server_end(DWORD grace_ms) {
 void Control::shutdown_kill() {
   ending_ = true;
   watch_.cancel();
-  if (const DWORD server_id = proc::find_by_name(launch::kServerExe, false)) {
-    end_server_and_shell(server_id);
+  if (const DWORD server_id = proc::find_by_path(server_path())) {
+    end_server_and_shell(server_id, console_.shell_id());
   }
   // Our own shell ends with a code of its own, whether or not it still ran the server.
   constexpr UINT kShellExitCode = 3389;
   console_.release(kShellExitCode);
 }
 
-void Control::watch(DWORD server_id) { watch_.watch(server_id, view_.window(), ended_message_); }
+void Control::watch(DWORD server_id) {
+  watch_.watch(server_id, launch::kServerExe, view_.window(), ended_message_);
+}
+
+std::string Control::server_path() const {
+  if (!launched_server_.empty()) return launched_server_;
+  const std::string folder = view_.server_folder();
+  return folder.empty() ? std::string() : folder + launch::kServerExe;
+}
 
 void Control::server_ended(WPARAM notice) {
   if (!watch_.current(notice) || busy_ || ending_) return;
   watch_.cancel();
   if (!view_.running_shown()) return;
-  // Another copy of the server (started by hand, say) keeps the look true.
-  if (const DWORD other = proc::find_by_name(launch::kServerExe, false)) {
+  // Another run of the same server file (started by hand, say) keeps the look true.
+  if (const DWORD other = proc::find_by_path(server_path())) {
     watch(other);
     return;
   }

@@ -59,7 +59,7 @@ class Control {
   void server_ended(WPARAM notice);
 
  private:
-  bool write_script(const launch::Fields& fields) const;
+  bool write_script(const std::string& path, const launch::Fields& fields) const;
   void start_sequence();
   // Sends Ctrl+C to a server under our shell shell_id (once, however many wait) and waits for its
   // end at most grace_ms. False when it was not asked or is still there.
@@ -67,6 +67,10 @@ class Control {
 
   View& view_;
   void watch(DWORD server_id);
+  // The server file this program's server runs from: the one the last launch ran (the file
+  // location may have been changed since), else the one in the server folder. Servers of copies
+  // in other folders are not ours to report or end.
+  std::string server_path() const;
   std::string next_output();
 
   static constexpr UINT kPaceMs = 15;
@@ -82,6 +86,7 @@ class Control {
   bool ending_ = false;
   // The server was sent Ctrl+C and is being waited for; an exit meanwhile only waits as well.
   bool asking_ = false;
+  std::string launched_server_;
 };
 
 }  // namespace server

@@ -28,16 +28,17 @@ bool port_text_safe(std::string_view port) {
 }
 
 bool quoted_text_safe(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (gbk::is_lead_byte(c) && i + 1 < text.size()) {
-      ++i;  // the trail byte belongs to the character
-      continue;
-    }
-    if (c == '"' || c == '%' || c < 0x20) return false;
-    if (c == '\\' && i + 1 == text.size()) return false;
+  // No trail byte is ever one of these, so they are refused wherever they stand: the shell sees
+  // them whatever it makes of the bytes around them.
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '%' || c < 0x20 || c == 0x7F) return false;
   }
-  return true;
+  // A lone lead byte at the end would take the closing quote as its second byte; a final
+  // backslash would escape it for the server's argument parser.
+  if (gbk::ends_in_lone_lead(text)) return false;
+  const std::size_t last = gbk::last_char_start(text);
+  return last == std::string_view::npos || text.substr(last) != "\\";
 }
 
 std::optional<std::string> first_problem(const Fields& fields) {
@@ -60,7 +61,21 @@ std::string command_line(const Fields& fields) {
   return line;
 }
 
-std::string script_path(std::string_view server_folder) {
+std::string shell_path(std::string_view system_folder) {
+  std::string path(system_folder);
+  if (!path.empty() && gbk::last_separator(path) + 1 != path.size()) path += '\\';
+  return path + "cmd.exe";
+}
+
+std::string shell_command_line(std::string_view system_folder) {
+  std::string line = "\"";
+  line += shell_path(system_folder);
+  line += "\" /D /V:OFF";
+  return line;
+}
+
+std::optional<std::string> script_path(std::string_view server_folder) {
+  if (server_folder.empty()) return std::nullopt;
   return std::string(server_folder) + kScriptName;
 }
 

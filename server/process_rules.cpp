@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "platform/gbk.h"
+#include "platform/path_case.h"
 
 namespace proc {
 namespace {
@@ -21,8 +22,16 @@ std::uint16_t read_u16(std::span<const std::byte> buffer, std::size_t at) {
                                     (static_cast<unsigned>(buffer[at + 1]) << 8));
 }
 
-bool entry_fits(std::span<const std::byte> buffer, std::size_t offset) {
-  return offset <= buffer.size() && buffer.size() - offset >= spi32::kEntryMinSize;
+// A pointer-sized field; ids and addresses of a 64-bit process take all eight bytes.
+std::uint64_t read_pointer(std::span<const std::byte> buffer, std::size_t at,
+                           const ChainLayout& layout) {
+  std::uint64_t value = read_u32(buffer, at);
+  if (layout.pointer_size == 8) value |= std::uint64_t{read_u32(buffer, at + 4)} << 32;
+  return value;
+}
+
+bool entry_fits(std::span<const std::byte> buffer, std::size_t offset, const ChainLayout& layout) {
+  return offset <= buffer.size() && buffer.size() - offset >= layout.entry_min_size;
 }
 
 bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -30,7 +39,7 @@ bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
 bool name_matches(std::string_view a, std::string_view b, bool case_sensitive) {
-  return case_sensitive ? a == b : gbk::equals_ignoring_ascii_case(a, b);
+  return case_sensitive ? a == b : path_case::same(a, b);
 }
 
 std::uint32_t id_by_name(const std::vector<ProcessRecord>& list, std::string_view name,
@@ -47,6 +56,28 @@ std::uint32_t parent_id_by_name(const std::vector<ProcessRecord>& list, std::str
     if (name_matches(record.name, name, case_flag == 1)) return record.parent_id;
   }
   return 0;
+}
+
+std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_view path,
+                         const ImagePathReader& image_path) {
+  const std::string name = gbk::name_part(path);
+  if (name.empty()) return 0;
+  for (const ProcessRecord& record : list) {
+    if (!name_matches(record.name, name, false)) continue;
+    const std::optional<std::string> image = image_path(record.id);
+    if (!image || path_case::same(*image, path)) return record.id;
+  }
+  return 0;
+}
+
+bool ends_parent(long parent_id, std::uint32_t own_shell_id) {
+  return own_shell_id != 0 && parent_id > 0 &&
+         static_cast<unsigned long>(parent_id) == own_shell_id;
+}
+
+WatchWay watch_way(bool opened, bool still_listed) {
+  if (opened) return WatchWay::Wait;
+  return still_listed ? WatchWay::Look : WatchWay::EndedAlready;
 }
 
 bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t own_id) {
@@ -88,38 +119,42 @@ long decimal_id(std::string_view text) {
 
 std::optional<std::span<const std::byte>> image_name_bytes(std::span<const std::byte> buffer,
                                                            std::size_t entry_offset,
-                                                           std::uint32_t buffer_address) {
-  if (!entry_fits(buffer, entry_offset)) return std::nullopt;
-  const std::size_t length = read_u16(buffer, entry_offset + spi32::kImageNameLength);
-  const std::uint32_t address = read_u32(buffer, entry_offset + spi32::kImageNameBuffer);
+                                                           std::uint64_t buffer_address,
+                                                           const ChainLayout& layout) {
+  if (!entry_fits(buffer, entry_offset, layout)) return std::nullopt;
+  const std::size_t length = read_u16(buffer, entry_offset + layout.image_name_length);
+  const std::uint64_t address = read_pointer(buffer, entry_offset + layout.image_name_buffer, layout);
   if (length == 0) return std::span<const std::byte>();
-  if (address < buffer_address) return std::nullopt;
-  const std::size_t start = address - buffer_address;
-  if (start > buffer.size() || buffer.size() - start < length) return std::nullopt;
+  if (address < buffer_address || address - buffer_address > buffer.size()) return std::nullopt;
+  const auto start = static_cast<std::size_t>(address - buffer_address);
+  if (buffer.size() - start < length) return std::nullopt;
   return buffer.subspan(start, length);
 }
 
 long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
-                     const ImageNameReader& image_name,
+                     const ImageNameReader& image_name, const ChainLayout& layout,
                      const std::function<void()>& between_entries) {
   const long value = decimal_id(name_or_id);
   // A name reads as 0, so only a positive value asks for an id.
   const bool by_id = value > 0 && static_cast<unsigned long long>(value) <= 0xFFFFFFFFull;
-  const std::uint32_t wanted_id = static_cast<std::uint32_t>(value);
-  // The first entry is the system's idle process and is never tested: the walk moves on
-  // before each comparison.
+  const auto wanted_id = static_cast<std::uint64_t>(value);
   std::size_t offset = 0;
-  while (entry_fits(buffer, offset)) {
-    const std::uint32_t next = read_u32(buffer, offset + spi32::kNextEntryOffset);
+  while (entry_fits(buffer, offset, layout)) {
+    const std::uint64_t id = read_pointer(buffer, offset + layout.unique_process_id, layout);
+    // Windows lists its idle process first and Wine none at all: every entry is looked at, and
+    // the idle one (id 0, no name) is never taken for a match.
+    if (id != 0 && ((by_id && wanted_id == id) ||
+                    gbk::equals_ignoring_ascii_case(image_name(offset), name_or_id))) {
+      const std::uint64_t parent =
+          read_pointer(buffer, offset + layout.inherited_from_unique_process_id, layout);
+      // Process ids are 32-bit values even where the entry holds them in 64 bits.
+      return parent <= 0xFFFFFFFFull ? static_cast<long>(parent) : -1;
+    }
+    const std::uint32_t next = read_u32(buffer, offset + layout.next_entry_offset);
     // A zero step ends the chain; a step past the end means the buffer is corrupt.
     if (next == 0 || next > buffer.size() - offset) return -1;
     offset += next;
-    if (!entry_fits(buffer, offset)) return -1;
-    const std::uint32_t id = read_u32(buffer, offset + spi32::kUniqueProcessId);
-    if ((by_id && wanted_id == id) ||
-        gbk::equals_ignoring_ascii_case(image_name(offset), name_or_id)) {
-      return static_cast<long>(read_u32(buffer, offset + spi32::kInheritedFromUniqueProcessId));
-    }
+    if (!entry_fits(buffer, offset, layout)) return -1;
     if (between_entries) between_entries();
   }
   return -1;

@@ -10,19 +10,26 @@
 
 #include "platform/handles_win.h"
 #include "platform/message_pump_win.h"
+#include "platform/program_win.h"
 
 namespace proc {
 namespace {
 
-// The chain walk reads entries with the 32-bit layout; pointers inside them are 32-bit too.
-static_assert(sizeof(void*) == 4, "the process information walk assumes a 32-bit process");
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) == spi32::kNextEntryOffset);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == spi32::kImageNameLength);
+// The chain walk reads entries with this build's layout; the platform's header says where.
+static_assert(kOwnChainLayout.pointer_size == sizeof(void*));
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) ==
+              kOwnChainLayout.next_entry_offset);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) ==
+              kOwnChainLayout.image_name_length);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) + offsetof(UNICODE_STRING, Buffer) ==
-              spi32::kImageNameBuffer);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == spi32::kUniqueProcessId);
+              kOwnChainLayout.image_name_buffer);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) ==
+              kOwnChainLayout.unique_process_id);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) ==
-              spi32::kInheritedFromUniqueProcessId);
+              kOwnChainLayout.inherited_from_unique_process_id);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) +
+                  sizeof(HANDLE) <=
+              kOwnChainLayout.entry_min_size);
 
 constexpr ULONG kSystemProcessInformation = 5;
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
@@ -91,6 +98,34 @@ std::vector<ProcessRecord> process_list() {
   return list;
 }
 
+std::optional<std::string> image_path(DWORD pid) {
+  // The limited right is the one a 32-bit program gets for a 64-bit process, and for processes
+  // of other users where any right is granted at all.
+  const win::unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return std::nullopt;
+  std::string buf(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD size = static_cast<DWORD>(buf.size());
+    if (::QueryFullProcessImageNameA(process.get(), 0, buf.data(), &size)) {
+      buf.resize(size);
+      return buf;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    buf.resize(buf.size() * 4);
+  }
+  return std::nullopt;
+}
+
+DWORD find_by_path(const std::string& path) {
+  if (path.empty()) return 0;
+  return id_by_path(process_list(), program::listed_path(path),
+                    [](std::uint32_t id) -> std::optional<std::string> {
+                      const std::optional<std::string> image = image_path(id);
+                      if (!image) return std::nullopt;
+                      return program::listed_path(*image);
+                    });
+}
+
 DWORD find_by_name(std::string_view name, bool case_sensitive) {
   return id_by_name(process_list(), name, case_sensitive);
 }
@@ -100,12 +135,12 @@ long parent_of(std::string_view name_or_decimal_id) {
   if (!info.memory) return -1;
   const auto* base = static_cast<const std::byte*>(static_cast<const void*>(info.memory.get()));
   const std::span<const std::byte> buffer(base, info.size);
-  const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(base));
+  const std::uint64_t address = reinterpret_cast<std::uintptr_t>(base);
   const auto image_name = [&](std::size_t entry_offset) {
-    const auto bytes = image_name_bytes(buffer, entry_offset, address);
+    const auto bytes = image_name_bytes(buffer, entry_offset, address, kOwnChainLayout);
     return bytes ? wide_name_to_gbk(bytes->data(), bytes->size()) : std::string();
   };
-  return parent_in_chain(buffer, name_or_decimal_id, image_name,
+  return parent_in_chain(buffer, name_or_decimal_id, image_name, kOwnChainLayout,
                          [] { pump::handle_waiting_messages(); });
 }
 

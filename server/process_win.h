@@ -1,10 +1,12 @@
 // Process look-ups and termination on Windows. Nothing is cached: every call takes a fresh look
-// at the system's process list. All of these run on the UI thread.
+// at the system's process list. parent_of runs on the UI thread, whose messages it handles; the
+// others run on any thread.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,13 @@ namespace proc {
 
 // Id of the first process in snapshot order with that executable name, else 0.
 DWORD find_by_name(std::string_view name, bool case_sensitive);
+
+// The full path of the process's executable file; nothing when it cannot be read.
+std::optional<std::string> image_path(DWORD pid);
+
+// Id of the first process that is the executable at path (see id_by_path), else 0. The path is
+// compared in the form the file system lists it.
+DWORD find_by_path(const std::string& path);
 
 // Every process of one Toolhelp snapshot, in snapshot order; empty when no snapshot is taken.
 std::vector<ProcessRecord> process_list();

@@ -26,7 +26,7 @@ constexpr std::size_t kIcoEntrySize = 16;
 
 }  // namespace
 
-const NotifyRecord& NotifyModel::prepare_add(std::uint32_t owner, std::uint32_t icon,
+const NotifyRecord& NotifyModel::prepare_add(NotifyHandle owner, NotifyHandle icon,
                                              std::string_view tip) {
   record_.cbSize = kRecordSize;
   record_.hWnd = owner;
@@ -61,7 +61,7 @@ const NotifyRecord& NotifyModel::prepare_balloon(std::string_view title, std::st
   return record_;
 }
 
-const NotifyRecord& NotifyModel::prepare_change_icon(std::uint32_t icon) {
+const NotifyRecord& NotifyModel::prepare_change_icon(NotifyHandle icon) {
   record_.hIcon = icon;
   icon_flags_ = kIconFlags;
   update_flags();

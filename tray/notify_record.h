@@ -1,4 +1,4 @@
-// The notification-area record as the 32-bit shell reads it, and the rules for what each tray
+// The notification-area record as the shell reads it, and the rules for what each tray
 // operation writes into it. Nothing here calls Windows: tray_icon_win.cpp hands the record to
 // Shell_NotifyIconA and reports back whether the shell took it.
 #pragma once
@@ -8,19 +8,25 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 namespace tray {
 
-// The shell's record in its 488-byte form: everything up to dwInfoFlags, no guidItem and no
-// hBalloonIcon. Handles are 32 bits because the program is built for 32-bit Windows only.
-// Field names follow the platform's so that the layout can be checked against its header.
-struct NotifyRecord {
+// The shell's record as each build hands it over. Field names follow the platform's so that the
+// layout can be checked against its header. Handles are as wide as the program's pointers.
+//
+// The 32-bit program hands over the record's 488-byte form: everything up to dwInfoFlags, no
+// guidItem and no hBalloonIcon. The 64-bit program hands over the platform's whole record
+// (NOTIFYICONDATAA as a 64-bit program sees it, 528 bytes); a 64-bit shell that is handed a size
+// it does not know may refuse the icon.
+template <class Handle, class Tail>
+struct BasicNotifyRecord {
   std::uint32_t cbSize;
-  std::uint32_t hWnd;
+  alignas(Handle) Handle hWnd;
   std::uint32_t uID;
   std::uint32_t uFlags;
   std::uint32_t uCallbackMessage;
-  std::uint32_t hIcon;
+  alignas(Handle) Handle hIcon;
   char szTip[128];
   std::uint32_t dwState;
   std::uint32_t dwStateMask;
@@ -28,25 +34,58 @@ struct NotifyRecord {
   std::uint32_t uTimeout;
   char szInfoTitle[64];
   std::uint32_t dwInfoFlags;
+  [[no_unique_address]] Tail tail;
 };
 
-static_assert(sizeof(NotifyRecord) == 488);
-static_assert(offsetof(NotifyRecord, cbSize) == 0);
-static_assert(offsetof(NotifyRecord, hWnd) == 4);
-static_assert(offsetof(NotifyRecord, uID) == 8);
-static_assert(offsetof(NotifyRecord, uFlags) == 12);
-static_assert(offsetof(NotifyRecord, uCallbackMessage) == 16);
-static_assert(offsetof(NotifyRecord, hIcon) == 20);
-static_assert(offsetof(NotifyRecord, szTip) == 24);
-static_assert(offsetof(NotifyRecord, dwState) == 152);
-static_assert(offsetof(NotifyRecord, dwStateMask) == 156);
-static_assert(offsetof(NotifyRecord, szInfo) == 160);
-static_assert(offsetof(NotifyRecord, uTimeout) == 416);
-static_assert(offsetof(NotifyRecord, szInfoTitle) == 420);
-static_assert(offsetof(NotifyRecord, dwInfoFlags) == 484);
+struct NoTail {};
+// What the whole 64-bit record has after dwInfoFlags; the program leaves both zero.
+struct Tail64 {
+  unsigned char guidItem[16];
+  alignas(8) std::uint64_t hBalloonIcon;
+};
+
+using NotifyRecord32 = BasicNotifyRecord<std::uint32_t, NoTail>;
+using NotifyRecord64 = BasicNotifyRecord<std::uint64_t, Tail64>;
+
+static_assert(sizeof(NotifyRecord32) == 488);
+static_assert(offsetof(NotifyRecord32, cbSize) == 0);
+static_assert(offsetof(NotifyRecord32, hWnd) == 4);
+static_assert(offsetof(NotifyRecord32, uID) == 8);
+static_assert(offsetof(NotifyRecord32, uFlags) == 12);
+static_assert(offsetof(NotifyRecord32, uCallbackMessage) == 16);
+static_assert(offsetof(NotifyRecord32, hIcon) == 20);
+static_assert(offsetof(NotifyRecord32, szTip) == 24);
+static_assert(offsetof(NotifyRecord32, dwState) == 152);
+static_assert(offsetof(NotifyRecord32, dwStateMask) == 156);
+static_assert(offsetof(NotifyRecord32, szInfo) == 160);
+static_assert(offsetof(NotifyRecord32, uTimeout) == 416);
+static_assert(offsetof(NotifyRecord32, szInfoTitle) == 420);
+static_assert(offsetof(NotifyRecord32, dwInfoFlags) == 484);
+
+static_assert(sizeof(NotifyRecord64) == 528);
+static_assert(offsetof(NotifyRecord64, cbSize) == 0);
+static_assert(offsetof(NotifyRecord64, hWnd) == 8);
+static_assert(offsetof(NotifyRecord64, uID) == 16);
+static_assert(offsetof(NotifyRecord64, uFlags) == 20);
+static_assert(offsetof(NotifyRecord64, uCallbackMessage) == 24);
+static_assert(offsetof(NotifyRecord64, hIcon) == 32);
+static_assert(offsetof(NotifyRecord64, szTip) == 40);
+static_assert(offsetof(NotifyRecord64, dwState) == 168);
+static_assert(offsetof(NotifyRecord64, dwStateMask) == 172);
+static_assert(offsetof(NotifyRecord64, szInfo) == 176);
+static_assert(offsetof(NotifyRecord64, uTimeout) == 432);
+static_assert(offsetof(NotifyRecord64, szInfoTitle) == 436);
+static_assert(offsetof(NotifyRecord64, dwInfoFlags) == 500);
+static_assert(offsetof(NotifyRecord64, tail.guidItem) == 504);
+static_assert(offsetof(NotifyRecord64, tail.hBalloonIcon) == 520);
+
+// The form of this build: 32-bit programs keep the 488-byte record, 64-bit ones the whole one.
+using NotifyRecord = std::conditional_t<sizeof(void*) == 8, NotifyRecord64, NotifyRecord32>;
+using NotifyHandle = decltype(NotifyRecord::hWnd);
+static_assert(sizeof(NotifyHandle) == sizeof(void*));
 
 // Values of the platform that the record carries.
-inline constexpr std::uint32_t kRecordSize = 488;
+inline constexpr std::uint32_t kRecordSize = sizeof(NotifyRecord);
 inline constexpr std::uint32_t kIconId = 1;
 inline constexpr std::uint32_t kCallbackMessage = 0x2DA5;
 inline constexpr std::uint32_t kBalloonTimeoutMs = 10000;
@@ -79,13 +118,13 @@ class NotifyModel {
   bool balloon_pending() const { return balloon_pending_; }
 
   // First add of the icon for this owner.
-  const NotifyRecord& prepare_add(std::uint32_t owner, std::uint32_t icon, std::string_view tip);
+  const NotifyRecord& prepare_add(NotifyHandle owner, NotifyHandle icon, std::string_view tip);
   // Adds the icon again with what the record holds (after the shell lost it).
   const NotifyRecord& prepare_readd();
   const NotifyRecord& prepare_tooltip(std::string_view text);
   const NotifyRecord& prepare_balloon(std::string_view title, std::string_view text,
                                       std::uint32_t kind);
-  const NotifyRecord& prepare_change_icon(std::uint32_t icon);
+  const NotifyRecord& prepare_change_icon(NotifyHandle icon);
   // Forgets any balloon: a later add must not bring back one meant for an earlier session.
   const NotifyRecord& prepare_remove();
 

@@ -3,13 +3,14 @@
 #include <shellapi.h>
 
 #include <cstddef>
+#include <type_traits>
 
 #include "tray/sweep.h"
 
 namespace tray {
 
-// The record stores handles in 32 bits and is handed to the shell as the platform's own record.
-static_assert(sizeof(void*) == 4, "the tray record holds 32-bit handles");
+// The record is handed to the shell as the platform's own record: every field where the
+// platform's header puts it, handles at pointer width.
 #define RMT_SAME_OFFSET(field) \
   static_assert(offsetof(NOTIFYICONDATAA, field) == offsetof(NotifyRecord, field), #field)
 RMT_SAME_OFFSET(cbSize);
@@ -26,7 +27,18 @@ RMT_SAME_OFFSET(uTimeout);
 RMT_SAME_OFFSET(szInfoTitle);
 RMT_SAME_OFFSET(dwInfoFlags);
 #undef RMT_SAME_OFFSET
+static_assert(sizeof(NotifyHandle) == sizeof(HWND) && sizeof(NotifyHandle) == sizeof(HICON));
+#if defined(_WIN64)
+// The 64-bit program hands over the whole record.
+static_assert(std::is_same_v<NotifyRecord, NotifyRecord64>);
+static_assert(sizeof(NOTIFYICONDATAA) == sizeof(NotifyRecord));
+static_assert(offsetof(NOTIFYICONDATAA, guidItem) == offsetof(NotifyRecord, tail.guidItem));
+static_assert(offsetof(NOTIFYICONDATAA, hBalloonIcon) == offsetof(NotifyRecord, tail.hBalloonIcon));
+#else
+// The 32-bit program hands over the 488-byte form, which ends where guidItem begins.
+static_assert(std::is_same_v<NotifyRecord, NotifyRecord32>);
 static_assert(offsetof(NOTIFYICONDATAA, guidItem) == sizeof(NotifyRecord));
+#endif
 static_assert(NIF_MESSAGE == kFlagMessage && NIF_ICON == kFlagIcon && NIF_TIP == kFlagTip &&
               NIF_INFO == kFlagInfo);
 static_assert(NIIF_NONE == kBalloonNone && NIIF_ERROR == kBalloonError);
@@ -43,8 +55,8 @@ constexpr char kPropHandler[] = "Exec Event";
 // Each move is a cross-process send to the shell's thread: a hung shell must not hold up exit.
 constexpr UINT kSweepSendTimeoutMs = 100;
 
-std::uint32_t handle_bits(const void* handle) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle));
+NotifyHandle handle_bits(const void* handle) {
+  return static_cast<NotifyHandle>(reinterpret_cast<std::uintptr_t>(handle));
 }
 
 UINT prop_number(HWND hwnd, const char* name) {
@@ -223,7 +235,7 @@ void TrayIcon::sweep_notification_area(bool overflow) {
 }
 
 bool TrayIcon::send(DWORD message) {
-  // The shell reads the 488-byte form named by cbSize; a copy keeps the model's record ours.
+  // The shell reads the form named by cbSize; a copy keeps the model's record ours.
   NotifyRecord outgoing = model_.record();
   const bool accepted =
       Shell_NotifyIconA(message, reinterpret_cast<NOTIFYICONDATAA*>(&outgoing)) != FALSE;

@@ -4,6 +4,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/gbk.h"
+
 namespace update {
 
 namespace {
@@ -34,13 +36,13 @@ std::string fullwidth_to_ascii(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x81 || c == 0xFF || i + 1 >= text.size()) {
+    if (gbk::char_width(text, i) == 1) {
       out += text[i];
       continue;
     }
+    const auto lead = static_cast<unsigned char>(text[i]);
     const auto trail = static_cast<unsigned char>(text[i + 1]);
-    if (const char a = ascii_for(c, trail)) {
+    if (const char a = ascii_for(lead, trail)) {
       out += a;
     } else {
       out += text.substr(i, 2);
@@ -119,6 +121,16 @@ void run_check(Platform& platform, const Config& config,
     }
   }
   platform.delete_file(scratch);
+}
+
+std::uint32_t time_left(std::uint32_t started, std::uint32_t now, std::uint32_t deadline_ms) {
+  // Unsigned subtraction gives the elapsed time across a wrap of the clock.
+  const std::uint32_t elapsed = now - started;
+  return elapsed >= deadline_ms ? 0 : deadline_ms - elapsed;
+}
+
+std::uint32_t call_timeout(std::uint32_t left_ms) {
+  return left_ms < kNetworkTimeoutMs ? left_ms : kNetworkTimeoutMs;
 }
 
 bool try_begin_check() { return !g_check_running.exchange(true, std::memory_order_acquire); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,6 +20,20 @@ inline constexpr char kScratchName[] = "Ver.ini";
 // A manifest is a few lines; a body larger than this is no manifest and counts as a failed
 // download, so that a wrong or hostile server cannot make the program read without end.
 inline constexpr std::size_t kMaxManifestBytes = 64 * 1024;
+
+// One check, from the probe to the last byte of the manifest, takes at most this long however
+// slowly a server answers or trickles: the one-check gate is held no longer than that.
+inline constexpr std::uint32_t kCheckDeadlineMs = 60000;
+// The longest a connection, a send or a wait for bytes may take within that.
+inline constexpr std::uint32_t kNetworkTimeoutMs = 20000;
+
+// Milliseconds left of a check that started at `started`, 0 once the deadline has passed. Both are
+// tick counts of a 32-bit millisecond clock, which wraps after 49.7 days.
+std::uint32_t time_left(std::uint32_t started, std::uint32_t now,
+                        std::uint32_t deadline_ms = kCheckDeadlineMs);
+
+// The time-out to give the next network call: the usual one, or what is left when that is less.
+std::uint32_t call_timeout(std::uint32_t left_ms);
 
 // Full-width forms of ASCII characters in code page 936 (and the ideographic space) become their
 // ASCII counterparts; every other byte and character is kept.

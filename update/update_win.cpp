@@ -51,7 +51,7 @@ class WinPlatform final : public Platform {
     if (!InternetGetConnectedState(nullptr, 0)) return false;
     unique_hinternet session(
         InternetOpenA(kProbeAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return false;
+    if (!session || !limit_calls(session.get())) return false;
     unique_hinternet page(
         InternetOpenUrlA(session.get(), address::kProbe, nullptr, 0, INTERNET_FLAG_RELOAD, 0));
     return static_cast<bool>(page);
@@ -68,23 +68,32 @@ class WinPlatform final : public Platform {
         g_root, url->host.c_str(), static_cast<INTERNET_PORT>(url->port),
         url->user.empty() ? nullptr : url->user.c_str(),
         url->password.empty() ? nullptr : url->password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) return {};
+    if (!connection || !limit_calls(connection.get())) return {};
     const char* accept[] = {"Accept: */* \r\n", nullptr};
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (url->secure) flags |= INTERNET_FLAG_SECURE;
     unique_hinternet request(HttpOpenRequestA(connection.get(), "GET", url->path.c_str(),
                                               "HTTP/1.0", nullptr, accept, flags, 0));
-    if (!request) return {};
+    if (!request || !limit_calls(request.get())) return {};
     if (!HttpSendRequestA(request.get(), kSendHeaders, sizeof kSendHeaders - 1, nullptr, 0)) {
       return {};
     }
-    // Whatever the server answers is the body, an error page included.
-    return read_body([&](char* buf, std::size_t cap, std::size_t& got) {
+    // Whatever the server answers is the body, an error page included; a body that is still
+    // coming at the deadline is no body.
+    bool late = false;
+    std::string body = read_body([&](char* buf, std::size_t cap, std::size_t& got) {
+      got = 0;
+      if (!limit_calls(request.get())) {
+        late = true;
+        return false;
+      }
       DWORD n = 0;
       const bool ok = InternetReadFile(request.get(), buf, static_cast<DWORD>(cap), &n) != FALSE;
       got = n;
       return ok;
     });
+    if (late) body.clear();
+    return body;
   }
 
   void write_file(const std::string& path, const std::string& bytes) override {
@@ -115,6 +124,23 @@ class WinPlatform final : public Platform {
   }
 
   void delete_file(const std::string& path) override { DeleteFileA(path.c_str()); }
+
+ private:
+  // Gives the handle's next calls time-outs that end them by the check's deadline (a stalled or
+  // trickling server would otherwise hold the one-check gate for hours). False once it has passed.
+  bool limit_calls(HINTERNET handle) const {
+    const std::uint32_t left = time_left(started_, GetTickCount());
+    if (left == 0) return false;
+    DWORD timeout = call_timeout(left);
+    for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                               INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
+                               INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
+      InternetSetOptionA(handle, option, &timeout, sizeof timeout);
+    }
+    return true;
+  }
+
+  const std::uint32_t started_ = GetTickCount();
 };
 
 // Everything a worker uses, owned by the worker: nothing here is destroyed by the program's end.

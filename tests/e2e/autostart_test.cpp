@@ -1,11 +1,15 @@
 // "开机启动" against the registry the 32-bit program sees (the prefix runs as administrator, so
 // both changes take).
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "app/layout.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/server_fixture.h"
 
 using namespace e2e;
 
@@ -47,7 +51,7 @@ TEST(StartAtLogin, CheckingRegistersAndUncheckingRemoves) {
   const std::string ini = folder.file("config.ini");
 
   SendMessageA(box, BM_CLICK, 0, 0);
-  EXPECT_EQ(run_value(), quoted(folder.file("RivermeshTools.exe")));
+  EXPECT_EQ(run_value(), quoted(folder.file("RivermeshTools.exe")) + " -autostart");
   EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "true");
   EXPECT_TRUE(checked(box));
   EXPECT_EQ(visible_window_of("#32770", program.id), nullptr);  // no message
@@ -57,4 +61,27 @@ TEST(StartAtLogin, CheckingRegistersAndUncheckingRemoves) {
   EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "false");
   EXPECT_FALSE(checked(box));
   remove_run_value();
+}
+
+// At login Windows runs the Run value's command from explorer.exe: its argument, not the parent,
+// says that no one double-clicked.
+using StartedByTheRunValue = ServerFixture;
+
+TEST_F(StartedByTheRunValue, StaysInTheTrayAndStartsTheServer) {
+  folder_.write_file("config.ini", config_text(settings_));
+  program_ = start_program(folder_, true, "RivermeshTools.exe", "-autostart");
+  ASSERT_NE(program_.main, nullptr);
+  EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
+  expect_server_under_shell();
+  EXPECT_FALSE(visible(program_.main));
+}
+
+TEST_F(StartedByTheRunValue, ASecondCopyAtLoginLeavesTheFirstWindowHidden) {
+  start(false);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  const std::string shell = folder_.copy_in("launcher.exe", "explorer.exe");
+  Process second = Process::start(shell, quoted(folder_.file("RivermeshTools.exe")) + " -autostart",
+                                  folder_.path());
+  EXPECT_EQ(second.wait(5000), 0u);
+  EXPECT_FALSE(wait_until([&] { return visible(program_.main); }, 1000));
 }

@@ -324,8 +324,9 @@ TEST(DpiChange, MoveToAnotherDpiAndBackKeepsEveryStateAndPixel) {
   expect_layout(main, dpi, 0);
 }
 
-TEST(DpiChange, ProgramDeclaresItselfDpiAware) {
-  // Wine reports every program as aware, manifest or not: what Windows reads is checked here.
+TEST(DpiChange, ManifestDeclaresDpiAwarenessAndTheProgramsOwnProcessor) {
+  // Wine reports every program as aware, manifest or not, and starts a program whose manifest
+  // names another processor, which Windows refuses: what Windows reads is checked here.
   HMODULE exe = LoadLibraryExA((build_dir() + "\\RivermeshTools.exe").c_str(), nullptr,
                                LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(exe, nullptr);
@@ -338,4 +339,14 @@ TEST(DpiChange, ProgramDeclaresItselfDpiAware) {
   EXPECT_NE(manifest.find(">PerMonitorV2, System</dpiAwareness>"), std::string::npos);
   EXPECT_NE(manifest.find("http://schemas.microsoft.com/SMI/2016/WindowsSettings"),
             std::string::npos);
+  // This suite is built like the program, so it names the processor the program must name.
+  const std::string own = sizeof(void*) == 8 ? "processorArchitecture=\"amd64\""
+                                             : "processorArchitecture=\"x86\"";
+  std::size_t named = 0;
+  for (std::size_t at = manifest.find("processorArchitecture="); at != std::string::npos;
+       at = manifest.find("processorArchitecture=", at + 1)) {
+    EXPECT_EQ(manifest.compare(at, own.size(), own), 0) << manifest.substr(at, 40);
+    ++named;
+  }
+  EXPECT_EQ(named, 2u);  // the program itself and the common controls it asks for
 }

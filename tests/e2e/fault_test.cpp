@@ -130,28 +130,81 @@ TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
 TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   start(false);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
-  Process second = Process::start(folder_.file("RivermeshTools.exe"), "", folder_.path());
-  EXPECT_EQ(second.wait(5000), 0u);
-  EXPECT_EQ(count_named(kServerExe), 1);
-  EXPECT_FALSE(visible(program_.main));
-  EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
+  // Started through its long path, and through the short 8.3 form of the same path.
+  char short_path[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameA(folder_.file("RivermeshTools.exe").c_str(), short_path, MAX_PATH),
+            0u);
+  ASSERT_NE(std::string(short_path), folder_.file("RivermeshTools.exe"));
+  for (const std::string& exe : {folder_.file("RivermeshTools.exe"), std::string(short_path)}) {
+    SCOPED_TRACE(exe);
+    Process second = Process::start(exe, "", folder_.path());
+    EXPECT_EQ(second.wait(5000), 0u);
+    EXPECT_EQ(count_named(kServerExe), 1);
+    EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+    EXPECT_FALSE(visible(program_.main));
+    EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
+  }
 }
 
 TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {
   start();
   const int icons = settled_tray_icon_count();
+  // Copy B, in a folder of its own with its own server and port.
   const std::string other = folder_.file("other");
   CreateDirectoryA(other.c_str(), nullptr);
-  CopyFileA(folder_.file("RivermeshTools.exe").c_str(), (other + "\\RivermeshTools.exe").c_str(),
-            FALSE);
-  CopyFileA(folder_.file("explorer.exe").c_str(), (other + "\\explorer.exe").c_str(), FALSE);
+  for (const char* name : {"RivermeshTools.exe", "explorer.exe", kServerExe}) {
+    CopyFileA(folder_.file(name).c_str(), (other + "\\" + name).c_str(), FALSE);
+  }
+  Settings b_settings = settings_;
+  b_settings.file = other + "\\" + kServerExe;
+  const unsigned short b_port = free_port();
+  b_settings.port = std::to_string(b_port);
+  folder_.write_file("other\\config.ini", config_text(b_settings));
   Process shell =
       Process::start(other + "\\explorer.exe", quoted(other + "\\RivermeshTools.exe"), other);
   ASSERT_TRUE(wait_until([&] { return child_named(shell.id(), "RivermeshTools.exe") != 0; }));
   const DWORD second = child_named(shell.id(), "RivermeshTools.exe");
-  EXPECT_NE(find_main_window(second), nullptr);
+  const HWND b_main = find_main_window(second);
+  ASSERT_NE(b_main, nullptr);
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }));
   EXPECT_TRUE(IsWindow(program_.main));
+
+  // Both start their servers; B's server and shell are what A must leave alone from here on.
+  click(按钮_启动);
+  click_in(b_main, 按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(wait_until([&] { return !enabled(find_control(b_main, 按钮_启动)); }));
+  const DWORD b_shell = child_named(second, "cmd.exe");
+  const DWORD b_server = child_named(b_shell, kServerExe);
+  ASSERT_NE(b_server, 0u);
+  const auto b_untouched = [&] {
+    return !ended(b_server, 0) && !ended(b_shell, 0) && http_status(b_port) == 200 &&
+           !enabled(find_control(b_main, 按钮_启动));
+  };
+
+  const DWORD a_server = child_named(child_named(program_.id, "cmd.exe"), kServerExe);
+  click(按钮_停止);
+  ASSERT_TRUE(wait_until([&] { return shows_not_running(); }));
+  EXPECT_TRUE(ended(a_server));
+  EXPECT_TRUE(b_untouched()) << "a stop in A";
+
+  // A start in A whose server ends at once, on the port B holds, is A's failure: B's server does
+  // not pass for A's.
+  set_field(编辑框_网页端口, b_settings.port);
+  click(按钮_启动);
+  // "已被占用" (taken) in GBK: A's server gave up.
+  EXPECT_TRUE(log_shows("\xD2\xD1\xB1\xBB\xD5\xBC\xD3\xC3")) << log();
+  EXPECT_FALSE(wait_until([&] { return shows_running(); }, 1500)) << "a start in A";
+  EXPECT_TRUE(b_untouched()) << "a start in A";
+
+  post_command(program_.main, 托盘_退出);
+  EXPECT_TRUE(ended(program_.id));
+  EXPECT_TRUE(b_untouched()) << "an exit of A";
+  EXPECT_TRUE(IsWindow(b_main));
+
+  post_command(b_main, 托盘_退出);
+  EXPECT_TRUE(ended(second));
+  EXPECT_TRUE(ended(b_server));
 }
 
 TEST_F(Faults, PortTakenByAnotherProgramGivesTheFailureAndTheServersReason) {
@@ -168,8 +221,8 @@ TEST_F(Faults, PortTakenByAnotherProgramGivesTheFailureAndTheServersReason) {
   click(按钮_启动);
   // "已被占用" (taken) in GBK: the stand-in's own words in the log.
   EXPECT_TRUE(log_shows("\xD2\xD1\xB1\xBB\xD5\xBC\xD3\xC3")) << log();
-  sync(program_.main);
-  wait_until([&] { return false; }, 700);  // past the start check
+  // The running look must not come at the end of the start check, half a second on.
+  EXPECT_FALSE(wait_until([&] { return shows_running(); }, 1000));
   EXPECT_TRUE(shows_not_running());
   EXPECT_EQ(running_server(), 0u);
   const DWORD shell = child_named(program_.id, "cmd.exe");
@@ -246,12 +299,20 @@ TEST_F(Faults, HostileSettingsFiles) {
            "\r\nPassword=" + password + "\r\nAccess control=true\r\n";
   };
   const std::string exe = folder_.file(kServerExe);
+  // A valid port, so that the checks of the fields after it are reached.
+  const std::string port = std::to_string(port_);
   const Case cases[] = {
       {"every value 10 KiB", ini(big, big, big, big, big)},
-      {"bytes that are not GBK", ini(exe, "\x80\xFF", "\xFF\xFE\x81", "\x81", "\xA1\x20\xFF")},
-      {"control characters", ini(exe, "80\x01", "1.2.3.4\x1f\r", "a\x7f\x02", "b\tc\x0b")},
-      {"commands in the values", ini(exe, "80 & echo x > \"" + marker + "\"", "0.0.0.0" + inject,
-                                     "me" + inject, "%COMSPEC%" + inject)},
+      {"a port that is not GBK", ini(exe, "\x80\xFF", "127.0.0.1", "a", "b")},
+      {"bytes that are not GBK", ini(exe, port, "\xFF\xFE\x81", "\x81", "\xA1\x20\xFF")},
+      {"control characters", ini(exe, port, "1.2.3.4\x1f\r", "a\x7f\x02", "b\tc\x0b")},
+      {"control characters after the address", ini(exe, port, "127.0.0.1", "a\x02", "b\x0b")},
+      {"a command in the port",
+       ini(exe, "80 & echo x > \"" + marker + "\"", "127.0.0.1", "a", "b")},
+      {"commands in the values",
+       ini(exe, port, "0.0.0.0" + inject, "me" + inject, "%COMSPEC%" + inject)},
+      {"a command in the account", ini(exe, port, "127.0.0.1", "me" + inject, "pw")},
+      {"a command in the password", ini(exe, port, "127.0.0.1", "me", "pw" + inject)},
       // The mark stands before the server section, so that a port of the test's own is read.
       {"UTF-8 with a byte order mark",
        "\xEF\xBB\xBF[ServerConfig]\r\nIP=127.0.0.1\r\nUser=\xE7\x94\xA8\r\nPassword=p\r\n"

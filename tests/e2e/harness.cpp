@@ -355,15 +355,21 @@ int tray_icon_count() {
 }
 
 int settled_tray_icon_count() {
+  // An icon may come or go a few hundred milliseconds after its program's window: two equal
+  // looks in a row are not enough, the count must hold for a while.
+  constexpr DWORD kSteadyMs = 400;
   int last = -1;
+  DWORD since = GetTickCount();
   wait_until(
       [&] {
         const int now = tray_icon_count();
-        const bool same = now == last;
-        last = now;
-        return same;
+        if (now != last) {
+          last = now;
+          since = GetTickCount();
+        }
+        return GetTickCount() - since >= kSteadyMs;
       },
-      3000);
+      5000);
   return last;
 }
 
@@ -418,17 +424,19 @@ DWORD child_named_program(DWORD parent) {
 
 }  // namespace
 
-Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file) {
+Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file,
+                      const std::string& arguments) {
   Program p;
   const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
+  const std::string line = arguments.empty() ? quoted(exe) : quoted(exe) + " " + arguments;
   if (from_shell) {
     const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
-    p.process = Process::start(shell, quoted(exe), folder.path());
+    p.process = Process::start(shell, line, folder.path());
     // By name as well: a process id is soon used again, and a process that an earlier holder of
     // the launcher's id started may still be listed as its child for a moment.
     wait_until([&] { return (p.id = child_named_program(p.process.id())) != 0; }, 10000);
   } else {
-    p.process = Process::start(exe, "", folder.path());
+    p.process = Process::start(exe, arguments, folder.path());
     p.id = p.process.id();
   }
   if (p.id) p.main = find_main_window(p.id);

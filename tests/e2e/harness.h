@@ -32,8 +32,10 @@ class ScopedVariable {
   const char* name_;
 };
 
-// Polls until pred() holds or timeout_ms passes; answers pred() at the end.
-bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms = 10000);
+// Polls until pred() holds or timeout_ms passes; answers pred() at the end. The default bound
+// is generous: it costs time only when a test fails, and a loaded machine (a parallel build, a
+// slow CI host) can take many seconds to start a Wine process.
+bool wait_until(const std::function<bool()>& pred, DWORD timeout_ms = 30000);
 
 // A new, empty folder for one test (C:\rmt-e2e\<test name>), removed again at the end.
 class TestFolder {
@@ -135,9 +137,11 @@ struct Program {
   DWORD id = 0;     // the program's own process id
   HWND main = nullptr;
 };
-// build_file: the executable in the build folder to run, copied in as RivermeshTools.exe.
+// build_file: the executable in the build folder to run, copied in as RivermeshTools.exe;
+// arguments: what follows the program's quoted path on its command line.
 Program start_program(const TestFolder& folder, bool from_shell,
-                      const std::string& build_file = "RivermeshTools.exe");
+                      const std::string& build_file = "RivermeshTools.exe",
+                      const std::string& arguments = "");
 
 // Returns once the program's UI thread has handled everything sent before.
 bool sync(HWND main);

@@ -140,7 +140,8 @@ TEST(MainWindow, CloseHidesAndExitEnds) {
 
   PostMessageA(program.main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
   EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(program.main); }));
-  Sleep(300);
+  // Once the program has handled everything up to now, the window must still be there.
+  EXPECT_TRUE(sync(program.main));
   EXPECT_TRUE(IsWindow(program.main)) << "closing must only hide";
 
   post_command(program.main, 托盘_退出);
@@ -164,9 +165,10 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
     sync(program.main);
   };
   click_tab(85);  // "日志"
-  ASSERT_TRUE(wait_until([&] { return outer_width(program.main) == 610; }));
-  EXPECT_EQ(outer_width(tab), 580);
-  EXPECT_EQ(outer_width(log), 580);
+  // The window is sized first and its children after it: wait for all three.
+  ASSERT_TRUE(wait_until([&] {
+    return outer_width(program.main) == 610 && outer_width(tab) == 580 && outer_width(log) == 580;
+  }));
   EXPECT_EQ(outer_height(program.main), 370);
   EXPECT_TRUE(visible(log));
   EXPECT_FALSE(visible(group));
@@ -176,9 +178,9 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
       << "the status bar follows the window's width";
 
   click_tab(30);  // "配置"
-  ASSERT_TRUE(wait_until([&] { return outer_width(program.main) == 410; }));
-  EXPECT_EQ(outer_width(tab), 380);
-  EXPECT_EQ(outer_width(log), 380);
+  ASSERT_TRUE(wait_until([&] {
+    return outer_width(program.main) == 410 && outer_width(tab) == 380 && outer_width(log) == 380;
+  }));
   EXPECT_FALSE(visible(log));
   EXPECT_TRUE(visible(group));
 }

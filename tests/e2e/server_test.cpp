@@ -227,10 +227,17 @@ TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
   ScopedVariable mode(standin::kModeVariable, "ctrl-c:0");
   ScopedVariable report(standin::kReportVariable, folder_.file("ctrl-c.txt"));
   start();
-  // The test program plays the user's own terminal here: it must survive the stop.
-  Process outside = Process::start(folder_.file(kServerExe),
-                                   "-h \"127.0.0.1\" -p " + settings_.port + " -l", folder_.path());
+  // The user's own command prompt started the server and has more to do once it ends: a stop
+  // must leave the prompt alone, although it is a cmd.exe.
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  Process prompt = Process::start(std::string(system) + "\\cmd.exe",
+                                  "/d /c " + std::string(kServerExe) + " -h 127.0.0.1 -p " +
+                                      settings_.port + " -l & echo done>after.txt",
+                                  folder_.path());
   ASSERT_TRUE(wait_until([&] { return http_status(port_) == 200; }));
+  const DWORD server = running_server();
+  ASSERT_EQ(parent_of(server), prompt.id());
   // The server already listens on the web port: a start finds it and reports success.
   click(按钮_启动);
   ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status();
@@ -238,8 +245,11 @@ TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
   EXPECT_EQ(folder_.read_file("run.bat"),
             "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
   click(按钮_停止);
-  EXPECT_TRUE(wait_until([&] { return !outside.running(); }));
+  EXPECT_TRUE(ended(server));
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
+  EXPECT_TRUE(wait_until([&] { return !folder_.read_file("after.txt").empty(); }))
+      << "the prompt was ended along with the server";
+  EXPECT_EQ(prompt.wait(), 0u);
   EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
   EXPECT_EQ(folder_.read_file("ctrl-c.txt"), "") << "no Ctrl+C for a server not under our shell";
 }
@@ -330,6 +340,42 @@ TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
   EXPECT_EQ(message_box_of(program_.id, 1000).window, nullptr);
 }
 
+TEST_F(ServerControl, FileLocationsWithSlashesOrWithoutAFolder) {
+  // A location written with slashes runs in its own folder, not in the program's.
+  CreateDirectoryA(folder_.file("srv").c_str(), nullptr);
+  folder_.copy_in("x64\\rivermesh_windows_amd64.exe", "srv\\rivermesh_windows_amd64.exe");
+  settings_.file = folder_.file("srv\\rivermesh_windows_amd64.exe");
+  for (char& c : settings_.file) {
+    if (c == '\\') c = '/';
+  }
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status();
+  EXPECT_EQ(folder_.read_file("srv\\run.bat"),
+            "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
+  EXPECT_EQ(GetFileAttributesA(folder_.file("run.bat").c_str()), INVALID_FILE_ATTRIBUTES);
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+
+  // A drive-relative name has no folder: nothing is written or started, and the one message
+  // says why. No server beside the program, so that none replaces the name at start-up.
+  DeleteFileA(folder_.file(kServerExe).c_str());
+  DeleteFileA(folder_.file("srv\\run.bat").c_str());
+  settings_.file = "C:rivermesh_windows_amd64.exe";
+  start();
+  click(按钮_启动);
+  const Box box = message_box_of(program_.id);
+  ASSERT_NE(box.window, nullptr);
+  EXPECT_EQ(box.caption, "错误");
+  EXPECT_EQ(box.text, "初始化目录不能为空！");
+  close_box(box);
+  sync(program_.main);
+  EXPECT_EQ(GetFileAttributesA(folder_.file("run.bat").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(folder_.file("srv\\run.bat").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
+  EXPECT_TRUE(shows_not_running());
+}
+
 TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
   start();
   const std::string marker = folder_.file("pwned.txt");
@@ -345,6 +391,8 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
       {编辑框_IP, "0.0.0.0\" & " + command + " & \"", "访问地址 包含不允许的字符！"},
       {编辑框_IP, "%COMSPEC%", "访问地址 包含不允许的字符！"},
       {编辑框_密码, "a\" & " + command + " & \"", "访问密码 包含不允许的字符！"},
+      // The euro sign is the single byte 0x80: no lead byte, so the quote after it is seen.
+      {编辑框_密码, "\x80\" & " + command + " & rem ", "访问密码 包含不允许的字符！"},
       {编辑框_账号, "me\\", "访问账号 包含不允许的字符！"},
   };
   click(选择框_访问控制);

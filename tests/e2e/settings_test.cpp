@@ -180,3 +180,31 @@ TEST(Settings, CheckboxesAndSaveWriteTheirKeys) {
   // Sections and keys appear in the order save writes them.
   EXPECT_EQ(folder.read_file("config.ini").find("[ServerConfig]"), 0u);
 }
+
+TEST(Settings, BlanksAndQuotesAroundAValueSurviveARestart) {
+  TestFolder folder;
+  // A file of an older version: its blanks and quotes are the reader's, as they always were.
+  folder.write_file(
+      "config.ini",
+      "[BasisConfig]\r\nWeb port= '8080' \r\n[ServerConfig]\r\nAccess control=true\r\n");
+  const std::string ip = "\"1.2.3.4\"";
+  const std::string user = "'用户'";
+  const std::string password = " pw ";
+  {
+    Program program = start_program(folder, true);
+    ASSERT_NE(program.main, nullptr);
+    EXPECT_EQ(text_of(find_control(program.main, 编辑框_网页端口)), "8080");
+    type_into(find_control(program.main, 编辑框_IP), ip);
+    type_into(find_control(program.main, 编辑框_账号), user);
+    type_into(find_control(program.main, 编辑框_密码), password);
+    focus(find_control(program.main, 编辑框_网页端口));
+    sync(program.main);
+    post_command(program.main, 托盘_退出);
+    ASSERT_TRUE(ended(program.id));
+  }
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  EXPECT_EQ(text_of(find_control(program.main, 编辑框_IP)), ip);
+  EXPECT_EQ(text_of(find_control(program.main, 编辑框_账号)), user);
+  EXPECT_EQ(text_of(find_control(program.main, 编辑框_密码)), password);
+}

@@ -21,6 +21,14 @@ void tray_event(HWND main, UINT mouse_message) {
   PostMessageA(main, kTrayCallback, 1, mouse_message);
 }
 
+// The same, returning once the program has handled it (false when that took too long, as a menu
+// that opened and waits would).
+bool tray_event_handled(HWND main, UINT mouse_message) {
+  DWORD_PTR r = 0;
+  return SendMessageTimeoutA(main, kTrayCallback, 1, mouse_message, SMTO_ABORTIFHUNG, 2000, &r) !=
+         0;
+}
+
 // The popup menu window of the program's thread, if one is open.
 HWND open_menu(DWORD pid) { return visible_window_of("#32768", pid); }
 
@@ -37,7 +45,9 @@ TEST(Tray, StartedByAnotherProgramItStaysInTheTray) {
   Program program = start_program(folder, false);
   ASSERT_NE(program.main, nullptr);
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
-  Sleep(300);
+  // Whether the window is shown is decided during start-up, which is over once the program
+  // answers.
+  EXPECT_TRUE(sync(program.main));
   EXPECT_FALSE(IsWindowVisible(program.main)) << "only the desktop shell gets the window shown";
 
   tray_event(program.main, WM_LBUTTONUP);
@@ -62,8 +72,7 @@ TEST(Tray, RightClickMenuDrivenByKeyboard) {
   ASSERT_FALSE(IsWindowVisible(program.main));
 
   // "配置..." is three entries up from the bottom ("退出", "帮助", then past the separator).
-  tray_event(program.main, WM_RBUTTONDOWN);
-  Sleep(200);
+  EXPECT_TRUE(tray_event_handled(program.main, WM_RBUTTONDOWN));
   EXPECT_EQ(open_menu(program.id), nullptr) << "pressing the button opens nothing";
   tray_event(program.main, WM_RBUTTONUP);
   HWND menu = nullptr;

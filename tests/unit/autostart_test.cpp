@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,10 @@ class FakeRegistry final : public autostart::Registry {
     return values.erase(key + "|" + name) != 0;
   }
   void delete_key(const std::string& path) override { calls.push_back("delete key " + path); }
-  bool has_value(const std::string& key, const std::string& name) override {
-    return values.count(key + "|" + name) != 0;
+  std::optional<std::string> read_value(const std::string& key, const std::string& name) override {
+    const auto found = values.find(key + "|" + name);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
   }
 };
 
@@ -52,7 +55,7 @@ TEST(Autostart, CheckingRegistersTheQuotedPathAndRecordsIt) {
   FakeRegistry reg;
   FakeUi ui;
   autostart::toggled(true, kProgram, reg, ui);
-  EXPECT_EQ(reg.values[kSlot], std::string("\"") + kProgram + "\"");
+  EXPECT_EQ(reg.values[kSlot], std::string("\"") + kProgram + "\" -autostart");
   EXPECT_TRUE(ui.errors.empty());
   EXPECT_TRUE(ui.put_back_to.empty());
   EXPECT_EQ(ui.recorded, std::vector<bool>{true});
@@ -92,14 +95,52 @@ TEST(Autostart, ADeleteThatDoesNotTakeIsReportedAndPutBack) {
   EXPECT_EQ(reg.calls.back(), "delete key " + kRun + "\\Rivermesh Tools");
 }
 
-TEST(Autostart, AValueThatWasAlreadyThereMakesAFailedWritePass) {
-  FakeRegistry reg;
-  reg.writes_take = false;
-  reg.values[kSlot] = "\"D:\\elsewhere.exe\"";
-  FakeUi ui;
-  autostart::toggled(true, kProgram, reg, ui);
-  EXPECT_TRUE(ui.errors.empty());
-  EXPECT_EQ(ui.recorded, std::vector<bool>{true});
+TEST(Autostart, AValueThatWasAlreadyThereDoesNotPassForAFailedWrite) {
+  // The program was moved, or an older version wrote the value without the login argument: a
+  // write without the rights leaves the old data, and that is no success.
+  for (const std::string& old :
+       {std::string("\"D:\\elsewhere.exe\" -autostart"), std::string("\"") + kProgram + "\""}) {
+    SCOPED_TRACE(old);
+    FakeRegistry reg;
+    reg.writes_take = false;
+    reg.values[kSlot] = old;
+    FakeUi ui;
+    autostart::toggled(true, kProgram, reg, ui);
+    EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kSetFailed});
+    EXPECT_EQ(ui.put_back_to, std::vector<bool>{false});
+    EXPECT_TRUE(ui.recorded.empty());
+    EXPECT_EQ(reg.values[kSlot], old);
+  }
+}
+
+TEST(Autostart, OnlyTheLoginArgumentAfterTheProgramMarksAStartAtLogin) {
+  struct Case {
+    const char* line;
+    bool at_login;
+  };
+  const Case cases[] = {
+      {"\"C:\\Tools\\RivermeshTools.exe\" -autostart", true},
+      {"\"C:\\Tools\\RivermeshTools.exe\"   -autostart  ", true},
+      {"C:\\Tools\\RivermeshTools.exe\t-autostart", true},
+      {"RivermeshTools.exe \"-autostart\"", true},
+      {"RivermeshTools.exe other -autostart", true},
+      // A value written by an older version, and other starts.
+      {"\"C:\\Tools\\RivermeshTools.exe\"", false},
+      {"RivermeshTools.exe", false},
+      {"", false},
+      {"RivermeshTools.exe -autostartx", false},
+      {"RivermeshTools.exe -AUTOSTART", false},
+      {"RivermeshTools.exe \"-autostart x\"", false},
+      // The program's own path is no argument, whatever it holds.
+      {"-autostart", false},
+      {"\"C:\\a b\\-autostart\"", false},
+      {"\"C:\\a -autostart\\RivermeshTools.exe\"", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(autostart::started_at_login(c.line), c.at_login) << c.line;
+  }
+  // What the Run value holds is a command line that says so.
+  EXPECT_TRUE(autostart::started_at_login(autostart::value_data(kProgram)));
 }
 
 TEST(Autostart, UncheckingWithNothingRegisteredStillRecordsOff) {

@@ -23,6 +23,12 @@ TEST(ChunkDecoder, CarriesACharacterSplitBetweenReads) {
   EXPECT_EQ(e.feed("\xB1\xB1\xB1"), "\xB1\xB1");
   EXPECT_EQ(e.flush(), "\xB1");
   EXPECT_EQ(e.flush(), "");
+  // 0x80 and 0xFF start nothing; a lead byte before a byte that ends no character stands alone.
+  EXPECT_EQ(e.feed("a\x80"), "a\x80");
+  EXPECT_EQ(e.feed("a\xFF"), "a\xFF");
+  EXPECT_EQ(e.feed("\x81\x22"), "\x81\x22");
+  EXPECT_EQ(e.feed("\x81\x7F\x81"), "\x81\x7F");
+  EXPECT_EQ(e.flush(), "\x81");
 }
 
 TEST(ChunkDecoder, SkipsNulBytesAndKeepsWhatFollows) {
@@ -38,7 +44,12 @@ TEST(LogCap, OldestWholeLinesGo) {
   EXPECT_EQ(front_cut(text, text.size()), 0u);
   EXPECT_EQ(front_cut(text, text.size() - 1), 7u);  // all of line1
   EXPECT_EQ(front_cut(text, 7), 14u);
-  EXPECT_EQ(text.size() - front_cut(text, 6), 0u);
+  // The last line is longer than the cap: its end stays rather than nothing.
+  EXPECT_EQ(text.substr(front_cut(text, 6)), "ine3\r\n");
+  const std::string tail = "x\n" + std::string(600, 'y') + "\n";
+  EXPECT_EQ(tail.size() - front_cut(tail, 602), 601u);
+  const std::string long_line = std::string(600, 'x') + "\nyy\n";
+  EXPECT_EQ(long_line.size() - front_cut(long_line, 500), 500u);
 }
 
 TEST(LogCap, OneLongLineIsCutOnAWholeCharacter) {

@@ -1,4 +1,5 @@
 #include "platform/gbk.h"
+#include "platform/path_case.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,17 @@ TEST(Gbk, LastBackslashSkipsTrailBytes) {
   EXPECT_EQ(gbk::name_part("no folder"), "no folder");
   EXPECT_EQ(gbk::folder_part("C:\\dir\\"), "C:\\dir\\");
   EXPECT_EQ(gbk::name_part("C:\\dir\\"), "");
+  // Windows takes a slash for a separator too; a drive-relative name has no folder at all.
+  EXPECT_EQ(gbk::folder_part("D:/srv/x.exe"), "D:/srv/");
+  EXPECT_EQ(gbk::name_part("D:/srv/x.exe"), "x.exe");
+  EXPECT_EQ(gbk::folder_part("D:\\a/b\\c/x.exe"), "D:\\a/b\\c/");
+  EXPECT_EQ(gbk::folder_part("C:x.exe"), "");
+  EXPECT_EQ(gbk::name_part("C:x.exe"), "C:x.exe");
+  // 0x80 and 0xFF are characters of their own; a lead byte before a byte that cannot end a
+  // character stands alone.
+  EXPECT_EQ(gbk::folder_part("C:\\a\x80\\x.exe"), "C:\\a\x80\\");
+  EXPECT_EQ(gbk::folder_part("C:\\a\xFF\\x.exe"), "C:\\a\xFF\\");
+  EXPECT_EQ(gbk::folder_part("C:\\\x81 \\x.exe"), "C:\\\x81 \\");
 }
 
 TEST(Gbk, CutNeverSplitsACharacter) {
@@ -22,6 +34,14 @@ TEST(Gbk, CutNeverSplitsACharacter) {
   EXPECT_EQ(gbk::cut_whole_chars("ab状态", 4), "ab状");
   EXPECT_EQ(gbk::cut_whole_chars("ab状态", 5), "ab状");
   EXPECT_EQ(gbk::cut_whole_chars("", 0), "");
+  EXPECT_EQ(gbk::cut_whole_chars("a\x80\xB1\xED", 3), "a\x80");
+  EXPECT_EQ(gbk::cut_whole_chars("a\x81\x22", 2), "a\x81");  // 0x22 ends no character
+  EXPECT_EQ(gbk::cut_whole_chars("a\x81\x7F", 2), "a\x81");
+  EXPECT_EQ(gbk::cut_whole_chars("a\x81\xFF", 2), "a\x81");
+  EXPECT_TRUE(gbk::ends_in_lone_lead("\xB1\xED\xB1"));
+  EXPECT_FALSE(gbk::ends_in_lone_lead("\xB1\xB1"));
+  EXPECT_FALSE(gbk::ends_in_lone_lead("a\x80"));
+  EXPECT_FALSE(gbk::ends_in_lone_lead(""));
 }
 
 TEST(Gbk, LowerCasesAsciiOnly) {
@@ -34,4 +54,35 @@ TEST(Gbk, LowerCasesAsciiOnly) {
             "a");
   EXPECT_TRUE(gbk::equals_ignoring_ascii_case("Explorer.EXE", "explorer.exe"));
   EXPECT_FALSE(gbk::equals_ignoring_ascii_case("\xA3\xC1", "\xA3\xE1"));
+}
+
+TEST(Gbk, FileNamesFoldTheLettersTheFileSystemFolds) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case cases[] = {
+      {"C:\\Tools\\X.EXE", "c:\\tools\\x.exe", true},
+      {"Ａ.exe", "ａ.exe", true},  // full-width A3 C1 / A3 E1
+      {"Ｚ.exe", "ｚ.exe", true},  // the row's last pair
+      {"Ａ.exe", "Ｂ.exe", false},
+      {"Ａ.exe", "A.exe", false},  // full-width and ASCII are other letters
+      {"Σ", "σ", true},            // Greek A6 B2 / A6 D2
+      {"Ω", "ω", true},
+      {"Ё", "ё", true},  // Cyrillic A7 A7 / A7 D7
+      {"Я", "я", true},
+      {"Ⅹ", "ⅹ", true},  // Roman numerals A2 FA / A2 AA
+      {"Ⅺ", "ⅹ", false},
+      {"工具", "工具", true},
+      {"服务", "服务A", false},
+      // Trail bytes that look like ASCII letters belong to their character.
+      {"\x81\x41", "\x81\x61", false},
+      {"\x81\x41X", "\x81\x41x", true},
+      // A byte that looks like a small full-width letter's trail after a single-byte character.
+      {"a\xE1", "a\xC1", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(path_case::same(c.a, c.b), c.same) << c.a << " / " << c.b;
+  }
 }

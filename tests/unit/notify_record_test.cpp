@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,28 +17,47 @@ std::string tip_of(const NotifyRecord& r) { return r.szTip; }
 std::string info_of(const NotifyRecord& r) { return r.szInfo; }
 std::string title_of(const NotifyRecord& r) { return r.szInfoTitle; }
 
-TEST(NotifyRecordLayout, MatchesTheShellsRecordOf488Bytes) {
-  EXPECT_EQ(sizeof(NotifyRecord), 488u);
-  EXPECT_EQ(offsetof(NotifyRecord, cbSize), 0u);
-  EXPECT_EQ(offsetof(NotifyRecord, hWnd), 4u);
-  EXPECT_EQ(offsetof(NotifyRecord, uID), 8u);
-  EXPECT_EQ(offsetof(NotifyRecord, uFlags), 12u);
-  EXPECT_EQ(offsetof(NotifyRecord, uCallbackMessage), 16u);
-  EXPECT_EQ(offsetof(NotifyRecord, hIcon), 20u);
-  EXPECT_EQ(offsetof(NotifyRecord, szTip), 24u);
-  EXPECT_EQ(offsetof(NotifyRecord, dwState), 152u);
-  EXPECT_EQ(offsetof(NotifyRecord, dwStateMask), 156u);
-  EXPECT_EQ(offsetof(NotifyRecord, szInfo), 160u);
-  EXPECT_EQ(offsetof(NotifyRecord, uTimeout), 416u);
-  EXPECT_EQ(offsetof(NotifyRecord, szInfoTitle), 420u);
-  EXPECT_EQ(offsetof(NotifyRecord, dwInfoFlags), 484u);
+template <class Record>
+struct Offsets {
+  std::size_t size, hWnd, uID, uFlags, uCallbackMessage, hIcon, szTip, dwState, dwStateMask,
+      szInfo, uTimeout, szInfoTitle, dwInfoFlags;
+  static Offsets of() {
+    return {sizeof(Record),
+            offsetof(Record, hWnd),
+            offsetof(Record, uID),
+            offsetof(Record, uFlags),
+            offsetof(Record, uCallbackMessage),
+            offsetof(Record, hIcon),
+            offsetof(Record, szTip),
+            offsetof(Record, dwState),
+            offsetof(Record, dwStateMask),
+            offsetof(Record, szInfo),
+            offsetof(Record, uTimeout),
+            offsetof(Record, szInfoTitle),
+            offsetof(Record, dwInfoFlags)};
+  }
+  bool operator==(const Offsets&) const = default;
+};
+
+TEST(NotifyRecordLayout, MatchesTheShellsRecordOfEachWidth) {
+  // The 32-bit shell's 488-byte form, and the whole record as a 64-bit program declares it.
+  EXPECT_TRUE((Offsets<NotifyRecord32>::of() ==
+               Offsets<NotifyRecord32>{488, 4, 8, 12, 16, 20, 24, 152, 156, 160, 416, 420, 484}));
+  EXPECT_TRUE((Offsets<NotifyRecord64>::of() ==
+               Offsets<NotifyRecord64>{528, 8, 16, 20, 24, 32, 40, 168, 172, 176, 432, 436, 500}));
+  // A 64-bit program handing over the 488-byte form would still be shown by some shells and
+  // refused by others: each build uses the form of its own pointer width.
+  EXPECT_EQ(sizeof(NotifyRecord), sizeof(void*) == 8 ? 528u : 488u);
+  EXPECT_EQ(sizeof(NotifyHandle), sizeof(void*));
 }
 
 TEST(NotifyModel, AddFillsTheRecordForTheOwner) {
   NotifyModel model;
-  const NotifyRecord& r = model.prepare_add(0x1234, 0x5678, "Rivermesh Tools");
-  EXPECT_EQ(r.cbSize, 488u);
-  EXPECT_EQ(r.hWnd, 0x1234u);
+  // Handles take all of their width: a 64-bit handle keeps its high half.
+  const NotifyHandle owner = sizeof(NotifyHandle) == 8 ? NotifyHandle(0x7FF612345678) : 0x1234;
+  const NotifyRecord& r = model.prepare_add(owner, 0x5678, "Rivermesh Tools");
+  EXPECT_EQ(r.cbSize, sizeof(NotifyRecord));
+  EXPECT_EQ(r.hWnd, owner);
   EXPECT_EQ(r.uID, 1u);
   EXPECT_EQ(r.uFlags, kFlagMessage | kFlagIcon | kFlagTip);
   EXPECT_EQ(r.uCallbackMessage, 0x2DA5u);
@@ -159,6 +179,10 @@ TEST_P(NotifyModelCut, NeverSplitsADoubleByteCharacterAcrossTheLimit) {
   }();
   const std::string stored = f.store(model, all_wide);
   EXPECT_EQ(stored.size(), f.limit - f.limit % 2);
+  // 0x80 and 0xFF are single-byte characters; a lead byte before 0x22 stands alone.
+  EXPECT_EQ(f.store(model, head + "\x80z"), head + "\x80");
+  EXPECT_EQ(f.store(model, head + "\xFF\x80"), head + "\xFF");
+  EXPECT_EQ(f.store(model, head + "\x81\x22"), head + "\x81");
 }
 
 INSTANTIATE_TEST_SUITE_P(

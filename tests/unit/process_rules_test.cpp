@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -25,8 +26,9 @@ TEST(ProcessNames, FoldOnlyAsciiLettersWhenCaseInsensitive) {
   EXPECT_FALSE(
       proc::name_matches("Rivermesh_Windows_AMD64.EXE", "rivermesh_windows_amd64.exe", true));
   EXPECT_FALSE(proc::name_matches("rivermesh.exe", "rivermesh.ex", false));
-  // Full-width Ａ (A3 C1) and ａ (A3 E1) are different characters, not a case pair.
-  EXPECT_FALSE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", false));
+  // Full-width Ａ (A3 C1) and ａ (A3 E1) are one letter to NTFS, and so one executable.
+  EXPECT_TRUE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", false));
+  EXPECT_FALSE(proc::name_matches("\xA3\xC1.exe", "\xA3\xE1.exe", true));
   // The trail byte 0x41 ('A') of a double-byte character is part of that character.
   EXPECT_FALSE(proc::name_matches("\x81\x41.exe", "\x81\x61.exe", false));
   EXPECT_TRUE(proc::name_matches("\x81\x41X.EXE", "\x81\x41x.exe", false));
@@ -61,11 +63,53 @@ TEST(ProcessNames, ExplorerParentIsJudgedForTheGivenProcess) {
   EXPECT_FALSE(proc::parent_is_explorer(list, 60));
   EXPECT_FALSE(proc::parent_is_explorer(list, 77));  // not in the list at all
 
-  // Only a parent that is a command shell is ended along with the server.
+  // A process is still the one watched only while its id carries the same name.
   EXPECT_TRUE(proc::id_has_name(list, 20, "CMD.exe"));
   EXPECT_FALSE(proc::id_has_name(list, 10, "cmd.exe"));
   EXPECT_FALSE(proc::id_has_name(list, 999, "cmd.exe"));
   EXPECT_FALSE(proc::parent_is_explorer({record(1, "explorer.exe.bak", 0), record(2, "a", 1)}, 2));
+}
+
+TEST(ProcessNames, OurServerIsTheOneRunFromTheSettingsPath) {
+  const std::string ours = "C:\\Tools\\A\\rivermesh_windows_amd64.exe";
+  const std::map<std::uint32_t, std::optional<std::string>> images = {
+      {10, "C:\\Tools\\B\\rivermesh_windows_amd64.exe"},  // a copy in another folder
+      {20, "c:\\tools\\a\\RIVERMESH_WINDOWS_AMD64.EXE"},  // ours, in other letter case
+      {30, std::nullopt},                                 // path unreadable
+      {40, "C:\\Tools\\A\\rivermesh_windows_amd64.exe"},  // ours, listed later
+      {5, "C:\\Windows\\system32\\cmd.exe"},
+  };
+  const auto image_of = [&](std::uint32_t id) { return images.at(id); };
+  const auto record_list = [](std::vector<std::uint32_t> ids) {
+    std::vector<ProcessRecord> list = {record(4, "System", 0), record(5, "cmd.exe", 4)};
+    for (std::uint32_t id : ids) list.push_back(record(id, "rivermesh_windows_amd64.exe", 5));
+    return list;
+  };
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), ours, image_of), 20u);
+  EXPECT_EQ(proc::id_by_path(record_list({10}), ours, image_of), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), ours, image_of), 40u);
+  // Without a readable path the name decides, as it did before paths were read.
+  EXPECT_EQ(proc::id_by_path(record_list({10, 30, 40}), ours, image_of), 30u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), "", image_of), 0u);
+  // The name comes from the path: a process of another name in the same folder is not it.
+  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Tools\\A\\cmd.exe", image_of), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Windows\\system32\\CMD.exe", image_of), 5u);
+}
+
+TEST(ProcessNames, OnlyOurOwnShellIsEndedWithTheServer) {
+  EXPECT_TRUE(proc::ends_parent(120, 120));
+  EXPECT_FALSE(proc::ends_parent(121, 120));  // a prompt of the user's, a cmd.exe too
+  EXPECT_FALSE(proc::ends_parent(120, 0));    // no shell started
+  EXPECT_FALSE(proc::ends_parent(0, 0));
+  EXPECT_FALSE(proc::ends_parent(-1, 0));  // parent not found
+  EXPECT_FALSE(proc::ends_parent(-1, 0xFFFFFFFFu));
+}
+
+TEST(ProcessNames, AServerThatCannotBeOpenedIsLookedForNotReportedEnded) {
+  EXPECT_EQ(proc::watch_way(true, false), proc::WatchWay::Wait);
+  EXPECT_EQ(proc::watch_way(true, true), proc::WatchWay::Wait);
+  EXPECT_EQ(proc::watch_way(false, true), proc::WatchWay::Look);
+  EXPECT_EQ(proc::watch_way(false, false), proc::WatchWay::EndedAlready);
 }
 
 TEST(ProcessNames, DecimalIdReadsLikeAtoi) {
@@ -80,32 +124,38 @@ TEST(ProcessNames, DecimalIdReadsLikeAtoi) {
   EXPECT_EQ(proc::decimal_id("-99999999999999999999999"), LONG_MIN);
 }
 
-// Builds a 32-bit process information buffer: fixed-size entries, names kept beside the chain
-// and handed out by the test's own reader, as the real reader would after converting them.
+// Builds a process information buffer of either width: fixed-size entries, names kept beside
+// the chain and handed out by the test's own reader, as the real reader would after converting
+// them.
 class Chain {
  public:
   static constexpr std::size_t kEntry = 0x100;
+  explicit Chain(const proc::ChainLayout& layout) : layout_(layout) {}
 
-  void add(std::uint32_t id, std::uint32_t parent, std::string name) {
+  void add(std::uint64_t id, std::uint64_t parent, std::string name) {
     const std::size_t at = bytes_.size();
-    if (at != 0) put(at - kEntry + proc::spi32::kNextEntryOffset, kEntry);
+    if (at != 0) put(at - kEntry + layout_.next_entry_offset, kEntry, 4);
     bytes_.resize(at + kEntry);
-    put(at + proc::spi32::kUniqueProcessId, id);
-    put(at + proc::spi32::kInheritedFromUniqueProcessId, parent);
+    put(at + layout_.unique_process_id, id);
+    put(at + layout_.inherited_from_unique_process_id, parent);
     names_[at] = std::move(name);
   }
-  void put(std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<std::byte>(value >> (8 * i));
+  void put(std::size_t at, std::uint64_t value, std::size_t width = 0) {
+    if (width == 0) width = layout_.pointer_size;
+    for (std::size_t i = 0; i < width; ++i) bytes_[at + i] = static_cast<std::byte>(value >> (8 * i));
   }
   std::span<const std::byte> span() const { return bytes_; }
 
   long parent_of(std::string_view text, std::span<const std::byte> buffer) {
     asked_.clear();
-    return proc::parent_in_chain(buffer, text, [this](std::size_t offset) {
-      asked_.push_back(offset);
-      auto found = names_.find(offset);
-      return found == names_.end() ? std::string() : found->second;
-    });
+    return proc::parent_in_chain(
+        buffer, text,
+        [this](std::size_t offset) {
+          asked_.push_back(offset);
+          auto found = names_.find(offset);
+          return found == names_.end() ? std::string() : found->second;
+        },
+        layout_);
   }
   long parent_of(std::string_view text) { return parent_of(text, span()); }
 
@@ -113,20 +163,32 @@ class Chain {
   std::vector<std::byte> bytes_;
 
  private:
+  const proc::ChainLayout& layout_;
   std::map<std::size_t, std::string> names_;
 };
 
-Chain sample_chain() {
-  Chain chain;
-  chain.add(0, 0, "");  // idle
-  chain.add(4, 0, "System");
-  chain.add(120, 4, "cmd.exe");
-  chain.add(300, 120, "Rivermesh_Windows_AMD64.exe");
-  chain.add(512, 300, "last.exe");
-  return chain;
-}
+// Every walk test runs on the 32-bit layout and on the 64-bit one, whatever this build is.
+class ProcessChain : public ::testing::TestWithParam<const proc::ChainLayout*> {
+ protected:
+  const proc::ChainLayout& layout() const { return *GetParam(); }
+  Chain sample_chain() const {
+    Chain chain(layout());
+    chain.add(0, 0, "");  // idle
+    chain.add(4, 0, "System");
+    chain.add(120, 4, "cmd.exe");
+    chain.add(300, 120, "Rivermesh_Windows_AMD64.exe");
+    chain.add(512, 300, "last.exe");
+    return chain;
+  }
+};
 
-TEST(ProcessChain, FindsEntriesByNameOrDecimalId) {
+INSTANTIATE_TEST_SUITE_P(BothWidths, ProcessChain,
+                         ::testing::Values(&proc::kChainLayout32, &proc::kChainLayout64),
+                         [](const auto& info) {
+                           return info.param->pointer_size == 8 ? "Layout64" : "Layout32";
+                         });
+
+TEST_P(ProcessChain, FindsEntriesByNameOrDecimalId) {
   Chain chain = sample_chain();
   EXPECT_EQ(chain.parent_of("rivermesh_windows_amd64.exe"), 120);
   EXPECT_EQ(chain.parent_of("300"), 120);
@@ -138,7 +200,7 @@ TEST(ProcessChain, FindsEntriesByNameOrDecimalId) {
   EXPECT_EQ(chain.parent_of("-1"), -1);
 }
 
-TEST(ProcessChain, IdleProcessIsNeverATarget) {
+TEST_P(ProcessChain, IdleProcessIsNeverATarget) {
   Chain chain = sample_chain();
   EXPECT_EQ(chain.parent_of("0"), -1);
   EXPECT_EQ(chain.parent_of(""), -1);  // the idle process's empty name
@@ -147,75 +209,93 @@ TEST(ProcessChain, IdleProcessIsNeverATarget) {
   EXPECT_EQ(std::count(chain.asked_.begin(), chain.asked_.end(), 0u), 0);
 }
 
-TEST(ProcessChain, FirstEntryIsNeverTested) {
-  // The system lists its idle process first; the walk starts with the entry after it.
-  Chain chain;
+TEST_P(ProcessChain, FirstEntryIsARealProcessWhenNoIdleEntryLeads) {
+  // Wine lists no idle process: the first entry must be found like any other.
+  Chain chain(layout());
   chain.add(32, 0, "first.exe");
   chain.add(48, 32, "second.exe");
-  EXPECT_EQ(chain.parent_of("32"), -1);
-  EXPECT_EQ(chain.parent_of("FIRST.exe"), -1);
+  EXPECT_EQ(chain.parent_of("32"), 0);
+  EXPECT_EQ(chain.parent_of("FIRST.exe"), 0);
   EXPECT_EQ(chain.parent_of("second.exe"), 32);
 
-  Chain single;
+  Chain single(layout());
   single.add(8, 4, "only.exe");
-  EXPECT_EQ(single.parent_of("8"), -1);
+  EXPECT_EQ(single.parent_of("8"), 4);
+  EXPECT_EQ(single.parent_of("only.exe"), 4);
 }
 
-TEST(ProcessChain, RunsTheIdleStepBetweenEntriesThatDidNotMatch) {
+TEST_P(ProcessChain, IdsTakeTheWholePointerWidth) {
+  Chain chain(layout());
+  chain.add(0, 0, "");
+  // In a 64-bit entry the high half is part of the id: 0x1'0000'0048 is not process 72.
+  chain.add(layout().pointer_size == 8 ? 0x100000048ull : 0x50, 4, "high.exe");
+  chain.add(72, 8, "low.exe");
+  EXPECT_EQ(chain.parent_of("72"), 8);
+}
+
+TEST_P(ProcessChain, RunsTheIdleStepBetweenEntries) {
   Chain chain = sample_chain();
   int steps = 0;
   const auto reader = [](std::size_t) { return std::string(); };
-  EXPECT_EQ(proc::parent_in_chain(chain.span(), "300", reader, [&] { ++steps; }), 120);
-  EXPECT_EQ(steps, 2);  // after System and cmd.exe; idle is passed over untested
+  EXPECT_EQ(proc::parent_in_chain(chain.span(), "300", reader, layout(), [&] { ++steps; }), 120);
+  EXPECT_EQ(steps, 3);  // idle to System, to cmd.exe, to the match
   steps = 0;
-  EXPECT_EQ(proc::parent_in_chain(chain.span(), "none", reader, [&] { ++steps; }), -1);
+  EXPECT_EQ(proc::parent_in_chain(chain.span(), "none", reader, layout(), [&] { ++steps; }), -1);
   EXPECT_EQ(steps, 4);  // none after the last entry
 }
 
-TEST(ProcessChain, CorruptChainsEndWithoutReadingPastTheEnd) {
+TEST_P(ProcessChain, CorruptChainsEndWithoutReadingPastTheEnd) {
   Chain chain = sample_chain();
   const std::size_t last = 4 * Chain::kEntry;
+  const std::size_t min = layout().entry_min_size;
 
   // The buffer ends inside the last entry: the walk stops before it.
-  EXPECT_EQ(chain.parent_of("512", chain.span().first(last + proc::spi32::kEntryMinSize - 1)), -1);
-  EXPECT_EQ(chain.parent_of("512", chain.span().first(last + proc::spi32::kEntryMinSize)), 300);
+  EXPECT_EQ(chain.parent_of("512", chain.span().first(last + min - 1)), -1);
+  EXPECT_EQ(chain.parent_of("512", chain.span().first(last + min)), 300);
 
   // A step that leaves the buffer, or one so large that the sum would wrap.
-  chain.put(2 * Chain::kEntry, 0x10000);
+  chain.put(2 * Chain::kEntry, 0x10000, 4);
   EXPECT_EQ(chain.parent_of("512"), -1);
-  chain.put(2 * Chain::kEntry, 0xFFFFFFF0u);
+  chain.put(2 * Chain::kEntry, 0xFFFFFFF0u, 4);
   EXPECT_EQ(chain.parent_of("last.exe"), -1);
   EXPECT_FALSE(chain.asked_.empty());
   for (std::size_t offset : chain.asked_) EXPECT_LT(offset, chain.span().size());
 
   // A step that lands too near the end for a whole entry.
-  chain.put(2 * Chain::kEntry,
-            static_cast<std::uint32_t>(chain.span().size() - 2 * Chain::kEntry - 4));
+  chain.put(2 * Chain::kEntry, chain.span().size() - 2 * Chain::kEntry - 4, 4);
   EXPECT_EQ(chain.parent_of("512"), -1);
 
   EXPECT_EQ(chain.parent_of("1", {}), -1);
   EXPECT_EQ(chain.parent_of("1", chain.span().first(8)), -1);
 }
 
-class ImageName : public ::testing::Test {
+class ImageName : public ::testing::TestWithParam<const proc::ChainLayout*> {
  protected:
-  static constexpr std::uint32_t kBase = 0x00500000;
+  // Above 4 GiB in a 64-bit process, so that a reader of 32-bit addresses would go wrong.
+  std::uint64_t base() const { return GetParam()->pointer_size == 8 ? 0x1C0500000ull : 0x500000; }
   ImageName() : bytes_(0x80) {}
-  void set(std::uint16_t length, std::uint32_t address) {
-    bytes_[proc::spi32::kImageNameLength] = static_cast<std::byte>(length);
-    bytes_[proc::spi32::kImageNameLength + 1] = static_cast<std::byte>(length >> 8);
-    for (int i = 0; i < 4; ++i) {
-      bytes_[proc::spi32::kImageNameBuffer + i] = static_cast<std::byte>(address >> (8 * i));
+  void set(std::uint16_t length, std::uint64_t address) {
+    const proc::ChainLayout& layout = *GetParam();
+    bytes_[layout.image_name_length] = static_cast<std::byte>(length);
+    bytes_[layout.image_name_length + 1] = static_cast<std::byte>(length >> 8);
+    for (std::size_t i = 0; i < layout.pointer_size; ++i) {
+      bytes_[layout.image_name_buffer + i] = static_cast<std::byte>(address >> (8 * i));
     }
   }
-  std::optional<std::span<const std::byte>> get() {
-    return proc::image_name_bytes(bytes_, 0, kBase);
+  std::optional<std::span<const std::byte>> get(std::size_t entry = 0) {
+    return proc::image_name_bytes(bytes_, entry, base(), *GetParam());
   }
   std::vector<std::byte> bytes_;
 };
 
-TEST_F(ImageName, PointsInsideTheBuffer) {
-  set(8, kBase + 0x70);
+INSTANTIATE_TEST_SUITE_P(BothWidths, ImageName,
+                         ::testing::Values(&proc::kChainLayout32, &proc::kChainLayout64),
+                         [](const auto& info) {
+                           return info.param->pointer_size == 8 ? "Layout64" : "Layout32";
+                         });
+
+TEST_P(ImageName, PointsInsideTheBuffer) {
+  set(8, base() + 0x70);
   const auto name = get();
   ASSERT_TRUE(name.has_value());
   EXPECT_EQ(name->data(), bytes_.data() + 0x70);
@@ -226,14 +306,21 @@ TEST_F(ImageName, PointsInsideTheBuffer) {
   EXPECT_TRUE(get()->empty());
 }
 
-TEST_F(ImageName, RejectsNamesOutsideTheBuffer) {
-  set(8, kBase + 0x7A);  // runs 2 bytes past the end
+TEST_P(ImageName, RejectsNamesOutsideTheBuffer) {
+  set(8, base() + 0x7A);  // runs 2 bytes past the end
   EXPECT_FALSE(get().has_value());
-  set(8, kBase - 2);
+  set(8, base() - 2);
   EXPECT_FALSE(get().has_value());
-  set(8, 0xFFFFFFF8u);
+  set(8, base() + 0xFFFFFFF8u);
   EXPECT_FALSE(get().has_value());
-  EXPECT_FALSE(proc::image_name_bytes(bytes_, 0x40, kBase).has_value());  // entry cut short
+  set(8, ~std::uint64_t{0} - 4);
+  EXPECT_FALSE(get().has_value());
+  // An address that only its low half would put inside the buffer.
+  if (GetParam()->pointer_size == 8) {
+    set(8, (base() + 0x70) ^ 0x100000000ull);
+    EXPECT_FALSE(get().has_value());
+  }
+  EXPECT_FALSE(get(0x40).has_value());  // entry cut short
 }
 
 }  // namespace

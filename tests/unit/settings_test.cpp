@@ -87,6 +87,30 @@ TEST(Settings, ValuesStopAtTheReadBuffer) {
   EXPECT_EQ(settings::load(source, kDir).web_port.size(), 10239u);
 }
 
+// What the profile reader does to a value between the '=' and the line end: blanks around it
+// go, then one pair of matching quotes.
+std::string as_the_reader_gives_it(std::string text) {
+  const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (!text.empty() && blank(text.front())) text.erase(0, 1);
+  while (!text.empty() && blank(text.back())) text.pop_back();
+  if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0]) {
+    text = text.substr(1, text.size() - 2);
+  }
+  return text;
+}
+
+TEST(Settings, WrittenValuesReadBackUnchanged) {
+  for (const std::string value :
+       {" pw ", "'pw'", "\"pw\"", " pw", "pw\t", "\"", "'", "''", "\"\"", "\"pw'", "'p\"",
+        " \"pw\" ", "\"a\" b \"c\"", "密码 ", " 端", "p w", "pw", ""}) {
+    EXPECT_EQ(as_the_reader_gives_it(settings::written_value(value)), value) << value;
+  }
+  // Values the reader leaves alone are written as before, so older files read as they did.
+  for (const std::string value : {"pw", "p w", "\"pw'", "'", "a\"", "1.2.3.4", "用户"}) {
+    EXPECT_EQ(settings::written_value(value), value);
+  }
+}
+
 TEST(Settings, SaveWritesSevenKeysInOrder) {
   settings::Values v;
   v.file = "C:\\s\\rivermesh_windows_amd64.exe";

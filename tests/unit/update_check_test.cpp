@@ -95,6 +95,22 @@ TEST(UpdateDownload, BodyIsReadToTheEndUnderTheCap) {
   EXPECT_TRUE(update::read_body(reader(std::vector<std::string>(17, chunk), false)).empty());
 }
 
+TEST(UpdateDownload, OneCheckEndsSixtySecondsAfterItsStart) {
+  EXPECT_EQ(update::time_left(1000, 1000), 60000u);
+  EXPECT_EQ(update::time_left(1000, 31000), 30000u);
+  EXPECT_EQ(update::time_left(1000, 60999), 1u);
+  EXPECT_EQ(update::time_left(1000, 61000), 0u);
+  EXPECT_EQ(update::time_left(1000, 4000000), 0u);
+  // Across the wrap of the tick count.
+  EXPECT_EQ(update::time_left(0xFFFFF000u, 0x00001000u), 60000u - 0x2000u);
+  EXPECT_EQ(update::time_left(0xFFFFF000u, 0x00010000u), 0u);
+  // Each network call waits at most its usual time, and never past the deadline.
+  EXPECT_EQ(update::call_timeout(60000), update::kNetworkTimeoutMs);
+  EXPECT_EQ(update::call_timeout(update::kNetworkTimeoutMs), update::kNetworkTimeoutMs);
+  EXPECT_EQ(update::call_timeout(1500), 1500u);
+  EXPECT_EQ(update::call_timeout(0), 0u);
+}
+
 TEST(UpdateUrl, SplitsSchemeHostPortAndPath) {
   auto u = update::split_url("https://www.example.com/Ver.ini");
   ASSERT_TRUE(u);

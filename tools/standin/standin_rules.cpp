@@ -7,8 +7,6 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-bool is_lead(char c) { return gbk::is_lead_byte(static_cast<unsigned char>(c)); }
-
 // A value from the command line as it may appear in a message: short, on one line.
 std::string shown(std::string_view value) {
   std::string out = gbk::cut_whole_chars(value, 64);
@@ -29,7 +27,7 @@ std::size_t read_program_name(std::string_view line, std::string& out) {
       quoted = !quoted;
     } else if (!quoted && is_blank(c)) {
       break;
-    } else if (is_lead(c) && i + 1 < line.size()) {
+    } else if (gbk::char_width(line, i) == 2) {
       out.append(line.substr(i++, 2));
     } else {
       out.push_back(c);
@@ -59,7 +57,7 @@ std::size_t read_argument(std::string_view line, std::size_t i, std::string& out
     }
     out.append(slashes, '\\');
     if (i >= line.size() || (!quoted && is_blank(line[i]))) break;
-    const std::size_t width = is_lead(line[i]) && i + 1 < line.size() ? 2 : 1;
+    const std::size_t width = gbk::char_width(line, i);
     out.append(line.substr(i, width));
     i += width;
   }

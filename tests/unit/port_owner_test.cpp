@@ -81,7 +81,9 @@ TEST(PortOwner, NamesTheListenerWhereTheServerWouldListen) {
     if (!holder) continue;
     EXPECT_EQ(holder->pid, c.holder);
     for (const auto& p : processes) {
-      if (p.id == c.holder) EXPECT_EQ(holder->name, p.name);
+      if (p.id == c.holder) {
+        EXPECT_EQ(holder->name, p.name);
+      }
     }
   }
 }

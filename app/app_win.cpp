@@ -32,7 +32,7 @@ App::App(tray::TrayIcon& tray, UINT show_request)
         // Handled after the drop returns, so that a message box never holds the drag source.
         ui_task::post(window_.hwnd(), [this, text] { settings_->dropped(text); });
       }),
-      server_(*this, msg::kConsoleOutput, msg::kServerEnded),
+      server_(view_, msg::kConsoleOutput, msg::kServerEnded),
       show_request_(show_request) {
   g_app = this;
 }
@@ -66,7 +66,7 @@ bool App::on_created() {
   }
   start_update_check();
   window_.set_title(layout::versioned_title());
-  settings_ = std::make_unique<settings::Panel>(window_, program::directory());
+  settings_ = std::make_unique<settings::Panel>(form_, program::directory());
   settings_->load();
   settings_->refresh_server_folder();
   tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
@@ -185,7 +185,7 @@ void App::on_tab_changed() {
 }
 
 bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
-  if (message == msg::kRunOnUiThread) {
+  if (message == ui_task::message()) {
     ui_task::run(wp);
   } else if (message == msg::kConsoleOutput) {
     log_.append(server_.take_output(wp));
@@ -246,56 +246,11 @@ void App::exit_program() {
   DestroyWindow(window_.hwnd());
 }
 
-bool App::running_shown() const { return !window_.enabled(layout::按钮_启动); }
-
 void App::refresh_port_tooltip() {
-  const bool running = running_shown();
+  const bool running = view_.running_shown();
   tray_.set_tooltip(presentation::port_tooltip(running, window_.text(layout::编辑框_IP),
                                                window_.text(layout::编辑框_网页端口)));
 }
-
-void App::apply(const presentation::Look& look) {
-  using namespace layout;
-  window_.enable(按钮_启动, look.start_enabled);
-  window_.enable(按钮_停止, look.stop_enabled);
-  window_.set_menu_enabled(托盘_启动, look.tray_start_enabled);
-  window_.set_menu_enabled(托盘_停止, look.tray_stop_enabled);
-  window_.set_status(0, look.status_bar);
-  window_.set_menu_text(托盘_状态, look.tray_status);
-  window_.set_menu_checked(托盘_状态, look.tray_status_checked);
-}
-
-launch::Fields App::fields() const {
-  using namespace layout;
-  launch::Fields f;
-  f.file = window_.text(编辑框_文件位置);
-  f.port = window_.text(编辑框_网页端口);
-  f.ip = window_.text(编辑框_IP);
-  f.access_control = window_.checked(选择框_访问控制);
-  f.user = window_.text(编辑框_账号);
-  f.password = window_.text(编辑框_密码);
-  return f;
-}
-
-std::string App::server_folder() const { return settings_ ? settings_->server_folder() : ""; }
-
-void App::message(const std::string& text, const char* caption, bool owned) {
-  if (owned) {
-    window_.message_box(text, caption);
-  } else {
-    MessageBoxA(nullptr, text.c_str(), caption, MB_OK | MB_TASKMODAL);
-  }
-}
-
-void App::balloon(const std::string& title, const std::string& text, std::uint32_t kind,
-                  const std::string& click_url) {
-  balloon_clicks_.requested(click_url);
-  tray_.show_balloon(title, text, kind);
-}
-
-void App::tooltip(const std::string& text) { tray_.set_tooltip(text); }
-
-void App::clear_log() { log_.clear(); }
 
 void App::start_update_check() {
   update::start_check(window_.hwnd(), program::directory(), layout::kDisplayVersion,
@@ -308,7 +263,8 @@ void App::show_update_notice(const update::Notice& notice) {
     early_notice_ = notice;
     return;
   }
-  balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone, update::project_page());
+  view_.balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone,
+                update::project_page());
   window_.set_title(notice.window_title);
 }
 

@@ -11,6 +11,7 @@
 #include "app/drop_target_win.h"
 #include "app/log_box_win.h"
 #include "app/main_window_win.h"
+#include "app/views_win.h"
 #include "config/settings_win.h"
 #include "server/control_win.h"
 #include "server/presentation.h"
@@ -22,7 +23,7 @@
 // Run value at login, a scheduler or another program.
 bool started_from_desktop_shell();
 
-class App final : public WindowEvents, private server::View {
+class App final : public WindowEvents {
  public:
   // show_request: the message a second copy of the program sends to have the window shown.
   App(tray::TrayIcon& tray, UINT show_request);
@@ -50,17 +51,6 @@ class App final : public WindowEvents, private server::View {
   void exit_program();
   void teardown();
   void refresh_port_tooltip();
-  // What the server control needs of the window.
-  launch::Fields fields() const override;
-  std::string server_folder() const override;
-  void apply(const presentation::Look& look) override;
-  bool running_shown() const override;
-  void message(const std::string& text, const char* caption, bool owned) override;
-  void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
-               const std::string& click_url) override;
-  void tooltip(const std::string& text) override;
-  void clear_log() override;
-  HWND window() const override { return window_.hwnd(); }
   std::span<const unsigned char> icon_data() const;
   void start_update_check();
   void show_update_notice(const update::Notice& notice);
@@ -71,6 +61,8 @@ class App final : public WindowEvents, private server::View {
   DropTarget drop_;
   LogBox log_;
   tray::BalloonClicks balloon_clicks_;
+  SettingsForm form_{window_};
+  ServerView view_{window_, tray_, log_, balloon_clicks_, settings_};
   server::Control server_;
   bool started_ = false;
   // A notice that came before start-up had set the title and added the icon.

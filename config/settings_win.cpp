@@ -7,8 +7,6 @@
 
 namespace settings {
 
-using namespace layout;
-
 std::string ProfileFile::read(const char* section, const char* key, const char* fallback) {
   // One byte more than a value may use, so that stored_value sees whether a double-byte
   // character straddles the limit.
@@ -31,41 +29,41 @@ void ProfileFile::write(const char* section, const char* key, const std::string&
   WritePrivateProfileStringA(section, key, written_value(value).c_str(), path_.c_str());
 }
 
-Panel::Panel(MainWindow& window, std::string program_dir)
-    : window_(window), program_dir_(std::move(program_dir)), file_(settings_path(program_dir_)) {}
+Panel::Panel(Form& form, std::string program_dir)
+    : form_(form), program_dir_(std::move(program_dir)), file_(settings_path(program_dir_)) {}
 
 void Panel::load() {
   std::string as_read;
   const Values v = settings::load(file_, program_dir_, &as_read);
-  window_.set_text(编辑框_文件位置, as_read);
-  if (v.file != as_read) window_.set_text(编辑框_文件位置, v.file);
-  window_.set_text(编辑框_网页端口, v.web_port);
-  window_.set_checked(选择框_开机启动, v.run);
-  window_.set_text(编辑框_IP, v.ip);
-  window_.set_text(编辑框_账号, v.user);
-  window_.set_text(编辑框_密码, v.password);
-  window_.set_checked(选择框_访问控制, v.access_control);
-  if (!v.access_control) enable_account_fields(false);
+  form_.set_text(Field::File, as_read);
+  if (v.file != as_read) form_.set_text(Field::File, v.file);
+  form_.set_text(Field::WebPort, v.web_port);
+  form_.set_checked(Box::Run, v.run);
+  form_.set_text(Field::Ip, v.ip);
+  form_.set_text(Field::User, v.user);
+  form_.set_text(Field::Password, v.password);
+  form_.set_checked(Box::AccessControl, v.access_control);
+  if (!v.access_control) form_.enable_account_fields(false);
 }
 
 void Panel::refresh_server_folder() {
-  server_folder_ = gbk::folder_part(window_.text(编辑框_文件位置));
+  server_folder_ = gbk::folder_part(form_.text(Field::File));
 }
 
-void Panel::write_file_location() { file_.write(kBasis, kFile, window_.text(编辑框_文件位置)); }
-void Panel::write_port() { file_.write(kBasis, kWebPort, window_.text(编辑框_网页端口)); }
-void Panel::write_ip() { file_.write(kServer, kIp, window_.text(编辑框_IP)); }
-void Panel::write_user() { file_.write(kServer, kUser, window_.text(编辑框_账号)); }
-void Panel::write_password() { file_.write(kServer, kPassword, window_.text(编辑框_密码)); }
+void Panel::write_file_location() { file_.write(kBasis, kFile, form_.text(Field::File)); }
+void Panel::write_port() { file_.write(kBasis, kWebPort, form_.text(Field::WebPort)); }
+void Panel::write_ip() { file_.write(kServer, kIp, form_.text(Field::Ip)); }
+void Panel::write_user() { file_.write(kServer, kUser, form_.text(Field::User)); }
+void Panel::write_password() { file_.write(kServer, kPassword, form_.text(Field::Password)); }
 
 void Panel::toggle_access_control() {
-  const bool on = window_.checked(选择框_访问控制);
+  const bool on = form_.checked(Box::AccessControl);
   file_.write(kServer, kAccessControl, flag_text(on));
-  enable_account_fields(on);
+  form_.enable_account_fields(on);
 }
 
 void Panel::toggle_show_password() {
-  window_.set_password_masked(!window_.checked(选择框_密码明文));
+  form_.set_password_masked(!form_.checked(Box::ShowPassword));
 }
 
 void Panel::save() {
@@ -73,37 +71,31 @@ void Panel::save() {
 }
 
 void Panel::browse() {
-  const std::string chosen = window_.browse(program_dir_);
+  const std::string chosen = form_.browse(program_dir_);
   if (chosen.empty()) return;
-  window_.set_text(编辑框_文件位置, chosen);
+  form_.set_text(Field::File, chosen);
   refresh_server_folder();
 }
 
 void Panel::dropped(const std::string& text) {
   if (!accepts_dropped(text)) {
-    window_.message_box("拖放文件位置只支持文件名为：rivermesh_windows_amd64.exe", "错误");
+    form_.message_box("拖放文件位置只支持文件名为：rivermesh_windows_amd64.exe", "错误");
     return;
   }
-  window_.set_text(编辑框_文件位置, text);
+  form_.set_text(Field::File, text);
   refresh_server_folder();
 }
 
 Values Panel::current() const {
   Values v;
-  v.file = window_.text(编辑框_文件位置);
-  v.web_port = window_.text(编辑框_网页端口);
-  v.ip = window_.text(编辑框_IP);
-  v.user = window_.text(编辑框_账号);
-  v.password = window_.text(编辑框_密码);
-  v.run = window_.checked(选择框_开机启动);
-  v.access_control = window_.checked(选择框_访问控制);
+  v.file = form_.text(Field::File);
+  v.web_port = form_.text(Field::WebPort);
+  v.ip = form_.text(Field::Ip);
+  v.user = form_.text(Field::User);
+  v.password = form_.text(Field::Password);
+  v.run = form_.checked(Box::Run);
+  v.access_control = form_.checked(Box::AccessControl);
   return v;
-}
-
-void Panel::enable_account_fields(bool on) {
-  window_.enable(编辑框_账号, on);
-  window_.enable(编辑框_密码, on);
-  window_.enable(选择框_密码明文, on);
 }
 
 }  // namespace settings

@@ -3,10 +3,30 @@
 
 #include <string>
 
-#include "app/main_window_win.h"
 #include "config/settings.h"
 
 namespace settings {
+
+// The controls that hold the settings, named by what they hold.
+enum class Field { File, WebPort, Ip, User, Password };
+enum class Box { Run, AccessControl, ShowPassword };
+
+// What the settings handlers need of the window. The window's owner implements it and hands it
+// over, so that the settings know nothing of how the window is built or laid out.
+class Form {
+ public:
+  virtual ~Form() = default;
+  virtual std::string text(Field field) const = 0;
+  virtual void set_text(Field field, const std::string& text) = 0;
+  virtual bool checked(Box box) const = 0;
+  virtual void set_checked(Box box, bool on) = 0;
+  // The account, the password and the box that shows the password in clear.
+  virtual void enable_account_fields(bool on) = 0;
+  virtual void set_password_masked(bool masked) = 0;
+  // A file chosen by the user starting in initial_dir; empty when none was chosen.
+  virtual std::string browse(const std::string& initial_dir) = 0;
+  virtual void message_box(const std::string& text, const std::string& caption) = 0;
+};
 
 // config.ini, read and written through the profile API.
 class ProfileFile final : public Source {
@@ -24,7 +44,7 @@ class ProfileFile final : public Source {
 // takes dropped files.
 class Panel {
  public:
-  Panel(MainWindow& window, std::string program_dir);
+  Panel(Form& form, std::string program_dir);
 
   void load();
   void refresh_server_folder();
@@ -43,9 +63,8 @@ class Panel {
 
  private:
   Values current() const;
-  void enable_account_fields(bool on);
 
-  MainWindow& window_;
+  Form& form_;
   std::string program_dir_;
   ProfileFile file_;
   std::string server_folder_;

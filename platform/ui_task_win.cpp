@@ -2,15 +2,16 @@
 
 #include <memory>
 
-#include "app/messages.h"
-
 namespace ui_task {
+
+UINT message() {
+  static const UINT registered = RegisterWindowMessageA("RivermeshTools.RunOnUiThread");
+  return registered;
+}
 
 bool post(HWND hwnd, std::function<void()> task) {
   auto payload = std::make_unique<std::function<void()>>(std::move(task));
-  if (!PostMessageA(hwnd, msg::kRunOnUiThread, reinterpret_cast<WPARAM>(payload.get()), 0)) {
-    return false;
-  }
+  if (!PostMessageA(hwnd, message(), reinterpret_cast<WPARAM>(payload.get()), 0)) return false;
   payload.release();  // the receiving window owns it now
   return true;
 }

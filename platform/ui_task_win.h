@@ -8,10 +8,14 @@
 
 namespace ui_task {
 
+// The message that carries a payload. It is registered with the system, so that it can clash
+// with none of the numbers a program counts from WM_APP.
+UINT message();
+
 // Posts task to hwnd's thread; false (and the task dropped) when the window is gone.
 bool post(HWND hwnd, std::function<void()> task);
 
-// Runs and frees a payload received with msg::kRunOnUiThread.
+// Runs and frees a payload received with message().
 void run(WPARAM payload);
 
 }  // namespace ui_task

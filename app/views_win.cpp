@@ -1,0 +1,108 @@
+#include "app/views_win.h"
+
+#include "app/layout.h"
+
+namespace {
+
+using namespace layout;
+
+Id id_of(settings::Field field) {
+  switch (field) {
+    case settings::Field::File:
+      return 编辑框_文件位置;
+    case settings::Field::WebPort:
+      return 编辑框_网页端口;
+    case settings::Field::Ip:
+      return 编辑框_IP;
+    case settings::Field::User:
+      return 编辑框_账号;
+    case settings::Field::Password:
+      break;
+  }
+  return 编辑框_密码;
+}
+
+Id id_of(settings::Box box) {
+  switch (box) {
+    case settings::Box::Run:
+      return 选择框_开机启动;
+    case settings::Box::AccessControl:
+      return 选择框_访问控制;
+    case settings::Box::ShowPassword:
+      break;
+  }
+  return 选择框_密码明文;
+}
+
+}  // namespace
+
+std::string SettingsForm::text(settings::Field field) const { return window_.text(id_of(field)); }
+
+void SettingsForm::set_text(settings::Field field, const std::string& text) {
+  window_.set_text(id_of(field), text);
+}
+
+bool SettingsForm::checked(settings::Box box) const { return window_.checked(id_of(box)); }
+
+void SettingsForm::set_checked(settings::Box box, bool on) { window_.set_checked(id_of(box), on); }
+
+void SettingsForm::enable_account_fields(bool on) {
+  window_.enable(编辑框_账号, on);
+  window_.enable(编辑框_密码, on);
+  window_.enable(选择框_密码明文, on);
+}
+
+void SettingsForm::set_password_masked(bool masked) { window_.set_password_masked(masked); }
+
+std::string SettingsForm::browse(const std::string& initial_dir) {
+  return window_.browse(initial_dir);
+}
+
+void SettingsForm::message_box(const std::string& text, const std::string& caption) {
+  window_.message_box(text, caption);
+}
+
+launch::Fields ServerView::fields() const {
+  launch::Fields f;
+  f.file = window_.text(编辑框_文件位置);
+  f.port = window_.text(编辑框_网页端口);
+  f.ip = window_.text(编辑框_IP);
+  f.access_control = window_.checked(选择框_访问控制);
+  f.user = window_.text(编辑框_账号);
+  f.password = window_.text(编辑框_密码);
+  return f;
+}
+
+std::string ServerView::server_folder() const {
+  return settings_ ? settings_->server_folder() : std::string();
+}
+
+void ServerView::apply(const presentation::Look& look) {
+  window_.enable(按钮_启动, look.start_enabled);
+  window_.enable(按钮_停止, look.stop_enabled);
+  window_.set_menu_enabled(托盘_启动, look.tray_start_enabled);
+  window_.set_menu_enabled(托盘_停止, look.tray_stop_enabled);
+  window_.set_status(0, look.status_bar);
+  window_.set_menu_text(托盘_状态, look.tray_status);
+  window_.set_menu_checked(托盘_状态, look.tray_status_checked);
+}
+
+bool ServerView::running_shown() const { return !window_.enabled(按钮_启动); }
+
+void ServerView::message(const std::string& text, const char* caption, bool owned) {
+  if (owned) {
+    window_.message_box(text, caption);
+  } else {
+    MessageBoxA(nullptr, text.c_str(), caption, MB_OK | MB_TASKMODAL);
+  }
+}
+
+void ServerView::balloon(const std::string& title, const std::string& text, std::uint32_t kind,
+                         const std::string& click_url) {
+  clicks_.requested(click_url);
+  tray_.show_balloon(title, text, kind);
+}
+
+void ServerView::tooltip(const std::string& text) { tray_.set_tooltip(text); }
+
+void ServerView::clear_log() { log_.clear(); }

@@ -1,38 +1,22 @@
 #include "app/views_win.h"
 
+#include <cstddef>
+#include <iterator>
+
 #include "app/layout.h"
 
 namespace {
 
 using namespace layout;
 
-Id id_of(settings::Field field) {
-  switch (field) {
-    case settings::Field::File:
-      return 编辑框_文件位置;
-    case settings::Field::WebPort:
-      return 编辑框_网页端口;
-    case settings::Field::Ip:
-      return 编辑框_IP;
-    case settings::Field::User:
-      return 编辑框_账号;
-    case settings::Field::Password:
-      break;
-  }
-  return 编辑框_密码;
-}
+// In the order of the enumerations.
+constexpr Id kFieldIds[] = {编辑框_文件位置, 编辑框_网页端口, 编辑框_IP, 编辑框_账号, 编辑框_密码};
+constexpr Id kBoxIds[] = {选择框_开机启动, 选择框_访问控制, 选择框_密码明文};
+static_assert(std::size(kFieldIds) == static_cast<std::size_t>(settings::Field::Password) + 1);
+static_assert(std::size(kBoxIds) == static_cast<std::size_t>(settings::Box::ShowPassword) + 1);
 
-Id id_of(settings::Box box) {
-  switch (box) {
-    case settings::Box::Run:
-      return 选择框_开机启动;
-    case settings::Box::AccessControl:
-      return 选择框_访问控制;
-    case settings::Box::ShowPassword:
-      break;
-  }
-  return 选择框_密码明文;
-}
+Id id_of(settings::Field field) { return kFieldIds[static_cast<std::size_t>(field)]; }
+Id id_of(settings::Box box) { return kBoxIds[static_cast<std::size_t>(box)]; }
 
 }  // namespace
 

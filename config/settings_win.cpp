@@ -46,9 +46,7 @@ void Panel::load() {
   if (!v.access_control) form_.enable_account_fields(false);
 }
 
-void Panel::refresh_server_folder() {
-  server_folder_ = gbk::folder_part(form_.text(Field::File));
-}
+void Panel::refresh_server_folder() { server_folder_ = gbk::folder_part(form_.text(Field::File)); }
 
 void Panel::write_file_location() { file_.write(kBasis, kFile, form_.text(Field::File)); }
 void Panel::write_port() { file_.write(kBasis, kWebPort, form_.text(Field::WebPort)); }
@@ -62,9 +60,7 @@ void Panel::toggle_access_control() {
   form_.enable_account_fields(on);
 }
 
-void Panel::toggle_show_password() {
-  form_.set_password_masked(!form_.checked(Box::ShowPassword));
-}
+void Panel::toggle_show_password() { form_.set_password_masked(!form_.checked(Box::ShowPassword)); }
 
 void Panel::save() {
   for (const Entry& e : save_entries(current())) file_.write(e.section, e.key, e.value);

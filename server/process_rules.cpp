@@ -123,7 +123,8 @@ std::optional<std::span<const std::byte>> image_name_bytes(std::span<const std::
                                                            const ChainLayout& layout) {
   if (!entry_fits(buffer, entry_offset, layout)) return std::nullopt;
   const std::size_t length = read_u16(buffer, entry_offset + layout.image_name_length);
-  const std::uint64_t address = read_pointer(buffer, entry_offset + layout.image_name_buffer, layout);
+  const std::uint64_t address =
+      read_pointer(buffer, entry_offset + layout.image_name_buffer, layout);
   if (length == 0) return std::span<const std::byte>();
   if (address < buffer_address || address - buffer_address > buffer.size()) return std::nullopt;
   const auto start = static_cast<std::size_t>(address - buffer_address);

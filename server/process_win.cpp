@@ -19,16 +19,14 @@ namespace {
 static_assert(kOwnChainLayout.pointer_size == sizeof(void*));
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, NextEntryOffset) ==
               kOwnChainLayout.next_entry_offset);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) ==
-              kOwnChainLayout.image_name_length);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == kOwnChainLayout.image_name_length);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) + offsetof(UNICODE_STRING, Buffer) ==
               kOwnChainLayout.image_name_buffer);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) ==
               kOwnChainLayout.unique_process_id);
 static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) ==
               kOwnChainLayout.inherited_from_unique_process_id);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) +
-                  sizeof(HANDLE) <=
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, InheritedFromUniqueProcessId) + sizeof(HANDLE) <=
               kOwnChainLayout.entry_min_size);
 
 constexpr ULONG kSystemProcessInformation = 5;

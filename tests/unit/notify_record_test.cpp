@@ -19,8 +19,8 @@ std::string title_of(const NotifyRecord& r) { return r.szInfoTitle; }
 
 template <class Record>
 struct Offsets {
-  std::size_t size, hWnd, uID, uFlags, uCallbackMessage, hIcon, szTip, dwState, dwStateMask,
-      szInfo, uTimeout, szInfoTitle, dwInfoFlags;
+  std::size_t size, hWnd, uID, uFlags, uCallbackMessage, hIcon, szTip, dwState, dwStateMask, szInfo,
+      uTimeout, szInfoTitle, dwInfoFlags;
   static Offsets of() {
     return {sizeof(Record),
             offsetof(Record, hWnd),

@@ -142,7 +142,8 @@ class Chain {
   }
   void put(std::size_t at, std::uint64_t value, std::size_t width = 0) {
     if (width == 0) width = layout_.pointer_size;
-    for (std::size_t i = 0; i < width; ++i) bytes_[at + i] = static_cast<std::byte>(value >> (8 * i));
+    for (std::size_t i = 0; i < width; ++i)
+      bytes_[at + i] = static_cast<std::byte>(value >> (8 * i));
   }
   std::span<const std::byte> span() const { return bytes_; }
 

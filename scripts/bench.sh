@@ -22,14 +22,9 @@ start_display
 trap 'stop_all' EXIT
 prepare_prefix "$root/build/win/wineprefix" win64
 # The processor time of the wineserver and the X server goes into the figures: the bench reads
-# them through Wine's Z: drive. Our wineserver is the one whose folder is named after our prefix.
-wineserver -p
-server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
-for pid in $(pgrep -x wineserver); do
-  case "$(readlink "/proc/$pid/cwd")" in
-    */"$server_dir") export RMT_BENCH_WINESERVER_PID=$pid ;;
-  esac
-done
+# them through Wine's Z: drive. The wineserver is started here, in the foreground, to know its pid.
+wineserver -f -p &
+export RMT_BENCH_WINESERVER_PID=$!
 [ -n "$xvfb_pid" ] && export RMT_BENCH_XSERVER_PID=$xvfb_pid
 cd "$root/build/win"
 wine bench.exe "$@"

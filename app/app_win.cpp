@@ -72,7 +72,7 @@ bool App::on_created() {
   tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
   tray_.set_mouse_handler(tray_mouse_handler);
   drop_.register_window(window_.hwnd());
-  log_.attach(window_.control(layout::编辑框_日志), msg::kLogStep);
+  log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
   if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
   if (started_from_desktop_shell()) {
@@ -188,11 +188,10 @@ bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
   if (message == ui_task::message()) {
     ui_task::run(wp);
   } else if (message == msg::kConsoleOutput) {
-    log_.append(server_.take_output(wp));
-  } else if (message == WM_TIMER && wp == server::Control::kPaceTimer) {
-    log_.append(server_.take_paced_output());
-  } else if (message == msg::kLogStep) {
-    log_.step();
+    // While a step of the log is due, the output waits for it with the console.
+    if (!log_.step_due()) log_.output(server_.take_output(wp));
+  } else if (message == WM_TIMER && wp == LogBox::kStepTimer) {
+    log_.output(server_.take_output());
   } else if (message == msg::kServerEnded) {
     server_.server_ended(wp);
   } else if (message == show_request_ && show_request_ != 0) {

@@ -1,12 +1,9 @@
 #include "app/log_box_win.h"
 
-#include <algorithm>
+#include <utility>
 
-#include "server/console_text.h"
-
-void LogBox::attach(HWND edit, UINT step_message) {
+void LogBox::attach(HWND edit) {
   edit_ = edit;
-  step_message_ = step_message;
   // One double-byte character tells the box's units: two in bytes, one in UTF-16 units.
   ::SetWindowTextA(edit_, "中");
   byte_units_ = ::SendMessageA(edit_, EM_LINELENGTH, 0, 0) == 2;
@@ -14,10 +11,11 @@ void LogBox::attach(HWND edit, UINT step_message) {
 }
 
 void LogBox::clear() {
+  if (edit_ == nullptr) return;
   ::SetWindowTextA(edit_, "");
-  text_.clear();
-  text_units_ = 0;
-  waiting_.clear();
+  box_units_ = 0;
+  mirror_.clear();
+  if (std::exchange(step_due_, false)) ::KillTimer(::GetAncestor(edit_, GA_ROOT), kStepTimer);
 }
 
 std::size_t LogBox::units(std::string_view text) const {
@@ -27,50 +25,44 @@ std::size_t LogBox::units(std::string_view text) const {
   return n > 0 ? static_cast<std::size_t>(n) : text.size();
 }
 
-void LogBox::append(std::string_view text) {
-  if (text.empty() || edit_ == nullptr) return;
-  const bool idle = waiting_.empty();
-  waiting_.append(text);
-  // Text already waits behind a cut: it goes in with the next step, in order.
-  if (!idle) return;
-  if (make_room(waiting_.size()) && ::IsWindowVisible(edit_)) {
-    ::PostMessageA(::GetAncestor(edit_, GA_ROOT), step_message_, 0, 0);
-    return;
+void LogBox::output(std::string_view text) {
+  if (edit_ == nullptr) return;
+  const HWND window = ::GetAncestor(edit_, GA_ROOT);
+  if (std::exchange(step_due_, false)) ::KillTimer(window, kStepTimer);
+  mirror_.add(text);
+  const console::LogPace pace =
+      console::log_pace(::IsWindowVisible(edit_) != FALSE, text.size() > console::kSliceBytes);
+  if (pace.step) step(pace.slice_bytes);
+  if (!mirror_.synced()) step_due_ = ::SetTimer(window, kStepTimer, pace.next_ms, nullptr) != 0;
+}
+
+void LogBox::step(std::size_t max_bytes) {
+  // A cut and an append never share a step: each alone can hold a shown box for tens of
+  // milliseconds.
+  const console::LogMirror::Step s = mirror_.next(max_bytes);
+  switch (s.kind) {
+    case console::LogMirror::Step::Kind::kClear:
+      ::SetWindowTextA(edit_, "");
+      box_units_ = 0;
+      break;
+    case console::LogMirror::Step::Kind::kCut: {
+      const std::size_t cut = units(s.text);
+      ::SendMessageA(edit_, EM_SETSEL, 0, static_cast<LPARAM>(cut));
+      ::SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+      box_units_ -= cut;
+      break;
+    }
+    case console::LogMirror::Step::Kind::kAppend: {
+      // EM_REPLACESEL reads up to a NUL: the slice is copied to get one.
+      const std::string slice(s.text);
+      const auto end = static_cast<WPARAM>(box_units_);
+      ::SendMessageA(edit_, EM_SETSEL, end, static_cast<LPARAM>(end));
+      ::SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(slice.c_str()));
+      ::SendMessageA(edit_, EM_SCROLLCARET, 0, 0);
+      box_units_ += units(slice);
+      break;
+    }
+    case console::LogMirror::Step::Kind::kNone:
+      break;
   }
-  show_waiting();
-}
-
-void LogBox::step() {
-  if (!waiting_.empty()) show_waiting();
-}
-
-bool LogBox::make_room(std::size_t incoming) {
-  if (text_.size() + incoming <= console::kLogCap) return false;
-  // With some slack, so that the next appends need no cut of their own. Whatever text_ holds,
-  // the part that must go ends on a line end or a whole character.
-  const std::size_t keep = console::kLogCap - console::kTrimSlack;
-  const std::size_t cut =
-      incoming >= keep ? text_.size() : console::front_cut(text_, keep - incoming);
-  if (cut == 0) return false;
-  const std::size_t cut_units = units(std::string_view(text_).substr(0, cut));
-  ::SendMessageA(edit_, EM_SETSEL, 0, static_cast<LPARAM>(cut_units));
-  ::SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
-  text_.erase(0, cut);
-  text_units_ -= cut_units;
-  return true;
-}
-
-void LogBox::show_waiting() {
-  make_room(waiting_.size());
-  // A slice never holds more than the log keeps.
-  if (waiting_.size() > console::kLogCap)
-    waiting_.erase(0, console::front_cut(waiting_, console::kLogCap));
-  // Everything the box takes ends on a whole character, so the pieces' units add up.
-  const auto end = static_cast<WPARAM>(text_units_);
-  ::SendMessageA(edit_, EM_SETSEL, end, static_cast<LPARAM>(end));
-  ::SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(waiting_.c_str()));
-  ::SendMessageA(edit_, EM_SCROLLCARET, 0, 0);
-  text_units_ += units(waiting_);
-  text_ += waiting_;
-  waiting_.clear();
 }

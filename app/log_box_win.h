@@ -1,5 +1,6 @@
-// The log tab's edit box as the console output sees it: text goes in as appends at the end, and
-// the oldest whole lines go once the log holds more than its cap.
+// The log tab's edit box as the console output sees it: output is kept in memory at once, and the
+// box follows in steps on a one-shot timer of the window, so that the window keeps answering
+// during a flood and leaves the processor to the server's reader meanwhile.
 #pragma once
 
 #include <windows.h>
@@ -7,32 +8,30 @@
 #include <string>
 #include <string_view>
 
+#include "server/console_text.h"
+
 class LogBox {
  public:
-  // edit: the multi-line edit box, empty. step_message: posted to the window when the box has
-  // made room for text and shows it at the next call of step().
-  void attach(HWND edit, UINT step_message);
+  // The window's timer with this id brings the next step.
+  static constexpr UINT_PTR kStepTimer = 1;
+
+  // edit: the multi-line edit box, empty.
+  void attach(HWND edit);
   void clear();
-  void append(std::string_view text);
-  // Shows what waits after a cut.
-  void step();
-  bool empty() const { return text_.empty() && waiting_.empty(); }
+  // Output taken from the console (may be empty): kept, and shown now or in later steps.
+  void output(std::string_view text);
+  // While a step is due, output waits with the console until the step takes it.
+  bool step_due() const { return step_due_; }
 
  private:
   // Positions in the box are counted in bytes where it keeps ANSI text and in UTF-16 units where
   // it keeps wide text; this is the length of text in the box's units.
   std::size_t units(std::string_view text) const;
-  // Drops the oldest whole lines so that `incoming` more bytes fit; false when nothing had to go.
-  bool make_room(std::size_t incoming);
-  void show_waiting();
+  void step(std::size_t max_bytes);
 
   HWND edit_ = nullptr;
-  UINT step_message_ = 0;
   bool byte_units_ = true;
-  // What the box holds, so that line ends can be found without asking it.
-  std::string text_;
-  std::size_t text_units_ = 0;
-  // Text that comes after a cut: a shown box repaints after each change, and a cut and an append
-  // in one go would keep the window from answering for too long.
-  std::string waiting_;
+  std::size_t box_units_ = 0;
+  console::LogMirror mirror_;
+  bool step_due_ = false;
 };

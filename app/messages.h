@@ -19,7 +19,4 @@ constexpr UINT kConsoleOutput = WM_APP + 2;
 // The watched server process has ended: wParam is the watch's token.
 constexpr UINT kServerEnded = WM_APP + 3;
 
-// The log box made room for new text and shows it now, in a message of its own.
-constexpr UINT kLogStep = WM_APP + 4;
-
 }  // namespace msg

@@ -123,6 +123,17 @@ target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
 # Users get the program without its symbols, and two builds of one commit give the same bytes:
 # the linker would otherwise stamp the link time into the PE header.
 target_link_options(RivermeshTools PRIVATE -s -Wl,--no-insert-timestamp)
+# The program is built for size: optimised for it, with every function and datum in a section of
+# its own so that the linker drops the unused ones, and no unwind tables where no exception can
+# pass (exceptions never cross a window procedure or a thread entry). app/terminate_win.cpp keeps
+# the library's demangler out. The test programs share rmt_core and so these options.
+foreach(target rmt_core rmt_program RivermeshTools RivermeshToolsLoopback)
+  target_compile_options(${target} PRIVATE -Os -ffunction-sections -fdata-sections
+    -fno-asynchronous-unwind-tables)
+endforeach()
+foreach(target RivermeshTools RivermeshToolsLoopback)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections)
+endforeach()
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp

@@ -32,28 +32,46 @@ std::string ChunkDecoder::feed(std::string_view bytes) {
 
 std::string ChunkDecoder::flush() { return std::exchange(carry_, std::string()); }
 
-void Backlog::add(std::string text) {
-  if (text.empty()) return;
-  text_.erase(0, shown_);
-  shown_ = 0;
-  if (text_.empty()) {
-    text_.swap(text);
-  } else {
-    text_.append(text);
+void LogMirror::add(std::string_view text) {
+  text_.append(text);
+  if (text_.size() - dropped_ <= kLogCap) return;
+  dropped_ += front_cut(std::string_view(text_).substr(dropped_), kLogCap - kTrimSlack);
+  if (dropped_ < box_) return;
+  // Nothing the box holds is kept any more: it is emptied rather than cut.
+  clear_box_ = clear_box_ || box_ > 0;
+  text_.erase(0, dropped_);
+  box_ = 0;
+  dropped_ = 0;
+}
+
+LogMirror::Step LogMirror::next(std::size_t max_bytes) {
+  if (std::exchange(clear_box_, false)) return {Step::Kind::kClear, {}};
+  if (dropped_ > 0) {
+    cut_.assign(text_, 0, dropped_);
+    text_.erase(0, dropped_);
+    box_ -= dropped_;
+    dropped_ = 0;
+    return {Step::Kind::kCut, cut_};
   }
-  if (text_.size() > kLogCap) text_.erase(0, front_cut(text_, kLogCap));
-}
-
-std::string_view Backlog::next(std::size_t max_bytes) {
-  const std::string_view rest = std::string_view(text_).substr(shown_);
+  if (box_ == text_.size()) return {};
+  const std::string_view rest = std::string_view(text_).substr(box_);
   const std::string_view slice = rest.substr(0, slice_length(rest, max_bytes));
-  shown_ += slice.size();
-  return slice;
+  box_ += slice.size();
+  return {Step::Kind::kAppend, slice};
 }
 
-void Backlog::clear() {
+void LogMirror::clear() {
   text_.clear();
-  shown_ = 0;
+  cut_.clear();
+  box_ = 0;
+  dropped_ = 0;
+  clear_box_ = false;
+}
+
+LogPace log_pace(bool shown, bool flooding) {
+  if (shown) return {true, kSliceBytes, flooding ? 100u : 15u};
+  if (flooding) return {false, 0, 100};
+  return {true, kHiddenSliceBytes, 10};
 }
 
 std::size_t front_cut(std::string_view text, std::size_t cap) {

@@ -13,8 +13,11 @@ namespace console {
 inline constexpr std::size_t kLogCap = 1024 * 1024;
 // Once over the cap, the log drops this much more, so that it is not trimmed on every append.
 inline constexpr std::size_t kTrimSlack = 256 * 1024;
-// The window takes at most this much text per hand-over, so that it keeps answering.
-inline constexpr std::size_t kSliceBytes = 8 * 1024;
+// The most one step puts into the log box while it is shown, and while it is hidden. A shown box
+// spends 15-20 ms on drawing and scrolling at every change, whatever its size, and about 0.5 ms
+// per KiB on top, as a hidden one does (Wine 8).
+inline constexpr std::size_t kSliceBytes = 4 * 1024;
+inline constexpr std::size_t kHiddenSliceBytes = 16 * 1024;
 
 // Turns pipe reads into text: NUL bytes are skipped (the log box would end its text there), and a
 // lead byte that ends a read waits for its trail byte in the next one.
@@ -28,20 +31,48 @@ class ChunkDecoder {
   std::string carry_;
 };
 
-// The output the window has received but not shown yet; it takes it in slices, so that other
-// messages are answered in between. Bounded like the log: older whole lines go first.
-class Backlog {
+// The log as the window keeps it, and how much of it the edit box holds. Output is kept here at
+// once, which costs next to nothing; the box follows in steps, each a message of its own: under
+// Wine every change of the box costs a few milliseconds per kilobyte, and several times that in
+// repaints while it is on the screen.
+class LogMirror {
  public:
-  void add(std::string text);
-  // The next slice of at most max_bytes, ending on a whole character; valid until the next add.
-  std::string_view next(std::size_t max_bytes);
-  bool empty() const { return shown_ == text_.size(); }
+  struct Step {
+    enum class Kind { kNone, kClear, kCut, kAppend };
+    Kind kind = Kind::kNone;
+    // kCut: the box's oldest text, to be removed; kAppend: the text to add at its end. Valid
+    // until the next call.
+    std::string_view text;
+  };
+
+  // Keeps text; once more than kLogCap bytes are kept, the oldest whole lines go, with slack.
+  void add(std::string_view text);
+  // The box's next step, an append of at most max_bytes; counted as done.
+  Step next(std::size_t max_bytes);
+  // Whether the box holds exactly what the log keeps.
+  bool synced() const { return !clear_box_ && dropped_ == 0 && box_ == text_.size(); }
+  // For a box that was emptied by its owner.
   void clear();
 
  private:
+  // What the box holds, [0, box_), then what it does not show yet. The first dropped_ bytes are
+  // no longer kept: the box's next step removes them.
   std::string text_;
-  std::size_t shown_ = 0;
+  std::size_t box_ = 0;
+  std::size_t dropped_ = 0;
+  bool clear_box_ = false;
+  std::string cut_;
 };
+
+// How the box follows the output. shown: the box is on the screen; flooding: more output came
+// since the last step than one step shows. A hidden box waits until a flood pauses; a shown one
+// keeps showing it, slowly enough to leave the processor to the reader and the server.
+struct LogPace {
+  bool step = false;            // take a step now
+  std::size_t slice_bytes = 0;  // the most an append takes
+  unsigned next_ms = 0;         // when to look again, while the box is behind
+};
+LogPace log_pace(bool shown, bool flooding);
 
 // How many bytes to cut from the front of text so that at most cap bytes remain: up to the end of
 // a line where one ends in the part that must go, else on a whole character.

@@ -13,6 +13,9 @@ namespace {
 
 // A pipe holds more than this only when the server writes faster than anyone could read.
 constexpr DWORD kReadBytes = 64 * 1024;
+// The output pipe's buffer: the server writes on while the reader hands a read to the window,
+// instead of waiting for every read in turn.
+constexpr DWORD kPipeBytes = 1024 * 1024;
 // How long the end of a shell may take before the pipes are closed behind it.
 constexpr DWORD kShellEndMs = 1000;
 
@@ -82,7 +85,7 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   win::unique_handle input_read, input_write, output_read, output_write;
   if (!::CreatePipe(input_read.put(), input_write.put(), &inheritable, 0) ||
-      !::CreatePipe(output_read.put(), output_write.put(), &inheritable, 0)) {
+      !::CreatePipe(output_read.put(), output_write.put(), &inheritable, kPipeBytes)) {
     return false;
   }
   // Only the shell's ends go to the shell: with ours inherited, the shell and the server would

@@ -84,9 +84,6 @@ void Control::start_sequence() {
   // Lines typed into an earlier launch's shell would run there: without a new shell, none are.
   bool script_typed = !launched;
   if (launched) {
-    backlog_.clear();
-    ::KillTimer(view_.window(), kPaceTimer);
-    pacing_ = false;
     view_.clear_log();
     console_.write_line("echo off");
   }
@@ -219,27 +216,12 @@ void Control::server_ended(WPARAM notice) {
 std::string Control::take_output(WPARAM notice) {
   console::Inbox* inbox = console_.inbox();
   if (inbox == nullptr || reinterpret_cast<WPARAM>(inbox) != notice) return {};
-  // While output is paced, the next slice waits for the timer.
-  if (pacing_) return {};
-  return next_output();
+  return inbox->take_all();
 }
 
-std::string Control::take_paced_output() {
-  ::KillTimer(view_.window(), kPaceTimer);
-  pacing_ = false;
-  return console_.inbox() ? next_output() : std::string();
-}
-
-std::string Control::next_output() {
-  backlog_.add(console_.inbox()->take_all());
-  std::string slice(backlog_.next(console::kSliceBytes));
-  // The rest comes a moment later: the window keeps answering, and the reader, which must keep
-  // up with the server, is left the processor in between.
-  if (!backlog_.empty()) {
-    pacing_ = true;
-    ::SetTimer(view_.window(), kPaceTimer, kPaceMs, nullptr);
-  }
-  return slice;
+std::string Control::take_output() {
+  console::Inbox* inbox = console_.inbox();
+  return inbox ? inbox->take_all() : std::string();
 }
 
 }  // namespace server

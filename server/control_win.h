@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "server/console_text.h"
 #include "server/console_win.h"
 #include "server/launch.h"
 #include "server/presentation.h"
@@ -50,11 +49,10 @@ class Control {
   void let_server_end(DWORD grace_ms);
   // At exit: ends the server, its shell and the console; shows nothing.
   void shutdown_kill();
-  // For a console output notice: the text to append to the log, empty for a stale notice.
+  // For a console output notice: the output that arrived since, empty for a stale notice.
   std::string take_output(WPARAM notice);
-  // The window's timer with this id brings the next slice of output.
-  static constexpr UINT_PTR kPaceTimer = 1;
-  std::string take_paced_output();
+  // The output of the current launch that arrived since it was last taken.
+  std::string take_output();
   // For a notice that the watched server has ended.
   void server_ended(WPARAM notice);
 
@@ -71,15 +69,10 @@ class Control {
   // location may have been changed since), else the one in the server folder. Servers of copies
   // in other folders are not ours to report or end.
   std::string server_path() const;
-  std::string next_output();
-
-  static constexpr UINT kPaceMs = 15;
 
   const UINT output_message_;
   const UINT ended_message_;
   console::Console console_;
-  console::Backlog backlog_;
-  bool pacing_ = false;
   ProcessWatch watch_;
   // A start or a stop waits while window messages run; another request meanwhile is ignored.
   bool busy_ = false;

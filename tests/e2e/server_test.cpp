@@ -545,14 +545,25 @@ TEST_F(ServerControl, LogShownDuringAFloodKeepsUpAndKeepsAnswering) {
   const std::size_t bytes = 4 * 1024 * 1024;
   ScopedVariable mode(standin::kModeVariable, "flood:" + std::to_string(bytes));
   start();
-  // A click on the tab "日志".
   HWND tab = control(选择夹1);
-  PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(85, 10));
-  PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(85, 10));
-  ASSERT_TRUE(wait_until([&] { return visible(control(编辑框_日志)); }));
+  HWND box = control(编辑框_日志);
+  auto click_tab = [&](int x) {
+    PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 10));
+    PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(x, 10));
+    sync(program_.main);
+  };
+  click_tab(85);  // "日志"
+  ASSERT_TRUE(wait_until([&] { return visible(box); }));
   click(按钮_启动);
+  // Leaving the page while the box catches up hides it, and coming back shows it.
+  ASSERT_TRUE(wait_until([&] { return log().size() > 64 * 1024; }, 30000));
+  click_tab(30);  // "配置"
+  EXPECT_TRUE(wait_until([&] { return !visible(box) && visible(control(分组框1)); }));
+  click_tab(85);
+  EXPECT_TRUE(wait_until([&] { return visible(box); }));
   ASSERT_TRUE(log_shows(standin::kFloodEnd, 60000));
   EXPECT_TRUE(sync(program_.main));
+  EXPECT_TRUE(visible(box));
   const std::string text = log();
   const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
   ASSERT_LE(text.size(), all.size());

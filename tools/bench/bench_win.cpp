@@ -1,8 +1,10 @@
-// Benchmark driver, run by scripts/bench.sh under Wine on a virtual display. It measures how the
-// program copes with a server that floods its console output, how long a start and an exit take,
-// and prints the figures beside the ratios we aim for. It never passes or fails on time: the
-// figures of one run are compared with each other, never with fixed numbers.
-//   bench.exe [--bytes N] [--starts N] [--log-runs N]
+// Benchmark driver, run by scripts/bench.sh under Wine on a virtual display. It measures what a
+// user meets: the program's window after a double click, a start on the button, the exit from
+// the tray menu, and a server that floods its console output with the log tab hidden and shown.
+// Every figure is taken over several runs in one sitting and printed as min/median/max beside
+// the aim; the flood runs take turns with a pipe that is only drained, so the ratio compares
+// runs made a moment apart. It never passes or fails on time.
+//   bench.exe [--bytes N] [--runs N]
 // Output is ASCII so that it reads the same in any terminal.
 // Winsock 2 must come before windows.h.
 #include <winsock2.h>
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -43,8 +46,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 
 struct Settings {
   std::size_t bytes = 20000000;
-  int starts = 5;
-  int log_runs = 3;
+  int runs = 5;
 };
 
 double now_ms() {
@@ -160,6 +162,7 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
   bool started() const { return static_cast<bool>(process_); }
+  DWORD id() const { return id_; }
 
  private:
   win::unique_handle process_;
@@ -170,42 +173,20 @@ std::string flood_mode(std::size_t bytes) { return "flood:" + std::to_string(byt
 
 std::string standin_arguments() { return "-h \"127.0.0.1\" -p " + std::to_string(free_port()); }
 
-// The stand-in's own figure for the flood with its output on the NUL device.
-std::optional<double> flood_to_nul(std::size_t bytes) {
-  e2e::TestFolder folder;
-  prepare_folder(folder);
-  ScopedVariable mode(standin::kModeVariable, flood_mode(bytes));
-  ScopedVariable report(standin::kReportVariable, folder.file(kReportFile));
-  win::unique_file nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr));
-  Child server(folder.file(kServerExe), standin_arguments(), folder.path(), nul.get());
-  if (!server.started()) return std::nullopt;
-  return wait_for_report(folder, 120000);
-}
+bool server_gone() { return find_process(kServerExe) == 0; }
 
-// The same with its output on a pipe that a thread of ours only drains, `read_size` bytes at a
-// time: what the pipe alone costs.
-std::optional<double> flood_to_drained_pipe(std::size_t bytes, DWORD read_size) {
-  e2e::TestFolder folder;
-  prepare_folder(folder);
-  ScopedVariable mode(standin::kModeVariable, flood_mode(bytes));
-  ScopedVariable report(standin::kReportVariable, folder.file(kReportFile));
-  win::unique_handle read_end, write_end;
-  if (!::CreatePipe(read_end.put(), write_end.put(), nullptr, 0)) return std::nullopt;
-  std::vector<char> buffer(read_size);
-  std::thread drainer([h = read_end.get(), data = buffer.data(), read_size]() noexcept {
-    DWORD got = 0;
-    while (::ReadFile(h, data, read_size, &got, nullptr) && got > 0) {
-    }
-  });
-  std::optional<double> write_ms;
-  {
-    Child server(folder.file(kServerExe), standin_arguments(), folder.path(), write_end.get());
-    write_end.reset();  // the child's copy is the last: its end ends the drainer
-    if (server.started()) write_ms = wait_for_report(folder, 120000);
+// A whole file read by path, also one whose size is not known beforehand (Z:\proc).
+std::string read_whole(const std::string& path) {
+  win::unique_file file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    text.append(buffer, got);
   }
-  drainer.join();
-  return write_ms;
+  return text;
 }
 
 // Sends WM_NULL to the main window every 10 ms from its own thread and keeps the longest answer.
@@ -220,9 +201,8 @@ class Pinger {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
-  // Read after stop().
-  double worst_ms() const { return worst_ms_; }
-  int sent() const { return sent_; }
+  // The longest answer since the last call: the figures of one phase of a run.
+  double take_worst_ms() { return worst_ms_.exchange(0); }
   int unanswered() const { return unanswered_; }
 
  private:
@@ -232,17 +212,18 @@ class Pinger {
       DWORD_PTR result = 0;
       const bool answered =
           ::SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) != 0;
-      worst_ms_ = std::max(worst_ms_, now_ms() - started);
-      ++sent_;
+      const double took = now_ms() - started;
+      double worst = worst_ms_;
+      while (took > worst && !worst_ms_.compare_exchange_weak(worst, took)) {
+      }
       if (!answered) ++unanswered_;
       ::Sleep(10);
     }
   }
 
   std::atomic<bool> stop_{false};
-  double worst_ms_ = 0;
-  int sent_ = 0;
-  int unanswered_ = 0;
+  std::atomic<double> worst_ms_{0};
+  std::atomic<int> unanswered_{0};
   std::thread thread_;  // last: it starts once everything above is ready
 };
 
@@ -267,76 +248,261 @@ bool log_shows_flood_end(HWND log) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-struct Memory {
-  double peak_working_set = 0;
-  double peak_pagefile = 0;
-};
-
-std::optional<Memory> peak_memory(DWORD pid) {
+std::optional<double> peak_working_set_mib(DWORD pid) {
   win::unique_handle process(
       ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
   PROCESS_MEMORY_COUNTERS counters{};
   if (!process || !::GetProcessMemoryInfo(process.get(), &counters, sizeof counters)) {
     return std::nullopt;
   }
-  return Memory{counters.PeakWorkingSetSize / kMiB, counters.PeakPagefileUsage / kMiB};
+  return counters.PeakWorkingSetSize / kMiB;
 }
 
-template <typename Run>
-Run failed(const char* why) {
-  Run run;
+// ---- Processor time per thread ----
+
+double filetime_ms(const FILETIME& t) {
+  return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) /
+         10000.0;
+}
+
+double thread_cpu_ms(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  return filetime_ms(kernel) + filetime_ms(user);
+}
+
+double process_cpu_ms(DWORD pid) {
+  win::unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  FILETIME created, exited, kernel, user;
+  if (!process || !::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return 0;
+  return filetime_ms(kernel) + filetime_ms(user);
+}
+
+// A Linux process beside Wine (the wineserver, the X server), read through the Z: drive; its
+// pid comes from scripts/bench.sh. 0 when unknown.
+double linux_cpu_ms(const char* variable) {
+  const char* pid = std::getenv(variable);
+  if (pid == nullptr || *pid == '\0') return 0;
+  const std::string text = read_whole(std::string("Z:\\proc\\") + pid + "\\stat");
+  const std::size_t name_end = text.rfind(')');
+  if (name_end == std::string::npos) return 0;
+  // After the name: state, then fields 4..; utime and stime are fields 14 and 15, in 1/100 s.
+  unsigned long long fields[13] = {};
+  if (std::sscanf(text.c_str() + name_end + 1,
+                  " %*c %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu", &fields[0],
+                  &fields[1], &fields[2], &fields[3], &fields[4], &fields[5], &fields[6],
+                  &fields[7], &fields[8], &fields[9], &fields[10], &fields[11]) != 12) {
+    return 0;
+  }
+  return static_cast<double>(fields[10] + fields[11]) * 10.0;
+}
+
+// Processor time of every party of a flood at one moment: the program's threads, the writer
+// (the stand-in), the wineserver and the X server.
+struct CpuSample {
+  std::map<DWORD, double> program_threads;
+  double writer = 0;
+  double wineserver = 0;
+  double x_server = 0;
+};
+
+CpuSample sample_cpu(DWORD program, DWORD writer) {
+  CpuSample s;
+  win::unique_file snap(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 te{};
+  te.dwSize = sizeof te;
+  for (BOOL ok = snap && program && ::Thread32First(snap.get(), &te); ok;
+       ok = ::Thread32Next(snap.get(), &te)) {
+    if (te.th32OwnerProcessID != program) continue;
+    win::unique_handle thread(
+        ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, te.th32ThreadID));
+    if (thread) s.program_threads[te.th32ThreadID] = thread_cpu_ms(thread.get());
+  }
+  if (writer) s.writer = process_cpu_ms(writer);
+  s.wineserver = linux_cpu_ms("RMT_BENCH_WINESERVER_PID");
+  s.x_server = linux_cpu_ms("RMT_BENCH_XSERVER_PID");
+  return s;
+}
+
+// Processor time between two samples, ms: the program's UI thread, its busiest other thread (the
+// console reader during a flood), its remaining threads, the writer, wineserver and X server.
+struct CpuSpent {
+  double ui = 0, reader = 0, other = 0, writer = 0, wineserver = 0, x_server = 0;
+};
+
+CpuSpent spent(const CpuSample& from, const CpuSample& to, DWORD ui_thread) {
+  CpuSpent d;
+  for (const auto& [tid, ms] : to.program_threads) {
+    const auto before = from.program_threads.find(tid);
+    const double used = ms - (before == from.program_threads.end() ? 0 : before->second);
+    if (tid == ui_thread) {
+      d.ui = used;
+    } else if (used > d.reader) {
+      d.other += d.reader;
+      d.reader = used;
+    } else {
+      d.other += used;
+    }
+  }
+  d.writer = to.writer - from.writer;
+  d.wineserver = to.wineserver - from.wineserver;
+  d.x_server = to.x_server - from.x_server;
+  return d;
+}
+
+// ---- Figures over several runs ----
+
+// Values of one figure over the runs of a sitting.
+struct Series {
+  std::vector<double> values;
+  void add(double v) { values.push_back(v); }
+  bool empty() const { return values.empty(); }
+  double med() const { return median(values); }
+};
+
+void print_series(const char* label, const Series& s, const char* unit, const char* aim) {
+  if (s.empty()) {
+    say("  %-46s not measured\n", label);
+    return;
+  }
+  const auto [lo, hi] = std::minmax_element(s.values.begin(), s.values.end());
+  say("  %-46s min %7.2f  median %7.2f  max %7.2f %-3s (%u runs)  %s\n", label, *lo, s.med(), *hi,
+      unit, static_cast<unsigned>(s.values.size()), aim);
+}
+
+void print_problems(const std::vector<std::string>& problems) {
+  for (const std::string& p : problems) say("  problem: %s\n", p.c_str());
+}
+
+// Processor time per party, medians over the runs.
+struct CpuSeries {
+  Series ui, reader, other, writer, wineserver, x_server;
+  void add(const CpuSpent& d) {
+    ui.add(d.ui);
+    reader.add(d.reader);
+    other.add(d.other);
+    writer.add(d.writer);
+    wineserver.add(d.wineserver);
+    x_server.add(d.x_server);
+  }
+};
+
+void print_cpu(const char* label, const CpuSeries& c, bool program) {
+  if (c.writer.empty()) return;
+  say("  %s, processor ms (median):", label);
+  if (program) {
+    say(" UI thread %.0f, reader %.0f, other threads %.0f,", c.ui.med(), c.reader.med(),
+        c.other.med());
+  } else {
+    say(" drainer %.0f,", c.reader.med());
+  }
+  say(" writer %.0f, wineserver %.0f, X server %.0f\n", c.writer.med(), c.wineserver.med(),
+      c.x_server.med());
+}
+
+// The stand-in's flood with its output on a pipe that a thread of ours only drains, 64 KiB a
+// read, as the program's reader reads: what the pipe alone costs.
+struct DrainRun {
+  std::optional<double> write_ms;
+  CpuSpent cpu;
+};
+
+DrainRun flood_to_drained_pipe(std::size_t bytes) {
+  constexpr DWORD kReadSize = 64 * 1024;
+  DrainRun run;
+  e2e::TestFolder folder;
+  prepare_folder(folder);
+  ScopedVariable mode(standin::kModeVariable, flood_mode(bytes));
+  ScopedVariable report(standin::kReportVariable, folder.file(kReportFile));
+  win::unique_handle read_end, write_end;
+  if (!::CreatePipe(read_end.put(), write_end.put(), nullptr, 0)) return run;
+  std::vector<char> buffer(kReadSize);
+  std::atomic<double> drainer_ms{0};
+  std::atomic<bool> drainer_ready{false};
+  std::thread drainer([&, h = read_end.get()]() noexcept {
+    const HANDLE self = ::GetCurrentThread();
+    drainer_ready = true;
+    DWORD got = 0;
+    bool first = true;
+    while (::ReadFile(h, buffer.data(), kReadSize, &got, nullptr) && got > 0) {
+      if (first) drainer_ms = -thread_cpu_ms(self);
+      first = false;
+    }
+    drainer_ms = drainer_ms + thread_cpu_ms(self);
+  });
+  {
+    Child server(folder.file(kServerExe), standin_arguments(), folder.path(), write_end.get());
+    write_end.reset();  // the child's copy is the last: its end ends the drainer
+    const CpuSample before = sample_cpu(0, server.id());
+    if (server.started()) run.write_ms = wait_for_report(folder, 120000);
+    run.cpu = spent(before, sample_cpu(0, server.id()), 0);
+  }
+  drainer.join();
+  run.cpu.reader = drainer_ms;
+  return run;
+}
+
+// The program starts the flooding stand-in on a click and shows its output.
+struct FloodRun {
+  std::string problem;  // empty when every figure was taken
+  std::optional<double> write_ms;
+  double worst_answer_ms = 0;  // while the stand-in writes
+  double tail_answer_ms = 0;   // after it, until the log shows the end
+  double idle_answer_ms = 0;   // in the second before the click
+  double shown_after_ms = 0;   // from the end of the writing until the log ends with the end line
+  std::optional<double> peak_mib;
+  bool tail_matches = false;
+  CpuSpent flood_cpu;  // while the stand-in writes
+  CpuSpent tail_cpu;   // from then until the log shows the end
+};
+
+FloodRun failed(const char* why) {
+  FloodRun run;
   run.problem = why;
   return run;
 }
 
-struct LogRun {
-  std::string problem;  // empty when every figure was taken
-  double write_ms = 0;
-  double shown_after_ms = 0;  // from the click until the log's last line is the end line
-  double worst_answer_ms = 0;
-  int pings = 0;
-  int unanswered = 0;
-  std::optional<Memory> memory;
-  std::size_t log_bytes = 0;
-  bool tail_matches = false;
-};
-
-// The program starts the flooding stand-in on a click and shows its output.
-LogRun flood_through_program(std::size_t bytes, bool log_visible) {
-  LogRun run;
+FloodRun flood_through_program(std::size_t bytes, bool log_shown) {
+  FloodRun run;
   e2e::TestFolder folder;
   prepare_folder(folder);
   ScopedVariable mode(standin::kModeVariable, flood_mode(bytes));
   ScopedVariable report(standin::kReportVariable, folder.file(kReportFile));
   e2e::Program program = e2e::start_program(folder, true);
-  if (!program.main) return failed<LogRun>("the program showed no window");
+  if (!program.main) return failed("the program showed no window");
   HWND log = e2e::find_control(program.main, layout::编辑框_日志);
-  if (log_visible) {
+  if (log_shown) {
     show_log_tab(program.main);
     if (!e2e::wait_until([&] { return e2e::visible(log); }, 5000)) {
-      return failed<LogRun>("the log tab did not open");
+      return failed("the log tab did not open");
     }
   }
+  const DWORD ui_thread = ::GetWindowThreadProcessId(program.main, nullptr);
   Pinger pinger(program.main);
-  ::Sleep(100);  // a few answers from the idle window first
-  const double clicked = now_ms();
+  // The idle window's answers first: what the machine's own noise adds to every answer.
+  ::Sleep(1000);
+  run.idle_answer_ms = pinger.take_worst_ms();
   click(program.main, layout::按钮_启动);
-  if (!e2e::wait_until([] { return find_process(kServerExe) != 0; }, 10000)) {
-    return failed<LogRun>("no server process after the click on the start button");
+  DWORD writer = 0;
+  if (!poll_until([&] { return (writer = find_process(kServerExe)) != 0; }, 10000)) {
+    return failed("no server process after the click on the start button");
   }
-  const auto write_ms = wait_for_report(folder, 180000);
-  if (!write_ms) return failed<LogRun>("the stand-in wrote no report within 180 s");
-  run.write_ms = *write_ms;
+  const CpuSample started = sample_cpu(program.id, writer);
+  run.write_ms = wait_for_report(folder, 180000);
+  if (!run.write_ms) return failed("the stand-in wrote no report within 180 s");
+  const CpuSample written = sample_cpu(program.id, writer);
+  run.worst_answer_ms = pinger.take_worst_ms();
+  const double written_at = now_ms();
   const bool shown = e2e::wait_until([&] { return log_shows_flood_end(log); }, 180000);
-  run.shown_after_ms = now_ms() - clicked;
+  run.shown_after_ms = now_ms() - written_at;
   pinger.stop();
-  run.worst_answer_ms = pinger.worst_ms();
-  run.pings = pinger.sent();
-  run.unanswered = pinger.unanswered();
-  run.memory = peak_memory(program.id);
+  run.flood_cpu = spent(started, written, ui_thread);
+  run.tail_cpu = spent(written, sample_cpu(program.id, writer), ui_thread);
+  run.tail_answer_ms = pinger.take_worst_ms();
+  if (pinger.unanswered() > 0) run.problem = "the window left a WM_NULL unanswered for 10 s";
+  run.peak_mib = peak_working_set_mib(program.id);
   if (!shown) run.problem = "the log did not show the end line within 180 s";
   const std::string text = e2e::text_of(log);
-  run.log_bytes = text.size();
   const std::string expected = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
   const std::size_t compared = std::min<std::size_t>({text.size(), expected.size(), 256 * 1024});
   run.tail_matches = compared > 0 && text.compare(text.size() - compared, compared, expected,
@@ -344,169 +510,278 @@ LogRun flood_through_program(std::size_t bytes, bool log_visible) {
   return run;
 }
 
-struct StartRun {
-  std::string problem;
-  std::vector<double> start_ms;
-  std::optional<Memory> memory;  // with the server running, no flood
-  std::optional<double> exit_ms;
-  std::string exit_note;
+struct FloodFigures {
+  Series ratio, worst_answer, tail_answer, idle_answer, shown_after, peak_mib;
+  CpuSeries flood_cpu, tail_cpu;
+  std::vector<std::string> problems;
 };
 
-bool server_gone() { return find_process(kServerExe) == 0; }
+void add_flood_run(FloodFigures& f, const FloodRun& run, const std::optional<double>& drain_ms) {
+  if (!run.problem.empty()) f.problems.push_back(run.problem);
+  if (!run.write_ms) return;
+  if (drain_ms && *drain_ms > 0) f.ratio.add(*run.write_ms / *drain_ms);
+  f.worst_answer.add(run.worst_answer_ms);
+  f.tail_answer.add(run.tail_answer_ms);
+  f.idle_answer.add(run.idle_answer_ms);
+  f.shown_after.add(run.shown_after_ms);
+  if (run.peak_mib) f.peak_mib.add(*run.peak_mib);
+  if (!run.tail_matches) f.problems.push_back("the log's end is not the stand-in's output");
+  f.flood_cpu.add(run.flood_cpu);
+  f.tail_cpu.add(run.tail_cpu);
+}
 
-StartRun starts_and_exit(int starts) {
-  StartRun run;
+void print_flood(const char* label, const FloodFigures& f) {
+  say("\n[flood, log tab %s]\n", label);
+  print_problems(f.problems);
+  print_series("writing through the program / draining pipe", f.ratio, "x", "aim <= 1.5");
+  print_series("longest WM_NULL answer (every 10 ms) in the flood", f.worst_answer, "ms",
+               "aim <= 50 ms");
+  print_series("the same after it, until the log shows the end", f.tail_answer, "ms",
+               "aim <= 50 ms");
+  print_series("the same in the idle second before the click", f.idle_answer, "ms", "");
+  print_series("end of writing -> log shows the end line", f.shown_after, "ms", "");
+  print_series("program's peak working set", f.peak_mib, "MiB", "the log keeps 1 MiB");
+  print_cpu("while the stand-in writes", f.flood_cpu, true);
+  print_cpu("after it, until the log shows the end", f.tail_cpu, true);
+}
+
+// The flood: each round drains a pipe, then floods the program with the log tab hidden, then
+// with it shown; each ratio is taken against the drain of its own round.
+void figure_flood(const Settings& settings) {
+  Series drain_ms;
+  CpuSeries drain_cpu;
+  FloodFigures hidden, shown;
+  for (int i = 0; i < settings.runs; ++i) {
+    const DrainRun drain = flood_to_drained_pipe(settings.bytes);
+    if (drain.write_ms) {
+      drain_ms.add(*drain.write_ms);
+      drain_cpu.add(drain.cpu);
+    }
+    add_flood_run(hidden, flood_through_program(settings.bytes, false), drain.write_ms);
+    add_flood_run(shown, flood_through_program(settings.bytes, true), drain.write_ms);
+  }
+  say("\n[flood of %lu bytes: a pipe that is only drained]\n",
+      static_cast<unsigned long>(settings.bytes));
+  print_series("stand-in's writing time", drain_ms, "ms", "");
+  print_cpu("while the stand-in writes", drain_cpu, false);
+  print_flood("hidden", hidden);
+  print_flood("shown", shown);
+}
+
+// The tray icon's callback message and the menu's keys, as a user's clicks and keys reach them.
+constexpr UINT kTrayCallback = 0x2DA5;
+
+void press(HWND menu, UINT key) {
+  ::PostMessageA(menu, WM_KEYDOWN, key, 0);
+  ::PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+}
+
+// Exit with the server running: the tray menu opened with the right button, "退出" (its last
+// entry) chosen with the keys; timed from the Enter key until the program, its shell and the
+// server are all gone.
+std::optional<double> exit_from_tray_menu(std::string& problem) {
   e2e::TestFolder folder;
   prepare_folder(folder);
   e2e::Program program = e2e::start_program(folder, true);
-  if (!program.main) return failed<StartRun>("the program showed no window");
-  HWND start = e2e::find_control(program.main, layout::按钮_启动);
+  if (!program.main) {
+    problem = "the program showed no window";
+    return std::nullopt;
+  }
   HWND stop = e2e::find_control(program.main, layout::按钮_停止);
-  for (int i = 0; i < starts; ++i) {
+  click(program.main, layout::按钮_启动);
+  if (!e2e::wait_until([&] { return e2e::enabled(stop); }, 10000)) {
+    {
+      problem = "the server did not start";
+      return std::nullopt;
+    }
+  }
+  const DWORD shell = find_process("cmd.exe", program.id);
+  const DWORD server = find_process(kServerExe, shell);
+  if (!shell || !server) {
+    problem = "no shell or server under the program";
+    return std::nullopt;
+  }
+  std::vector<win::unique_handle> owned;
+  std::vector<HANDLE> waited;
+  for (DWORD pid : {program.id, shell, server}) {
+    owned.emplace_back(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (owned.back()) waited.push_back(owned.back().get());
+  }
+  ::PostMessageA(program.main, kTrayCallback, 1, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  if (!e2e::wait_until(
+          [&] { return (menu = e2e::visible_window_of("#32768", program.id)) != nullptr; }, 5000)) {
+    {
+      problem = "the tray menu did not open";
+      return std::nullopt;
+    }
+  }
+  press(menu, VK_UP);
+  const double asked = now_ms();
+  press(menu, VK_RETURN);
+  const DWORD ended =
+      ::WaitForMultipleObjects(static_cast<DWORD>(waited.size()), waited.data(), TRUE, 10000);
+  if (ended >= WAIT_OBJECT_0 + waited.size()) {
+    {
+      problem = "the processes outlived 10 s";
+      return std::nullopt;
+    }
+  }
+  return now_ms() - asked;
+}
+
+void figure_exit(const Settings& settings) {
+  Series exit_ms;
+  std::vector<std::string> problems;
+  for (int i = 0; i < settings.runs; ++i) {
+    std::string problem;
+    if (const auto ms = exit_from_tray_menu(problem)) exit_ms.add(*ms);
+    if (!problem.empty()) problems.push_back(problem);
+  }
+  say("\n[exit with the server running]\n");
+  print_problems(problems);
+  print_series("tray menu 'exit' -> program, shell, server gone", exit_ms, "ms", "aim <= 300 ms");
+}
+
+// Clicks on the start button until the stop button is enabled, against the fixed wait the start
+// sequence makes; one program, a stop between the starts.
+void figure_start(const Settings& settings) {
+  Series ratio;
+  std::vector<std::string> problems;
+  e2e::TestFolder folder;
+  prepare_folder(folder);
+  e2e::Program program = e2e::start_program(folder, true);
+  HWND start = program.main ? e2e::find_control(program.main, layout::按钮_启动) : nullptr;
+  HWND stop = program.main ? e2e::find_control(program.main, layout::按钮_停止) : nullptr;
+  if (!program.main) problems.push_back("the program showed no window");
+  for (int i = 0; program.main && i < settings.runs; ++i) {
     if (!e2e::wait_until([&] { return e2e::enabled(start) && server_gone(); }, 10000)) {
-      run.problem = "the start button stayed disabled or a server stayed behind";
-      return run;
+      problems.push_back("the start button stayed disabled or a server stayed behind");
+      break;
     }
     const double clicked = now_ms();
     click(program.main, layout::按钮_启动);
     if (!poll_until([&] { return e2e::enabled(stop); }, 10000)) {
-      run.problem = "the stop button was not enabled within 10 s of the start";
-      return run;
+      problems.push_back("the stop button was not enabled within 10 s of the start");
+      break;
     }
-    run.start_ms.push_back(now_ms() - clicked);
-    if (i + 1 < starts) click(program.main, layout::按钮_停止);
+    ratio.add((now_ms() - clicked) / kFixedStartWaitMs);
+    click(program.main, layout::按钮_停止);
   }
-  e2e::sync(program.main);
-  run.memory = peak_memory(program.id);
+  say("\n[start]\n");
+  print_problems(problems);
+  print_series("start click -> running look / 500 ms wait", ratio, "x", "aim <= 1.1");
+}
 
-  const DWORD shell = find_process("cmd.exe", program.id);
-  const DWORD server = find_process(kServerExe, shell);
-  if (!shell || !server)
-    run.exit_note = "(the shell or the server was not found under the program)";
-  std::vector<win::unique_handle> owned;
-  std::vector<HANDLE> waited;
-  for (DWORD pid : {program.id, shell, server}) {
-    if (!pid) continue;
-    owned.emplace_back(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-    if (owned.back()) waited.push_back(owned.back().get());
+// A double click in the desktop shell: the launcher, copied as explorer.exe, starts the program;
+// timed until its main window is visible.
+std::optional<double> window_after_double_click(std::string& problem) {
+  e2e::TestFolder folder;
+  prepare_folder(folder);
+  const std::string exe = folder.copy_program();
+  const std::string shell = folder.copy_in("launcher.exe", "explorer.exe");
+  const double started = now_ms();
+  e2e::Process launcher = e2e::Process::start(shell, e2e::quoted(exe), folder.path());
+  DWORD program = 0;
+  HWND main = nullptr;
+  const bool shown = poll_until(
+      [&] {
+        if (!program) program = find_process("RivermeshTools.exe", launcher.id());
+        return program && (main = e2e::visible_window_of("RivermeshToolsWindow", program));
+      },
+      20000);
+  const double took = now_ms() - started;
+  if (!shown) {
+    problem = "no window within 20 s";
+    return std::nullopt;
   }
-  const double asked = now_ms();
-  e2e::post_command(program.main, layout::托盘_退出);
-  const DWORD ended =
-      ::WaitForMultipleObjects(static_cast<DWORD>(waited.size()), waited.data(), TRUE, 10000);
-  if (ended < WAIT_OBJECT_0 + waited.size()) run.exit_ms = now_ms() - asked;
+  e2e::post_command(main, layout::托盘_退出);
+  if (!e2e::ended(program, 10000)) problem = "the program outlived its exit";
+  return took;
+}
+
+void figure_window_shown(const Settings& settings) {
+  Series shown_ms;
+  std::vector<std::string> problems;
+  for (int i = 0; i < settings.runs; ++i) {
+    std::string problem;
+    if (const auto ms = window_after_double_click(problem)) shown_ms.add(*ms);
+    if (!problem.empty()) problems.push_back(problem);
+  }
+  say("\n[program start]\n");
+  print_problems(problems);
+  print_series("double click in the shell -> window shown", shown_ms, "ms", "");
+}
+
+// Stop and exit of a server that ends on Ctrl+C and of one that ignores it, each from the user's
+// click (stop) or tray menu command (exit) until the server is gone: the first costs the server's
+// own end, the second the whole grace (3 s for a stop, 2 s at exit) and the forced end.
+struct StopExitRun {
+  std::optional<double> stop_ms, exit_ms;
+};
+
+StopExitRun stop_and_exit(const char* mode, std::string& problem) {
+  StopExitRun run;
+  e2e::TestFolder folder;
+  prepare_folder(folder);
+  ScopedVariable answer(standin::kModeVariable, mode);
+  e2e::Program program = e2e::start_program(folder, true);
+  if (!program.main) {
+    problem = "the program showed no window";
+    return run;
+  }
+  HWND start = e2e::find_control(program.main, layout::按钮_启动);
+  HWND stop = e2e::find_control(program.main, layout::按钮_停止);
+  const auto started = [&] {
+    click(program.main, layout::按钮_启动);
+    return poll_until([&] { return e2e::enabled(stop); }, 10000);
+  };
+  if (!started()) {
+    problem = "the server did not start";
+  } else {
+    const double asked = now_ms();
+    click(program.main, layout::按钮_停止);
+    if (poll_until([&] { return e2e::enabled(start) && server_gone(); }, 10000)) {
+      run.stop_ms = now_ms() - asked;
+    }
+  }
+  DWORD server_id = 0;
+  if (run.stop_ms && started() &&
+      poll_until([&] { return (server_id = find_process(kServerExe)) != 0; }, 5000)) {
+    const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
+    const win::unique_handle self(::OpenProcess(SYNCHRONIZE, FALSE, program.id));
+    const HANDLE waited[] = {server.get(), self.get()};
+    const double asked = now_ms();
+    e2e::post_command(program.main, layout::托盘_退出);
+    if (server && self && ::WaitForMultipleObjects(2, waited, TRUE, 10000) < WAIT_OBJECT_0 + 2) {
+      run.exit_ms = now_ms() - asked;
+    }
+  }
+  if (problem.empty() && !run.exit_ms) problem = "the stop or the exit outlived 10 s";
   return run;
 }
 
-void print_memory(const char* label, const std::optional<Memory>& memory) {
-  if (!memory) {
-    say("  %s: not available\n", label);
-    return;
-  }
-  say("  %s: peak working set %.1f MiB, peak pagefile usage %.1f MiB\n", label,
-      memory->peak_working_set, memory->peak_pagefile);
-}
-
-void print_log_runs(const char* label, const std::vector<LogRun>& runs, double drain_ms,
-                    double nul_ms, const std::optional<Memory>& quiet) {
-  say("\n[log, %s]\n", label);
-  std::vector<double> writes;
-  double worst_answer = 0;
-  std::optional<double> growth_ws, growth_pf;
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    const LogRun& run = runs[i];
-    if (run.write_ms <= 0) {
-      say("  run %u not measured: %s\n", static_cast<unsigned>(i + 1), run.problem.c_str());
-      continue;
-    }
-    if (!run.problem.empty())
-      say("  run %u: %s\n", static_cast<unsigned>(i + 1), run.problem.c_str());
-    writes.push_back(run.write_ms);
-    worst_answer = std::max(worst_answer, run.worst_answer_ms);
-    say("  run %u: writing %.0f ms; log shown to its end %.0f ms after the click; worst answer "
-        "%.0f ms of %d (%d unanswered); log %.2f MiB, end matches: %s\n",
-        static_cast<unsigned>(i + 1), run.write_ms, run.shown_after_ms, run.worst_answer_ms,
-        run.pings, run.unanswered, run.log_bytes / kMiB, run.tail_matches ? "yes" : "NO");
-    if (run.memory) {
-      say("         peak working set %.1f MiB, peak pagefile usage %.1f MiB\n",
-          run.memory->peak_working_set, run.memory->peak_pagefile);
-      if (quiet) {
-        growth_ws = std::max(growth_ws.value_or(-1e9),
-                             run.memory->peak_working_set - quiet->peak_working_set);
-        growth_pf =
-            std::max(growth_pf.value_or(-1e9), run.memory->peak_pagefile - quiet->peak_pagefile);
-      }
-    }
-  }
-  if (writes.empty()) return;
-  const double write_ms = median(writes);
-  if (drain_ms > 0) {
-    say("  log ratio, median writing time / draining pipe: %.2f   aim <= 1.5\n",
-        write_ms / drain_ms);
-  }
-  if (nul_ms > 0) say("  median writing time / NUL: %.1f\n", write_ms / nul_ms);
-  say("  window answer, worst of all runs: %.0f ms   aim <= 50 ms\n", worst_answer);
-  if (growth_ws) {
-    say("  peak memory over the run without flood, largest: working set %+.1f MiB, pagefile "
-        "%+.1f MiB   aim: a few MiB (the log keeps 1 MiB)\n",
-        *growth_ws, *growth_pf);
-  }
-}
-
-std::optional<double> median_of(int runs, const std::function<std::optional<double>()>& measure) {
-  std::vector<double> values;
-  for (int i = 0; i < runs; ++i) {
-    if (const auto v = measure()) values.push_back(*v);
-  }
-  if (values.empty()) return std::nullopt;
-  return median(values);
-}
-
-// Stop and exit of a server that ends on Ctrl+C and of one that ignores it: the first costs the
-// server's own end, the second the whole grace (3 s for a stop, 2 s at exit) and the forced end.
-void stop_and_exit_after_ctrl_c() {
-  say("\n[stop and exit, the server asked with Ctrl+C first]\n");
+void figure_stop_and_exit_after_ctrl_c(const Settings& settings) {
   for (const char* mode : {"ctrl-c:0", "ignore-ctrl-c"}) {
-    e2e::TestFolder folder;
-    prepare_folder(folder);
-    ScopedVariable answer(standin::kModeVariable, mode);
-    e2e::Program program = e2e::start_program(folder, true);
-    if (!program.main) {
-      say("  %s: not measured, the program showed no window\n", mode);
-      continue;
+    Series stop_ms, exit_ms;
+    std::vector<std::string> problems;
+    for (int i = 0; i < settings.runs; ++i) {
+      std::string problem;
+      const StopExitRun run = stop_and_exit(mode, problem);
+      if (run.stop_ms) stop_ms.add(*run.stop_ms);
+      if (run.exit_ms) exit_ms.add(*run.exit_ms);
+      if (!problem.empty()) problems.push_back(problem);
     }
-    HWND start = e2e::find_control(program.main, layout::按钮_启动);
-    HWND stop = e2e::find_control(program.main, layout::按钮_停止);
-    const auto started = [&] {
-      click(program.main, layout::按钮_启动);
-      return poll_until([&] { return e2e::enabled(stop); }, 10000);
-    };
-    std::optional<double> stop_ms, exit_ms;
-    if (started()) {
-      const double asked = now_ms();
-      click(program.main, layout::按钮_停止);
-      if (poll_until([&] { return e2e::enabled(start) && server_gone(); }, 10000)) {
-        stop_ms = now_ms() - asked;
-      }
-    }
-    DWORD server_id = 0;
-    if (stop_ms && started() &&
-        poll_until([&] { return (server_id = find_process(kServerExe)) != 0; }, 5000)) {
-      const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
-      const win::unique_handle self(::OpenProcess(SYNCHRONIZE, FALSE, program.id));
-      const HANDLE waited[] = {server.get(), self.get()};
-      const double asked = now_ms();
-      e2e::post_command(program.main, layout::托盘_退出);
-      if (server && self && ::WaitForMultipleObjects(2, waited, TRUE, 10000) < WAIT_OBJECT_0 + 2) {
-        exit_ms = now_ms() - asked;
-      }
-    }
-    say("  %-14s stop until not running and the server gone: %5.0f ms; exit until the program "
-        "and the server were gone: %5.0f ms\n",
-        mode, stop_ms.value_or(-1), exit_ms.value_or(-1));
+    say("
+[stop and exit, the server asked with Ctrl+C first: %s]
+", mode);
+    print_problems(problems);
+    const bool deaf = std::string(mode) == "ignore-ctrl-c";
+    print_series("stop click -> not running, server gone", stop_ms, "ms",
+                 deaf ? "the 3000 ms grace, then forced" : "the server's own end");
+    print_series("tray menu 'exit' -> program and server gone", exit_ms, "ms",
+                 deaf ? "the 2000 ms grace, then forced" : "the server's own end");
   }
-  say("  aim: the clean end takes little more than the server's own end; the deaf server takes "
-      "the grace (3000 / 2000 ms) and a forced end. -1: not measured\n");
 }
 
 Settings read_settings(int argc, char** argv) {
@@ -517,12 +792,10 @@ Settings read_settings(int argc, char** argv) {
     if (flag == "--bytes" && value > 0 &&
         static_cast<std::size_t>(value) <= standin::kMaxModeBytes) {
       settings.bytes = static_cast<std::size_t>(value);
-    } else if (flag == "--starts" && value > 0 && value <= 100) {
-      settings.starts = static_cast<int>(value);
-    } else if (flag == "--log-runs" && value > 0 && value <= 20) {
-      settings.log_runs = static_cast<int>(value);
+    } else if (flag == "--runs" && value >= 5 && value <= 50) {
+      settings.runs = static_cast<int>(value);
     } else {
-      say("unknown or out of range: %s %s\n", argv[i], argv[i + 1]);
+      say("unknown or out of range (runs: 5 to 50): %s %s\n", argv[i], argv[i + 1]);
     }
   }
   return settings;
@@ -531,47 +804,12 @@ Settings read_settings(int argc, char** argv) {
 int run(int argc, char** argv) {
   const Settings settings = read_settings(argc, argv);
   Winsock winsock;
-  say("Rivermesh Tools benchmark: figures of one run, no verdicts (flood of %lu bytes)\n",
-      static_cast<unsigned long>(settings.bytes));
-
-  say("\n[stand-in alone, median of 3]\n");
-  const auto nul_ms = median_of(3, [&] { return flood_to_nul(settings.bytes); });
-  const auto drain_ms = median_of(3, [&] { return flood_to_drained_pipe(settings.bytes, 65536); });
-  const auto drain260_ms = median_of(3, [&] { return flood_to_drained_pipe(settings.bytes, 260); });
-  say("  to NUL: %.0f ms\n", nul_ms.value_or(0));
-  say("  to a pipe drained 64 KiB a read: %.0f ms\n", drain_ms.value_or(0));
-  say("  to a pipe drained 260 bytes a read: %.0f ms\n", drain260_ms.value_or(0));
-
-  // Starts first: its run with the server up and no flood is the memory baseline.
-  const StartRun starts = starts_and_exit(settings.starts);
-  for (const bool shown : {false, true}) {
-    std::vector<LogRun> runs;
-    for (int i = 0; i < settings.log_runs; ++i) {
-      runs.push_back(flood_through_program(settings.bytes, shown));
-    }
-    print_log_runs(shown ? "log tab shown" : "log tab hidden", runs, drain_ms.value_or(0),
-                   nul_ms.value_or(0), starts.memory);
-  }
-
-  say("\n[start]\n");
-  if (!starts.problem.empty()) say("  problem: %s\n", starts.problem.c_str());
-  if (!starts.start_ms.empty()) {
-    say("  click to running presentation:");
-    for (double ms : starts.start_ms) say(" %.0f", ms);
-    say(" ms\n  median ratio to the fixed %.0f ms wait: %.2f   aim <= 1.1\n", kFixedStartWaitMs,
-        median(starts.start_ms) / kFixedStartWaitMs);
-  }
-  print_memory("memory with the server running, no flood", starts.memory);
-
-  say("\n[exit with the server running]\n");
-  if (starts.exit_ms) {
-    say("  tray exit until program, shell and server were gone: %.0f ms   aim <= 300 ms\n",
-        *starts.exit_ms);
-    if (!starts.exit_note.empty()) say("  %s\n", starts.exit_note.c_str());
-  } else {
-    say("  not measured%s\n", starts.problem.empty() ? ": the processes outlived 10 s" : "");
-  }
-  stop_and_exit_after_ctrl_c();
+  say("Rivermesh Tools benchmark: min/median/max of %d runs each, no verdicts\n", settings.runs);
+  figure_window_shown(settings);
+  figure_start(settings);
+  figure_exit(settings);
+  figure_flood(settings);
+  figure_stop_and_exit_after_ctrl_c(settings);
   return 0;
 }
 

@@ -772,9 +772,7 @@ void figure_stop_and_exit_after_ctrl_c(const Settings& settings) {
       if (run.exit_ms) exit_ms.add(*run.exit_ms);
       if (!problem.empty()) problems.push_back(problem);
     }
-    say("
-[stop and exit, the server asked with Ctrl+C first: %s]
-", mode);
+    say("\n[stop and exit, the server asked with Ctrl+C first: %s]\n", mode);
     print_problems(problems);
     const bool deaf = std::string(mode) == "ignore-ctrl-c";
     print_series("stop click -> not running, server gone", stop_ms, "ms",

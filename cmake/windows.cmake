@@ -127,9 +127,14 @@ target_link_options(RivermeshTools PRIVATE -s -Wl,--no-insert-timestamp)
 # its own so that the linker drops the unused ones, and no unwind tables where no exception can
 # pass (exceptions never cross a window procedure or a thread entry). app/terminate_win.cpp keeps
 # the library's demangler out. The test programs share rmt_core and so these options.
+# The x86-64 compiler unwinds through its tables (SEH): without them it would fall back to
+# setjmp/longjmp exceptions, which its library does not carry. There the tables stay.
+set(rmt_size_options -Os -ffunction-sections -fdata-sections)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(APPEND rmt_size_options -fno-asynchronous-unwind-tables)
+endif()
 foreach(target rmt_core rmt_program RivermeshTools RivermeshToolsLoopback)
-  target_compile_options(${target} PRIVATE -Os -ffunction-sections -fdata-sections
-    -fno-asynchronous-unwind-tables)
+  target_compile_options(${target} PRIVATE ${rmt_size_options})
 endforeach()
 foreach(target RivermeshTools RivermeshToolsLoopback)
   target_link_options(${target} PRIVATE -Wl,--gc-sections)

@@ -48,18 +48,38 @@ void check_slice(std::string_view text, std::size_t max_bytes) {
   if (text.size() <= max_bytes) FUZZ_CHECK(length == text.size());
 }
 
-// Adds and slices in the order the input gives; what comes out is always the end of what went in
-// since the last time everything was shown, at most the cap.
-void check_backlog(std::string_view input, std::uint8_t ops) {
+// Adds output and takes the box's steps in the order the input gives, on a model of the box:
+// the steps cut only what the box holds at its front, append at most a step's size, and once the
+// box has caught up it holds the newest output, never more than the cap, at least half of it when
+// more came, and all of it when less came.
+void check_mirror(std::string_view input, std::uint8_t ops) {
   // A flood costs a megabyte a run: only for one input in 256, picked by a hash that mutations
   // cannot aim at, so that the other checks keep their pace.
   std::uint32_t hash = 2166136261u;
   for (const char c : input) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
   const bool flood = hash % 256 == 0;
-  console::Backlog backlog;
-  std::string added;  // since everything was last shown
-  std::string shown;
+  console::LogMirror mirror;
+  std::string added;  // everything, for the newest-text checks
+  std::string box;
   const std::size_t piece = 1 + ops % 29;
+  const std::size_t step_bytes = 1 + (ops * 7u) % console::kSliceBytes;
+  const auto take_steps = [&](std::size_t most) {
+    for (std::size_t i = 0; i < most; ++i) {
+      const console::LogMirror::Step step = mirror.next(step_bytes);
+      using Kind = console::LogMirror::Step::Kind;
+      if (step.kind == Kind::kNone) return true;
+      if (step.kind == Kind::kClear) {
+        box.clear();
+      } else if (step.kind == Kind::kCut) {
+        FUZZ_CHECK(!step.text.empty() && box.compare(0, step.text.size(), step.text) == 0);
+        box.erase(0, step.text.size());
+      } else {
+        FUZZ_CHECK(!step.text.empty() && step.text.size() <= std::max<std::size_t>(step_bytes, 2));
+        box += step.text;
+      }
+    }
+    return false;
+  };
   std::size_t at = 0;
   while (at < input.size()) {
     std::string text(input.substr(at, piece));
@@ -68,20 +88,18 @@ void check_backlog(std::string_view input, std::uint8_t ops) {
       // A flood: the first piece again and again, past the cap.
       while (text.size() <= console::kLogCap) text += text;
     }
-    backlog.add(text);
+    mirror.add(text);
     added += text;
+    // Now and then a step or two while output still comes, as a paced box takes them.
+    if (at % 2 == 0) take_steps(1 + at % 3);
     if (at % 3 == 0 || at == input.size()) {
-      while (!backlog.empty()) {
-        const std::string_view slice = backlog.next(console::kSliceBytes);
-        FUZZ_CHECK(!slice.empty() && slice.size() <= console::kSliceBytes);
-        shown += slice;
-      }
-      FUZZ_CHECK(shown.size() <= console::kLogCap);
-      FUZZ_CHECK(added.size() >= shown.size() &&
-                 added.compare(added.size() - shown.size(), shown.size(), shown) == 0);
-      if (added.size() <= console::kLogCap) FUZZ_CHECK(shown == added);
-      added.clear();
-      shown.clear();
+      FUZZ_CHECK(take_steps(4 * console::kLogCap));
+      FUZZ_CHECK(mirror.synced());
+      FUZZ_CHECK(box.size() <= console::kLogCap);
+      FUZZ_CHECK(added.size() >= box.size() &&
+                 added.compare(added.size() - box.size(), box.size(), box) == 0);
+      if (added.size() <= console::kLogCap) FUZZ_CHECK(box == added);
+      FUZZ_CHECK(box.size() >= std::min(added.size(), console::kLogCap / 2));
     }
   }
 }
@@ -95,6 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_front_cut(text, data[1]);
   check_front_cut(text, data[1] % 4);
   check_slice(text, data[0] % 64 + 1);
-  check_backlog(text, data[1]);
+  check_mirror(text, data[1]);
   return 0;
 }

@@ -16,7 +16,7 @@ inline constexpr std::size_t kTrimSlack = 256 * 1024;
 // The most one step puts into the log box while it is shown, and while it is hidden. A shown box
 // spends 15-20 ms on drawing and scrolling at every change, whatever its size, and about 0.5 ms
 // per KiB on top, as a hidden one does (Wine 8).
-inline constexpr std::size_t kSliceBytes = 4 * 1024;
+inline constexpr std::size_t kSliceBytes = 8 * 1024;
 inline constexpr std::size_t kHiddenSliceBytes = 16 * 1024;
 
 // Turns pipe reads into text: NUL bytes are skipped (the log box would end its text there), and a

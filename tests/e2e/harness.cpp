@@ -355,6 +355,15 @@ int tray_icon_count() {
 }
 
 int settled_tray_icon_count() {
+  // The tray keeps the icon of a program that was killed until a mouse event for it finds the
+  // owner gone; the next program's own sweep would then take it away while adding its icon, and
+  // the count would not grow. A move over each icon clears such icons first.
+  const HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+  for (HWND w = tray ? FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr) : nullptr; w;
+       w = FindWindowExA(tray, w, "__winex11_tray_icon", nullptr)) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(w, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2), SMTO_ABORTIFHUNG, 500, &ignored);
+  }
   // An icon may come or go a few hundred milliseconds after its program's window: two equal
   // looks in a row are not enough, the count must hold for a while.
   constexpr DWORD kSteadyMs = 400;

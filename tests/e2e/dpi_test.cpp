@@ -100,6 +100,19 @@ RECT window_rect(HWND w) {
   return r;
 }
 
+// Whether the window and the two controls that widen with the log tab have their widths: the
+// window is sized first and its children after it.
+bool widths_settled(HWND main, int dpi, int widening) {
+  const RECT outer = window_rect(main);
+  if (std::abs(outer.right - outer.left - at(kWidth + widening, dpi)) > 1) return false;
+  for (const Control& c : controls()) {
+    if (c.id != 选择夹1 && c.id != 编辑框_日志) continue;
+    const RECT r = rect_in_parent(find_control(main, c.id));
+    if (std::abs(r.right - r.left - at(c.width + widening, dpi)) > 1) return false;
+  }
+  return true;
+}
+
 // The program's own figures are rounded; within one pixel of the exact product is right.
 void expect_layout(HWND main, int dpi, int widening) {
   SCOPED_TRACE(testing::Message() << "at " << dpi << " DPI, widened by " << widening);
@@ -225,16 +238,13 @@ TEST(Dpi, LogTabWidensByTheScaledWidening) {
   TestFolder folder;
   Program program = start_program(folder, true);
   ASSERT_NE(program.main, nullptr);
-  const auto width = [&] {
-    return window_rect(program.main).right - window_rect(program.main).left;
-  };
 
   click_tab(program.main, 1);
-  ASSERT_TRUE(wait_until([&] { return std::abs(width() - at(kWidth + kLogWidening, dpi)) <= 1; }));
+  ASSERT_TRUE(wait_until([&] { return widths_settled(program.main, dpi, kLogWidening); }));
   expect_layout(program.main, dpi, kLogWidening);
 
   click_tab(program.main, 0);
-  ASSERT_TRUE(wait_until([&] { return std::abs(width() - at(kWidth, dpi)) <= 1; }));
+  ASSERT_TRUE(wait_until([&] { return widths_settled(program.main, dpi, 0); }));
   expect_layout(program.main, dpi, 0);
 }
 
@@ -320,7 +330,9 @@ TEST(DpiChange, MoveToAnotherDpiAndBackKeepsEveryStateAndPixel) {
 
   // The log tab narrows from where the new DPI put it.
   click_tab(main, 0);
-  EXPECT_TRUE(wait_until([&] { return window_rect(main).right - outer.left == at(kWidth, dpi); }));
+  EXPECT_TRUE(wait_until([&] {
+    return window_rect(main).right - outer.left == at(kWidth, dpi) && widths_settled(main, dpi, 0);
+  }));
   expect_layout(main, dpi, 0);
 }
 
@@ -340,8 +352,8 @@ TEST(DpiChange, ManifestDeclaresDpiAwarenessAndTheProgramsOwnProcessor) {
   EXPECT_NE(manifest.find("http://schemas.microsoft.com/SMI/2016/WindowsSettings"),
             std::string::npos);
   // This suite is built like the program, so it names the processor the program must name.
-  const std::string own = sizeof(void*) == 8 ? "processorArchitecture=\"amd64\""
-                                             : "processorArchitecture=\"x86\"";
+  const std::string own =
+      sizeof(void*) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\"";
   std::size_t named = 0;
   for (std::size_t at = manifest.find("processorArchitecture="); at != std::string::npos;
        at = manifest.find("processorArchitecture=", at + 1)) {

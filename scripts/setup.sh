@@ -29,7 +29,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  # A mirror caught mid-sync fails one index now and then: try again, and let the install
+  # decide whether the lists that did arrive are enough.
+  for try in 1 2 3; do
+    apt-get update -qq && break
+    echo "setup: apt-get update failed (try $try), trying again" >&2
+    sleep 10
+  done
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 

@@ -304,8 +304,9 @@ TEST_F(Faults, MessagesFromAnotherProgramCrashNothing) {
   start();
   const UINT ui_task = RegisterWindowMessageA("RivermeshTools.RunOnUiThread");
   ASSERT_NE(ui_task, 0u);
-  for (const UINT message : {ui_task, msg::kConsoleOutput, msg::kServerEnded,
-                             static_cast<UINT>(WM_NOTIFY), static_cast<UINT>(WM_DPICHANGED)}) {
+  for (const UINT message :
+       {ui_task, msg::kConsoleOutput, msg::kServerEnded, static_cast<UINT>(WM_NOTIFY),
+        static_cast<UINT>(WM_DPICHANGED), static_cast<UINT>(WM_TIMER)}) {
     for (const WPARAM junk : {WPARAM(0x12345678), WPARAM(1), ~WPARAM(0)}) {
       PostMessageA(program_.main, message, junk, static_cast<LPARAM>(junk));
     }

@@ -118,7 +118,8 @@ file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.c
 add_executable(unit_tests ${unit_sources})
 target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
 target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
-  ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp ${CMAKE_SOURCE_DIR}/platform/program_win.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp ${CMAKE_SOURCE_DIR}/platform/program_win.cpp
+  ${CMAKE_SOURCE_DIR}/config/settings_win.cpp)
 
 # Users get the program without its symbols, and two builds of one commit give the same bytes:
 # the linker would otherwise stamp the link time into the PE header.

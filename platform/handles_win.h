@@ -57,6 +57,9 @@ struct global_free {
 struct reg_close_key {
   void operator()(HKEY h) const { ::RegCloseKey(h); }
 };
+struct unhook {
+  void operator()(HHOOK h) const { ::UnhookWindowsHookEx(h); }
+};
 
 // Null means none for these.
 using unique_handle = unique_any<HANDLE, nullptr, close_handle>;
@@ -66,6 +69,7 @@ using unique_hfont = unique_any<HFONT, nullptr, delete_object>;
 using unique_hbrush = unique_any<HBRUSH, nullptr, delete_object>;
 using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
 using unique_hkey = unique_any<HKEY, nullptr, reg_close_key>;
+using unique_hhook = unique_any<HHOOK, nullptr, unhook>;
 
 struct find_close {
   void operator()(HANDLE h) const { ::FindClose(h); }

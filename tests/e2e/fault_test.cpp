@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/layout.h"
+#include "app/messages.h"
 #include "platform/handles_win.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
@@ -135,7 +137,10 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   ASSERT_NE(GetShortPathNameA(folder_.file("RivermeshTools.exe").c_str(), short_path, MAX_PATH),
             0u);
   ASSERT_NE(std::string(short_path), folder_.file("RivermeshTools.exe"));
-  for (const std::string& exe : {folder_.file("RivermeshTools.exe"), std::string(short_path)}) {
+  // A renamed copy beside it shares its config.ini, run.bat and server: it is the same program.
+  const std::string renamed = folder_.copy_in("RivermeshTools.exe", "RivermeshTools2.exe");
+  for (const std::string& exe :
+       {folder_.file("RivermeshTools.exe"), std::string(short_path), renamed}) {
     SCOPED_TRACE(exe);
     Process second = Process::start(exe, "", folder_.path());
     EXPECT_EQ(second.wait(5000), 0u);
@@ -251,19 +256,31 @@ TEST_F(Faults, LockedLaunchScriptIsReportedAndLeftAsItWas) {
   EXPECT_TRUE(shows_not_running());
 }
 
-TEST_F(Faults, LockedSettingsFileMakesWritesFailQuietly) {
+TEST_F(Faults, LockedSettingsFileFailuresAreReportedOncePerAction) {
   start();
   const std::string ini = folder_.file("config.ini");
   const std::string before = folder_.read_file("config.ini");
   {
     const win::unique_file held = lock_file(ini);
     ASSERT_TRUE(held);
-    focus(control(编辑框_网页端口));
-    focus(control(编辑框_IP));
-    click(选择框_访问控制);
-    click(按钮_保存);
-    sync(program_.main);
-    EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+    // A save of seven keys, a field left and a checkbox clicked: one message each.
+    const auto once = [&](const char* what, const std::function<void()>& action) {
+      SCOPED_TRACE(what);
+      action();
+      const Box box = message_box_of(program_.id);
+      ASSERT_NE(box.window, nullptr);
+      EXPECT_EQ(box.caption, "错误");
+      EXPECT_EQ(box.text, "保存配置失败！");
+      close_box(box);
+      EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+    };
+    once("save", [&] { click(按钮_保存); });
+    // Posted, so that the test does not wait inside the focus change while the message is up.
+    once("port left", [&] {
+      set_field(编辑框_网页端口, "1234");
+      PostMessageA(control(编辑框_网页端口), WM_KILLFOCUS, 0, 0);
+    });
+    once("access control", [&] { click(选择框_访问控制); });
     EXPECT_TRUE(sync(program_.main));
   }
   // Once released, the file still holds every key.
@@ -279,6 +296,33 @@ TEST_F(Faults, LockedSettingsFileMakesWritesFailQuietly) {
     EXPECT_TRUE(ini_has_key(ini, section, key)) << key << "\n" << after;
   }
   EXPECT_EQ(after, before);
+}
+
+// Any program on the desktop can post to the window: no parameter of the program's own messages
+// is taken for a pointer.
+TEST_F(Faults, MessagesFromAnotherProgramCrashNothing) {
+  start();
+  const UINT ui_task = RegisterWindowMessageA("RivermeshTools.RunOnUiThread");
+  ASSERT_NE(ui_task, 0u);
+  for (const UINT message :
+       {ui_task, msg::kConsoleOutput, msg::kServerEnded, static_cast<UINT>(WM_NOTIFY),
+        static_cast<UINT>(WM_DPICHANGED), static_cast<UINT>(WM_TIMER)}) {
+    for (const WPARAM junk : {WPARAM(0x12345678), WPARAM(1), ~WPARAM(0)}) {
+      PostMessageA(program_.main, message, junk, static_cast<LPARAM>(junk));
+    }
+  }
+  // Sent, WM_NOTIFY's pointer would still be one into the sender's memory.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(program_.main, WM_NOTIFY, 0, 0x12345678, SMTO_ABORTIFHUNG, 5000, &answer);
+  // The tray callback with codes that are no mouse message.
+  for (const LPARAM code : {LPARAM(0x12345678), LPARAM(-1), LPARAM(0x405)}) {
+    PostMessageA(program_.main, msg::kTrayCallback, 1, code);
+  }
+  ASSERT_TRUE(sync(program_.main));
+  EXPECT_FALSE(ended(program_.id, 100));
+  // And it still works as before.
+  click(按钮_启动);
+  EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
 }
 
 // Settings files a user or another program may leave: none may crash the program, run a command
@@ -333,10 +377,21 @@ TEST_F(Faults, HostileSettingsFiles) {
     }
     Program program = start_program(folder_, true);
     ASSERT_NE(program.main, nullptr);
-    click_in(program.main, 按钮_保存);
-    click_in(program.main, 按钮_启动);
-    // Whatever the start says (a refusal, a failed script, a failed start), it says it once.
-    if (const Box box = message_box_of(program.id, 1500); box.window) close_box(box);
+    if (c.bytes.empty()) {
+      // A folder of that name cannot be read: said at start-up, and again for a save or a start.
+      for (const int id : {0, static_cast<int>(按钮_保存), static_cast<int>(按钮_启动)}) {
+        if (id != 0) click_in(program.main, id);
+        const Box box = message_box_of(program.id);
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_EQ(box.text, "无法读取配置文件 config.ini，请检查后重新启动。");
+        close_box(box);
+      }
+    } else {
+      click_in(program.main, 按钮_保存);
+      click_in(program.main, 按钮_启动);
+      // Whatever the start says (a refusal, a failed script, a failed start), it says it once.
+      if (const Box box = message_box_of(program.id, 1500); box.window) close_box(box);
+    }
     EXPECT_TRUE(sync(program.main));
     if (!c.bytes.empty()) {
       for (const char* key : {"File", "Web port", "Run"}) {

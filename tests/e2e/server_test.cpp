@@ -119,6 +119,14 @@ struct Interrupt {
 };
 constexpr Interrupt kInterrupts[] = {{"ctrl-c:300", true}, {"ignore-ctrl-c", false}};
 
+// This process ignores Ctrl+C while it lives, and so does every process it starts meanwhile.
+struct IgnoringCtrlC {
+  IgnoringCtrlC() { SetConsoleCtrlHandler(nullptr, TRUE); }
+  ~IgnoringCtrlC() { SetConsoleCtrlHandler(nullptr, FALSE); }
+  IgnoringCtrlC(const IgnoringCtrlC&) = delete;
+  IgnoringCtrlC& operator=(const IgnoringCtrlC&) = delete;
+};
+
 class GracefulEnd : public ServerFixture {
  protected:
   // The program started anew and its server running in that mode (the program hands its
@@ -126,7 +134,13 @@ class GracefulEnd : public ServerFixture {
   std::pair<DWORD, DWORD> run_server(const Interrupt& c) {
     DeleteFileA(marker_.c_str());
     ScopedVariable mode(standin::kModeVariable, c.mode);
-    start();
+    {
+      // Started as by a program that ignores Ctrl+C and keeps cmd from looking in its own
+      // folder: neither may reach the shell, or no stop's Ctrl+C, nor run.bat, would count.
+      const IgnoringCtrlC starter_ignores;
+      ScopedVariable no_own_folder("NoDefaultCurrentDirectoryInExePath", "1");
+      start();
+    }
     click(按钮_启动);
     EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
     return {running_server(), parent_of(running_server())};

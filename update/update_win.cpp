@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -20,18 +21,30 @@ constexpr char kDownloadAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT
 constexpr char kSendHeaders[] = "Accept: */*\r\n\r\n";
 constexpr DWORD kIniBuffer = 10240;
 
-// The download's root handle, opened by the first download and kept for later ones. Only the
-// worker that holds the one-check gate uses it; a plain value, so that nothing of it is torn
-// down under a worker that still runs when the program ends.
-HINTERNET g_root = nullptr;
+// The download's root handle, opened by the first download and kept for later ones. A worker
+// given up at its deadline may still use it beside the next one: it is opened once, and a plain
+// value, so that nothing of it is torn down under a worker that still runs when the program ends.
+std::atomic<HINTERNET> g_root{nullptr};
+// Workers that have not ended, given-up ones included.
+std::atomic<int> g_workers{0};
 
-// Closes the root handle when the program ends, unless a check still runs: then the process end
+HINTERNET root_handle() {
+  if (HINTERNET root = g_root.load()) return root;
+  HINTERNET opened =
+      InternetOpenA(kDownloadAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (!opened) return nullptr;
+  HINTERNET expected = nullptr;
+  if (g_root.compare_exchange_strong(expected, opened)) return opened;
+  InternetCloseHandle(opened);  // another worker was first
+  return expected;
+}
+
+// Closes the root handle when the program ends, unless a worker still runs: then the process end
 // takes it with the worker.
 struct RootCloser {
   ~RootCloser() {
-    if (g_root && !check_running()) {
-      InternetCloseHandle(g_root);
-      g_root = nullptr;
+    if (g_workers.load() == 0) {
+      if (HINTERNET root = g_root.exchange(nullptr)) InternetCloseHandle(root);
     }
   }
 } g_root_closer;
@@ -108,12 +121,11 @@ class WinPlatform final : public Platform {
   std::string download(const std::string& address) override {
     const std::optional<Url> url = split_url(address);
     if (!url) return {};
-    if (!g_root) {
-      g_root = InternetOpenA(kDownloadAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-      if (!g_root) return {};
-    }
+    if (handles_.expired()) return {};
+    const HINTERNET root = root_handle();
+    if (!root) return {};
     const watched_hinternet connection(
-        handles_, InternetConnectA(g_root, url->host.c_str(), static_cast<INTERNET_PORT>(url->port),
+        handles_, InternetConnectA(root, url->host.c_str(), static_cast<INTERNET_PORT>(url->port),
                                    url->user.empty() ? nullptr : url->user.c_str(),
                                    url->password.empty() ? nullptr : url->password.c_str(),
                                    INTERNET_SERVICE_HTTP, 0, 0));
@@ -222,6 +234,7 @@ DWORD WINAPI check_thread(void* param) {
   }
   job.reset();
   if (ended_in_time) end_check();
+  --g_workers;
   return 0;
 }
 
@@ -240,8 +253,10 @@ void start_check(HWND ui_window, const std::string& program_dir, const std::stri
       Job{ui_window,
           Config{program_dir, own_version, own_build, address::kManifest, address::kProjectPage},
           std::move(handler)});
+  ++g_workers;
   win::unique_handle thread(CreateThread(nullptr, 0, check_thread, job.get(), 0, nullptr));
   if (!thread) {
+    --g_workers;
     end_check();
     return;
   }

@@ -61,6 +61,11 @@ rmt_program_executable(RivermeshToolsLoopback "http://127.0.0.1:${RMT_TEST_PORT}
   "http://127.0.0.1:${RMT_TEST_PORT}/Ver.ini" "${rmt_test_pages}/usage"
   "${rmt_test_pages}/main/dashang/" "${rmt_test_pages}/mirror/dashang/")
 set_target_properties(RivermeshToolsLoopback PROPERTIES OUTPUT_NAME RivermeshTools-loopback)
+# Its update check gives up sooner, so that the tests of a stalling server wait seconds, not a
+# minute. Like the addresses, a value of the build: the program reads no setting for it.
+set(rmt_test_check_deadline_ms 8000)
+target_compile_definitions(RivermeshToolsLoopback PRIVATE
+  RMT_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms})
 
 # Stand-in for the outside server: same file name as the real one, for demos and tests only.
 add_executable(standin ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp)
@@ -146,4 +151,4 @@ add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/net.cpp)
 target_link_libraries(bench PRIVATE rmt_core gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
-  RMT_TEST_PAGES="${rmt_test_pages}")
+  RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms})

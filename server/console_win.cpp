@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "server/console_ctrl_win.h"
 #include "server/console_text.h"
 #include "server/launch.h"
 
@@ -50,6 +51,20 @@ win::unique_handle kill_on_close_job() {
     job.reset();
   }
   return job;
+}
+
+// The program's environment for the shell, without what would keep it from running the script
+// and the server from its own folder. Empty when it cannot be read: the shell then gets the
+// program's own.
+std::wstring environment_for_shell() {
+  struct free_strings {
+    void operator()(wchar_t* block) const { ::FreeEnvironmentStringsW(block); }
+  };
+  const std::unique_ptr<wchar_t, free_strings> block(::GetEnvironmentStringsW());
+  if (!block) return {};
+  std::size_t size = 0;
+  while (block.get()[size] != L'\0' || block.get()[size + 1] != L'\0') ++size;
+  return launch::shell_environment(std::wstring_view(block.get(), size + 2));
 }
 
 }  // namespace
@@ -106,13 +121,18 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   if (folder_length == 0 || folder_length >= MAX_PATH) return false;
   const std::string shell = launch::shell_path(system_folder);
   std::string command = launch::shell_command_line(system_folder);
+  std::wstring environment = environment_for_shell();
+  // A shell made while the program ignores Ctrl+C would ignore every stop's.
+  before_shell();
   PROCESS_INFORMATION created{};
   // Suspended until it is in the job, so that nothing it starts escapes the job. A console of
   // its own, without a window, takes the Ctrl+C a stop sends and nobody else's: Wine would
   // otherwise hand down the console of whoever started the program.
-  if (!::CreateProcessA(shell.c_str(), command.data(), nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup,
-                        &created)) {
+  DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
+  if (!environment.empty()) flags |= CREATE_UNICODE_ENVIRONMENT;
+  if (!::CreateProcessA(shell.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
+                        environment.empty() ? nullptr : environment.data(), folder.c_str(),
+                        &startup, &created)) {
     return false;
   }
   shell_.reset(created.hProcess);

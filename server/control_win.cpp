@@ -48,11 +48,12 @@ void Control::start_request() {
     view_.message(*problem, launch::kErrorCaption, true);
     return;
   }
-  const std::optional<std::string> script = launch::script_path(view_.server_folder());
-  if (!script) {
-    view_.message(launch::kEmptyFolder, launch::kErrorCaption, false);
+  const std::string folder = view_.server_folder();
+  if (const auto problem = launch::folder_problem(folder)) {
+    view_.message(*problem, launch::kErrorCaption, false);
     return;
   }
+  const std::optional<std::string> script = launch::script_path(folder);
   // The server would only fail on a port another program listens on: name that program.
   if (const auto held = port_owner::held_port_message(fields.port, fields.ip)) {
     view_.message(*held, launch::kErrorCaption, true);

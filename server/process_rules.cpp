@@ -62,12 +62,19 @@ std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_vie
                          const ImagePathReader& image_path) {
   const std::string name = gbk::name_part(path);
   if (name.empty()) return 0;
+  // A process whose path cannot be read may be another user's copy anywhere: it stands in only
+  // when no process is known to run from the path, or a stop would aim at a stranger's server.
+  std::uint32_t unreadable = 0;
   for (const ProcessRecord& record : list) {
     if (!name_matches(record.name, name, false)) continue;
     const std::optional<std::string> image = image_path(record.id);
-    if (!image || path_case::same(*image, path)) return record.id;
+    if (!image) {
+      if (unreadable == 0) unreadable = record.id;
+    } else if (path_case::same(*image, path)) {
+      return record.id;
+    }
   }
-  return 0;
+  return unreadable;
 }
 
 bool ends_parent(long parent_id, std::uint32_t own_shell_id) {

@@ -51,16 +51,22 @@ TEST(StartAtLogin, CheckingRegistersAndUncheckingRemoves) {
   HWND box = find_control(program.main, layout::选择框_开机启动);
   const std::string ini = folder.file("config.ini");
 
-  SendMessageA(box, BM_CLICK, 0, 0);
-  EXPECT_EQ(run_value(), quoted(folder.file("RivermeshTools.exe")) + " -autostart");
+  // Posted, not sent: a regression that opens a task-modal message box fails the test instead of
+  // holding it in the click.
+  const std::string registered = quoted(folder.file("RivermeshTools.exe")) + " -autostart";
+  click_in(program.main, layout::选择框_开机启动);
+  EXPECT_TRUE(wait_until([&] { return run_value() == registered; })) << run_value();
+  ASSERT_TRUE(sync(program.main));
   EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "true");
   EXPECT_TRUE(checked(box));
   EXPECT_EQ(visible_window_of("#32770", program.id), nullptr);  // no message
 
-  SendMessageA(box, BM_CLICK, 0, 0);
-  EXPECT_EQ(run_value(), "<missing>");
+  click_in(program.main, layout::选择框_开机启动);
+  EXPECT_TRUE(wait_until([&] { return run_value() == "<missing>"; })) << run_value();
+  ASSERT_TRUE(sync(program.main));
   EXPECT_EQ(ini_value(ini, "BasisConfig", "Run"), "false");
   EXPECT_FALSE(checked(box));
+  EXPECT_EQ(visible_window_of("#32770", program.id), nullptr);
   remove_run_value();
 }
 

@@ -119,6 +119,14 @@ struct Interrupt {
 };
 constexpr Interrupt kInterrupts[] = {{"ctrl-c:300", true}, {"ignore-ctrl-c", false}};
 
+// This process ignores Ctrl+C while it lives, and so does every process it starts meanwhile.
+struct IgnoringCtrlC {
+  IgnoringCtrlC() { SetConsoleCtrlHandler(nullptr, TRUE); }
+  ~IgnoringCtrlC() { SetConsoleCtrlHandler(nullptr, FALSE); }
+  IgnoringCtrlC(const IgnoringCtrlC&) = delete;
+  IgnoringCtrlC& operator=(const IgnoringCtrlC&) = delete;
+};
+
 class GracefulEnd : public ServerFixture {
  protected:
   // The program started anew and its server running in that mode (the program hands its
@@ -126,7 +134,13 @@ class GracefulEnd : public ServerFixture {
   std::pair<DWORD, DWORD> run_server(const Interrupt& c) {
     DeleteFileA(marker_.c_str());
     ScopedVariable mode(standin::kModeVariable, c.mode);
-    start();
+    {
+      // Started as by a program that ignores Ctrl+C and keeps cmd from looking in its own
+      // folder: neither may reach the shell, or no stop's Ctrl+C, nor run.bat, would count.
+      const IgnoringCtrlC starter_ignores;
+      ScopedVariable no_own_folder("NoDefaultCurrentDirectoryInExePath", "1");
+      start();
+    }
     click(按钮_启动);
     EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
     return {running_server(), parent_of(running_server())};
@@ -307,6 +321,13 @@ TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
       {"address empty", file, "80", "", false, "", "", "访问地址 不能为空！"},
       {"password empty", file, "80", "1.2.3.4", true, "me", "", "访问密码 不能为空！"},
       {"account empty", file, "80", "1.2.3.4", true, "", "", "访问账号 不能为空！"},
+      // A port of blanks is not empty, but never named a port: the server took "-l" for it.
+      {"port of blanks", file, "   ", "1.2.3.4", false, "", "", "网页端口 包含不允许的字符！"},
+      {"port 0", file, "0", "1.2.3.4", false, "", "", "网页端口 必须在 1 到 65535 之间！"},
+      {"port above 65535", file, "65536", "1.2.3.4", false, "", "",
+       "网页端口 必须在 1 到 65535 之间！"},
+      {"password of 256 bytes", file, "80", "1.2.3.4", true, "me", std::string(256, 'p'),
+       "访问密码 不能超过 255 个字节！"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -328,16 +349,6 @@ TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
     EXPECT_EQ(visible_window_of("#32770", program_.id), nullptr) << "one message only";
   }
   EXPECT_EQ(folder_.read_file("run.bat"), "");
-
-  // A port of blanks is not empty: the start goes on and writes it as it is.
-  set_field(编辑框_网页端口, "   ");
-  set_field(编辑框_IP, "127.0.0.1");
-  click(选择框_访问控制);
-  sync(program_.main);
-  click(按钮_启动);
-  EXPECT_TRUE(wait_until([&] { return !folder_.read_file("run.bat").empty(); }));
-  EXPECT_EQ(folder_.read_file("run.bat"), "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p     -l");
-  EXPECT_EQ(message_box_of(program_.id, 1000).window, nullptr);
 }
 
 TEST_F(ServerControl, FileLocationsWithSlashesOrWithoutAFolder) {
@@ -374,6 +385,20 @@ TEST_F(ServerControl, FileLocationsWithSlashesOrWithoutAFolder) {
   EXPECT_EQ(GetFileAttributesA(folder_.file("srv\\run.bat").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
   EXPECT_TRUE(shows_not_running());
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+
+  // A network folder can never be the shell's own: refused before anything is written there.
+  settings_.file = "\\\\nas\\srv\\rivermesh_windows_amd64.exe";
+  start();
+  click(按钮_启动);
+  const Box network = message_box_of(program_.id);
+  ASSERT_NE(network.window, nullptr);
+  EXPECT_EQ(network.text, "初始化目录不能是网络路径！");
+  close_box(network);
+  sync(program_.main);
+  EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
+  EXPECT_TRUE(shows_not_running());
 }
 
 TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
@@ -394,6 +419,13 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
       // The euro sign is the single byte 0x80: no lead byte, so the quote after it is seen.
       {编辑框_密码, "\x80\" & " + command + " & rem ", "访问密码 包含不允许的字符！"},
       {编辑框_账号, "me\\", "访问账号 包含不允许的字符！"},
+      // The account would end at its colon, and the rest would join the password.
+      {编辑框_账号, "ops:admin", "访问账号 包含不允许的字符！"},
+      // "8888 --" would end the server's options before -a: it would run open to anyone.
+      {编辑框_网页端口, settings_.port + " --", "网页端口 包含不允许的字符！"},
+      // The shell cuts the line at 8,191 characters and runs the rest as a command.
+      {编辑框_IP, std::string(8139, 'a') + std::string(40, ' ') + "echo x>pwned.txt & rem ",
+       "访问地址 不能超过 255 个字节！"},
   };
   click(选择框_访问控制);
   sync(program_.main);
@@ -478,15 +510,24 @@ TEST_F(ServerControl, PortHeldByAnotherProgramIsNamedAndNothingStarts) {
   struct Case {
     int family;
     const char* listen_on;
+    const char* address;  // the server's
+    bool in_the_way;
   };
-  // The address given (127.0.0.1), and the any-addresses of both families.
+  // The address given, and the any-address of its family; another family is not in the way of
+  // the server's bind (where the server fails to start on ::1, the start went on all the same).
   for (const Case& c :
-       {Case{AF_INET, "127.0.0.1"}, Case{AF_INET, "0.0.0.0"}, Case{AF_INET6, "::"}}) {
-    SCOPED_TRACE(c.listen_on);
+       {Case{AF_INET, "127.0.0.1", "127.0.0.1", true}, Case{AF_INET, "0.0.0.0", "127.0.0.1", true},
+        Case{AF_INET, "0.0.0.0", "::1", false}, Case{AF_INET6, "::", "127.0.0.1", false}}) {
+    SCOPED_TRACE(std::string(c.listen_on) + " against " + c.address);
+    folder_.write_file("run.bat", old_script);
+    set_field(编辑框_IP, c.address);
     const unique_socket held = listener_on(c.family, c.listen_on, port_);
     ASSERT_TRUE(held);
+    if (c.family == AF_INET) {
+      ASSERT_TRUE(table_names_us(c.family, port_));
+    }
     click(按钮_启动);
-    if (!table_names_us(c.family, port_)) {
+    if (!c.in_the_way || !table_names_us(c.family, port_)) {
       // An owner the system does not name never stands in the way: the start goes on.
       EXPECT_TRUE(wait_until([&] { return folder_.read_file("run.bat") != old_script; }));
       EXPECT_TRUE(wait_until([&] { return child_named(program_.id, "cmd.exe") != 0; }));
@@ -504,6 +545,7 @@ TEST_F(ServerControl, PortHeldByAnotherProgramIsNamedAndNothingStarts) {
     EXPECT_TRUE(shows_not_running());
   }
   // Once the other program lets go of the port, the start goes ahead.
+  set_field(编辑框_IP, settings_.ip);
   if (!shows_running()) click(按钮_启动);
   EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
   EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);

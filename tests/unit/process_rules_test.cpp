@@ -88,8 +88,12 @@ TEST(ProcessNames, OurServerIsTheOneRunFromTheSettingsPath) {
   EXPECT_EQ(proc::id_by_path(record_list({10, 20}), ours, image_of), 20u);
   EXPECT_EQ(proc::id_by_path(record_list({10}), ours, image_of), 0u);
   EXPECT_EQ(proc::id_by_path(record_list({10, 40}), ours, image_of), 40u);
-  // Without a readable path the name decides, as it did before paths were read.
-  EXPECT_EQ(proc::id_by_path(record_list({10, 30, 40}), ours, image_of), 30u);
+  // A readable match wins over a process whose path cannot be read, wherever either is listed:
+  // that one may be another user's server, which a stop could not end.
+  EXPECT_EQ(proc::id_by_path(record_list({10, 30, 40}), ours, image_of), 40u);
+  EXPECT_EQ(proc::id_by_path(record_list({40, 30}), ours, image_of), 40u);
+  // Without any readable match the name decides, as it did before paths were read.
+  EXPECT_EQ(proc::id_by_path(record_list({10, 30}), ours, image_of), 30u);
   EXPECT_EQ(proc::id_by_path(record_list({10, 20}), "", image_of), 0u);
   // The name comes from the path: a process of another name in the same folder is not it.
   EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Tools\\A\\cmd.exe", image_of), 0u);

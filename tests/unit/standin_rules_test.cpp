@@ -52,6 +52,12 @@ TEST(StandinArguments, AcceptsEveryFormInAnyOrder) {
   parsed = parse_arguments({"-h", "1.2.3.4", "-p", "1", "-a", ":"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   EXPECT_EQ(parsed.options->credentials, ":");
+
+  // "--" ends the options, as it does for the real server: the flags after it do not count.
+  parsed = parse_arguments({"-h", "0.0.0.0", "-p", "8888", "--", "-a", "me:pw", "-l"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_FALSE(parsed.options->access_control);
+  EXPECT_FALSE(parsed.options->log_requests);
 }
 
 struct BadArguments {

@@ -41,7 +41,7 @@ struct ParsedArguments {
 std::vector<std::string> split_command_line(std::string_view line);
 
 // Parses the arguments after the program name: -h ADDRESS -p PORT [-a ACCOUNT:PASSWORD] [-l],
-// in any order.
+// in any order; "--" ends them, and whatever follows it is ignored.
 ParsedArguments parse_arguments(const std::vector<std::string>& args);
 
 // Dotted IPv4 address in host byte order; "localhost" means 127.0.0.1.

@@ -89,4 +89,8 @@ void ServerView::balloon(const std::string& title, const std::string& text, std:
 
 void ServerView::tooltip(const std::string& text) { tray_.set_tooltip(text); }
 
+std::shared_ptr<console::Inbox> ServerView::new_log_inbox() { return log_.new_inbox(); }
+
 void ServerView::clear_log() { log_.clear(); }
+
+void ServerView::let_go() { DestroyWindow(window_.hwnd()); }

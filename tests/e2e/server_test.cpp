@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "server/console_text.h"
+#include "app/log_mirror.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
@@ -532,7 +532,7 @@ TEST_F(ServerControl, LogKeepsItsNewestMegabyteInWholeLines) {
   sync(program_.main);
   const std::string text = log();
   EXPECT_LE(text.size(), 1024u * 1024u);
-  EXPECT_GE(text.size(), console::kLogCap - console::kTrimSlack - console::kSliceBytes);
+  EXPECT_GE(text.size(), logbox::kLogCap - logbox::kTrimSlack - logbox::kSliceBytes);
   // What is left is the end of the output, from the start of a line on.
   const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
   ASSERT_LE(text.size(), all.size());

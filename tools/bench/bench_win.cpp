@@ -31,6 +31,7 @@
 #include "tests/e2e/harness.h"
 #include "tests/e2e/net.h"
 #include "tools/standin/standin_rules.h"
+#include "tray/notify_record.h"
 
 namespace {
 
@@ -587,7 +588,7 @@ void figure_flood(const Settings& settings) {
 }
 
 // The tray icon's callback message and the menu's keys, as a user's clicks and keys reach them.
-constexpr UINT kTrayCallback = 0x2DA5;
+constexpr UINT kTrayCallback = tray::kCallbackMessage;
 
 void press(HWND menu, UINT key) {
   ::PostMessageA(menu, WM_KEYDOWN, key, 0);

@@ -152,6 +152,13 @@ TEST_F(GracefulEnd, StopAsksTheServerToEndBeforeForcingIt) {
       EXPECT_TRUE(ended(server, 3000)) << "within the grace";
       EXPECT_TRUE(ended_cleanly());
     } else {
+      // The grace runs while the window answers, and a second stop meanwhile starts nothing:
+      // the server is forced no earlier.
+      DWORD_PTR answer = 0;
+      const DWORD pinged = GetTickCount();
+      EXPECT_NE(SendMessageTimeoutA(program_.main, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer), 0);
+      EXPECT_LT(GetTickCount() - pinged, 500u);
+      click(按钮_停止);
       EXPECT_FALSE(ended(server, 2500)) << "the grace is 3 s";
       EXPECT_TRUE(shows_running());
       EXPECT_TRUE(ended(server));

@@ -23,10 +23,16 @@ constexpr Actions kStartSucceeded{A::kLookRunning, A::kWatchServer, A::kBalloonS
                                   A::kTooltipRunning};
 
 constexpr Row kRows[] = {
-    // A start: the shell is started and, when it came up, takes "echo off"; the script follows
-    // once the shell has read that line (a shell that reads its input in blocks would lose a
-    // second line written with it), at the latest when the check is due.
-    {P::kIdle, E::kStart, G::kAny, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
+    // A start: the server would only fail on a port another program listens on, so that program
+    // is named instead; the look-up runs aside. Then the script is written, the shell started
+    // and, when it came up, takes "echo off"; the script follows once the shell has read that
+    // line (a shell that reads its input in blocks would lose a second line written with it), at
+    // the latest when the check is due.
+    {P::kIdle, E::kStart, G::kAny, P::kChecking, {A::kCheckPort}},
+    {P::kChecking, E::kPortHeld, G::kAny, P::kIdle, {A::kMessagePortHeld}},
+    {P::kChecking, E::kPortFree, G::kAny, P::kChecking, {A::kWriteScript}},
+    {P::kChecking, E::kScriptFailed, G::kAny, P::kIdle, {A::kMessageScriptFailed}},
+    {P::kChecking, E::kScriptWritten, G::kAny, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
     {P::kStarting,
      E::kShellStarted,
      G::kAny,
@@ -126,6 +132,8 @@ constexpr Row kRows[] = {
     // could cut short the clean end the first one began.
     {P::kIdle, E::kExit, G::kAskable, P::kExiting, kExitAsking},
     {P::kIdle, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
+    {P::kChecking, E::kExit, G::kAskable, P::kExiting, kExitAsking},
+    {P::kChecking, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
     {P::kStarting, E::kExit, G::kAskable, P::kExiting, kExitAsking},
     {P::kStarting, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
     {P::kTyping, E::kExit, G::kAskable, P::kExiting, kExitAsking},
@@ -142,6 +150,8 @@ constexpr Row kRows[] = {
     // grace is waited for in place, and no other event runs meanwhile.
     {P::kIdle, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
     {P::kIdle, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
+    {P::kChecking, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
+    {P::kChecking, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
     {P::kStarting, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
     {P::kStarting, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
     {P::kTyping, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
@@ -162,6 +172,7 @@ constexpr Row kRows[] = {
 
     // The window is destroyed: whatever runs ends, silently.
     {P::kIdle, E::kShutdown, G::kAny, P::kEnded, kKill},
+    {P::kChecking, E::kShutdown, G::kAny, P::kEnded, kKill},
     {P::kStarting, E::kShutdown, G::kAny, P::kEnded, kKill},
     {P::kTyping, E::kShutdown, G::kAny, P::kEnded, kKill},
     {P::kRunning, E::kShutdown, G::kAny, P::kEnded, kKill},
@@ -213,16 +224,18 @@ bool handles(Phase from, Event event) {
 }
 
 const char* name(Phase phase) {
-  constexpr const char* kNames[] = {"idle",       "starting",    "typing",  "running",
-                                    "stop asked", "stop forced", "exiting", "ended"};
+  constexpr const char* kNames[] = {"idle",       "checking",    "starting", "typing", "running",
+                                    "stop asked", "stop forced", "exiting",  "ended"};
   static_assert(std::size(kNames) == kPhaseCount);
   return kNames[static_cast<std::size_t>(phase)];
 }
 
 const char* name(Event event) {
-  constexpr const char* kNames[] = {"start",       "shell started", "first line taken", "time up",
-                                    "stop",        "server ended",  "Ctrl+C failed",    "exit",
-                                    "session end", "shutdown"};
+  constexpr const char* kNames[] = {
+      "start",         "port free",     "port held",        "script written",
+      "script failed", "shell started", "first line taken", "time up",
+      "stop",          "server ended",  "Ctrl+C failed",    "exit",
+      "session end",   "shutdown"};
   static_assert(std::size(kNames) == kEventCount);
   return kNames[static_cast<std::size_t>(event)];
 }

@@ -13,6 +13,7 @@ namespace control {
 
 enum class Phase : std::uint8_t {
   kIdle,        // nothing under way; the not-running look is shown
+  kChecking,    // a start asks aside whether another program holds the web port
   kStarting,    // a start is waiting for its check (no shell, or the script typed)
   kTyping,      // a start's shell has "echo off" but has not taken it yet
   kRunning,     // the running look is shown; the server's end is watched
@@ -21,10 +22,14 @@ enum class Phase : std::uint8_t {
   kExiting,     // the window and the icon are gone; the server is given the exit grace
   kEnded,       // the program ends: nothing more is started, stopped or shown
 };
-inline constexpr std::size_t kPhaseCount = 8;
+inline constexpr std::size_t kPhaseCount = 9;
 
 enum class Event : std::uint8_t {
-  kStart,           // the start request passed its checks and wrote the launch script
+  kStart,           // the start request's fields passed their checks
+  kPortFree,        // no other program listens on the web port (follows kCheckPort)
+  kPortHeld,        // another program does: its name is known
+  kScriptWritten,   // the launch script is on disk (follows kWriteScript)
+  kScriptFailed,    // it could not be written
   kShellStarted,    // the launch started a shell (follows kLaunch)
   kFirstLineTaken,  // the shell has read "echo off"
   kTimeUp,          // the phase's timer: the start check, a grace, or the wait after a forced end
@@ -35,10 +40,14 @@ enum class Event : std::uint8_t {
   kSessionEnd,      // Windows ends the session: the server must be gone when the step returns
   kShutdown,        // the window is destroyed
 };
-inline constexpr std::size_t kEventCount = 10;
+inline constexpr std::size_t kEventCount = 14;
 
 enum class Action : std::uint8_t {
-  kNone,  // the end of a row's actions
+  kNone,       // the end of a row's actions
+  kCheckPort,  // on a thread of its own: the look-up takes tens of milliseconds
+  kWriteScript,
+  kMessagePortHeld,
+  kMessageScriptFailed,
   kLaunch,
   kShowNewLog,
   kTypeFirstLine,

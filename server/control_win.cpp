@@ -1,8 +1,12 @@
 #include "server/control_win.h"
 
+#include <exception>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "platform/handles_win.h"
+#include "platform/ui_task_win.h"
 #include "server/console_ctrl_win.h"
 #include "server/graceful_stop.h"
 #include "server/port_owner_win.h"
@@ -55,16 +59,36 @@ void Control::start_request() {
     view_.message(launch::kEmptyFolder, launch::kErrorCaption, false);
     return;
   }
-  // The server would only fail on a port another program listens on: name that program.
-  if (const auto held = port_owner::held_port_message(fields.port, fields.ip)) {
-    view_.message(*held, launch::kErrorCaption, true);
-    return;
-  }
-  if (!write_script(*script, fields)) {
-    view_.message(launch::kScriptFailed, launch::kErrorCaption, true);
-    return;
-  }
+  start_fields_ = fields;
+  start_script_ = *script;
   dispatch(Event::kStart);
+}
+
+void Control::check_port() {
+  const WPARAM serial = ++port_checks_;
+  const HWND window = view_.window();
+  const std::string port = start_fields_.port;
+  const std::string ip = start_fields_.ip;
+  const auto answer = [this, serial](std::optional<std::string> held) {
+    held_port_ = held.value_or(std::string());
+    dispatch(held ? Event::kPortHeld : Event::kPortFree, serial);
+  };
+  try {
+    std::thread([window, port, ip, answer]() noexcept {
+      try {
+        std::optional<std::string> held = port_owner::held_port_message(port, ip);
+        ui_task::post(window, [answer, held] { answer(held); });
+      } catch (const std::exception&) {
+        // Out of memory: the start goes on as if nobody held the port.
+        ui_task::post(window, [answer] { answer(std::nullopt); });
+      }
+    }).detach();
+  } catch (const std::exception&) {
+    // No thread: the look-up runs here after all.
+    held_port_ = port_owner::held_port_message(port, ip).value_or(std::string());
+    waiting_.insert(waiting_.begin(),
+                    {held_port_.empty() ? Event::kPortFree : Event::kPortHeld, serial});
+  }
 }
 
 bool Control::write_script(const std::string& path, const launch::Fields& fields) const {
@@ -134,6 +158,9 @@ void Control::take_step(Pending pending) {
   // A notice or a tick that an earlier step made out of date (a watch replaced, a timer
   // re-armed) while it waited is no event any more.
   if (event == Event::kServerEnded && !watch_.current(pending.tag)) return;
+  if ((event == Event::kPortFree || event == Event::kPortHeld) && pending.tag != port_checks_) {
+    return;
+  }
   if (event == Event::kTimeUp) {
     if (pending.tag != timer_) return;
     timer_ = 0;
@@ -177,6 +204,19 @@ control::Facts Control::facts_for(Event event) {
 void Control::carry_out(Action action) {
   switch (action) {
     case Action::kNone:
+      break;
+    case Action::kCheckPort:
+      check_port();
+      break;
+    case Action::kWriteScript:
+      follow_up(write_script(start_script_, start_fields_) ? Event::kScriptWritten
+                                                           : Event::kScriptFailed);
+      break;
+    case Action::kMessagePortHeld:
+      view_.message(held_port_, launch::kErrorCaption, true);
+      break;
+    case Action::kMessageScriptFailed:
+      view_.message(launch::kScriptFailed, launch::kErrorCaption, true);
       break;
     case Action::kLaunch:
       launch();

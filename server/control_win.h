@@ -66,6 +66,9 @@ class Control {
 
  private:
   bool write_script(const std::string& path, const launch::Fields& fields) const;
+  // Asks on a thread of its own whether another program holds the web port; the answer comes
+  // back on the UI thread as an event.
+  void check_port();
   // tag: the watch's token of a notice, the id of a timer's tick.
   struct Pending {
     control::Event event;
@@ -94,6 +97,11 @@ class Control {
   console::Console console_;
   ProcessWatch watch_;
   std::string launched_server_;
+  // The start under way: its fields as they were at the click, its script, and the port's answer.
+  launch::Fields start_fields_;
+  std::string start_script_;
+  std::string held_port_;
+  WPARAM port_checks_ = 0;
 
   control::Phase phase_ = control::Phase::kIdle;
   // The server the current start, stop or exit is about.

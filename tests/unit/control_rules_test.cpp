@@ -92,6 +92,13 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
     if (has(actions, A::kWatchTyping)) {
       EXPECT_TRUE(control::handles(row.to, E::kFirstLineTaken)) << where(row.from, row.event);
     }
+    if (has(actions, A::kCheckPort)) {
+      EXPECT_TRUE(control::handles(row.to, E::kPortFree) && control::handles(row.to, E::kPortHeld));
+    }
+    if (has(actions, A::kWriteScript)) {
+      EXPECT_TRUE(control::handles(row.to, E::kScriptWritten) &&
+                  control::handles(row.to, E::kScriptFailed));
+    }
     if (has(actions, A::kSendCtrlC)) {
       EXPECT_TRUE(control::handles(row.to, E::kCtrlCFailed)) << where(row.from, row.event);
     }
@@ -128,9 +135,14 @@ struct Story {
 
 // What the user meets, as the control sees it, one event after the other.
 const Story kStories[] = {
-    {"a start: echo off, then the script once the shell read the line, then the check",
+    {"a start: the port asked aside, the script written, echo off, then the script once the "
+     "shell read the line, then the check",
      P::kIdle,
-     {{E::kStart, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
+     {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
+      {E::kStart, kNone, P::kChecking, {}},
+      {E::kStop, kOurs, P::kChecking, {}},
+      {E::kPortFree, kNone, P::kChecking, {A::kWriteScript}},
+      {E::kScriptWritten, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
       {E::kShellStarted, kNone, P::kTyping, {A::kShowNewLog, A::kTypeFirstLine, A::kWatchTyping}},
       {E::kStop, kOurs, P::kTyping, {}},
       {E::kStart, kNone, P::kTyping, {}},
@@ -146,9 +158,21 @@ const Story kStories[] = {
        kNone,
        P::kIdle,
        {A::kStopWatchingTyping, A::kTypeScript, A::kBalloonStartFailed}}}},
-    {"no shell: nothing is typed, the check decides (a server already there counts)",
+    {"a port held by another program is named and nothing starts",
      P::kIdle,
-     {{E::kStart, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
+     {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
+      {E::kPortHeld, kNone, P::kIdle, {A::kMessagePortHeld}},
+      {E::kScriptWritten, kNone, P::kIdle, {}}}},
+    {"a launch script that cannot be written is reported and nothing starts",
+     P::kChecking,
+     {{E::kPortFree, kNone, P::kChecking, {A::kWriteScript}},
+      {E::kScriptFailed, kNone, P::kIdle, {A::kMessageScriptFailed}}}},
+    {"an exit while the port is asked: the answer changes nothing",
+     P::kChecking,
+     {{E::kExit, kNone, P::kExiting, {A::kLetGo}}, {E::kPortFree, kNone, P::kExiting, {}}}},
+    {"no shell: nothing is typed, the check decides (a server already there counts)",
+     P::kChecking,
+     {{E::kScriptWritten, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
       {E::kTimeUp, kForeign, P::kRunning, {A::kLookRunning, A::kWatchServer}}}},
     {"the server ends by itself; another run of the same file keeps the look",
      P::kRunning,

@@ -62,9 +62,34 @@ constexpr Row kRows[] = {
     {P::kRunning, E::kServerEnded, G::kFound, P::kRunning, {A::kWatchServer}},
     {P::kRunning,
      E::kServerEnded,
-     G::kMissing,
+     G::kEndedForGood,
      P::kIdle,
      {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
+    {P::kRunning,
+     E::kServerEnded,
+     G::kRestartsUsedUp,
+     P::kIdle,
+     {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonRestartsUsedUp}},
+    // A server that had run a while is started again after a wait, as the start button would.
+    // A start by hand meanwhile takes its place; a stop, an exit or a session end cancels it.
+    {P::kRunning,
+     E::kServerEnded,
+     G::kRestartDue,
+     P::kRestartWaiting,
+     {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonRestart,
+      A::kArmRestartWait}},
+    {P::kRestartWaiting, E::kTimeUp, G::kAny, P::kIdle, {A::kRestart}},
+    {P::kRestartWaiting, E::kStart, G::kAny, P::kChecking, {A::kCancelTimers, A::kCheckPort}},
+    {P::kRestartWaiting,
+     E::kStop,
+     G::kAny,
+     P::kIdle,
+     {A::kCancelTimers, A::kBalloonStopped, A::kTooltipIdle}},
+    {P::kRestartWaiting, E::kExit, G::kAskable, P::kExiting, kExitAsking},
+    {P::kRestartWaiting, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
+    {P::kRestartWaiting, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
+    {P::kRestartWaiting, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
+    {P::kRestartWaiting, E::kShutdown, G::kAny, P::kEnded, kKill},
 
     // A stop. Its own end of the server is no news: the watch goes first. A server under our
     // shell is asked with Ctrl+C and given its grace; any other is terminated at once.
@@ -201,6 +226,12 @@ bool holds(Guard guard, const Facts& f) {
       return f.found && f.shown_running;
     case G::kFoundHidden:
       return f.found && !f.shown_running;
+    case G::kEndedForGood:
+      return !f.found && !f.restartable;
+    case G::kRestartDue:
+      return !f.found && f.restartable && f.restarts_left;
+    case G::kRestartsUsedUp:
+      return !f.found && f.restartable && !f.restarts_left;
   }
   return false;
 }
@@ -224,8 +255,9 @@ bool handles(Phase from, Event event) {
 }
 
 const char* name(Phase phase) {
-  constexpr const char* kNames[] = {"idle",       "checking",    "starting", "typing", "running",
-                                    "stop asked", "stop forced", "exiting",  "ended"};
+  constexpr const char* kNames[] = {
+      "idle",       "checking",    "starting", "typing", "running", "restart waiting",
+      "stop asked", "stop forced", "exiting",  "ended"};
   static_assert(std::size(kNames) == kPhaseCount);
   return kNames[static_cast<std::size_t>(phase)];
 }

@@ -6,23 +6,25 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 
 namespace control {
 
 enum class Phase : std::uint8_t {
-  kIdle,        // nothing under way; the not-running look is shown
-  kChecking,    // a start asks aside whether another program holds the web port
-  kStarting,    // a start is waiting for its check (no shell, or the script typed)
-  kTyping,      // a start's shell has "echo off" but has not taken it yet
-  kRunning,     // the running look is shown; the server's end is watched
-  kStopAsked,   // a stop sent the server Ctrl+C and gives it its grace
-  kStopForced,  // a stop terminated the server and waits to see it gone
-  kExiting,     // the window and the icon are gone; the server is given the exit grace
-  kEnded,       // the program ends: nothing more is started, stopped or shown
+  kIdle,            // nothing under way; the not-running look is shown
+  kChecking,        // a start asks aside whether another program holds the web port
+  kStarting,        // a start is waiting for its check (no shell, or the script typed)
+  kTyping,          // a start's shell has "echo off" but has not taken it yet
+  kRunning,         // the running look is shown; the server's end is watched
+  kRestartWaiting,  // the server ended by itself; its restart waits for its timer
+  kStopAsked,       // a stop sent the server Ctrl+C and gives it its grace
+  kStopForced,      // a stop terminated the server and waits to see it gone
+  kExiting,         // the window and the icon are gone; the server is given the exit grace
+  kEnded,           // the program ends: nothing more is started, stopped or shown
 };
-inline constexpr std::size_t kPhaseCount = 9;
+inline constexpr std::size_t kPhaseCount = 10;
 
 enum class Event : std::uint8_t {
   kStart,           // the start request's fields passed their checks
@@ -32,13 +34,13 @@ enum class Event : std::uint8_t {
   kScriptFailed,    // it could not be written
   kShellStarted,    // the launch started a shell (follows kLaunch)
   kFirstLineTaken,  // the shell has read "echo off"
-  kTimeUp,          // the phase's timer: the start check, a grace, or the wait after a forced end
-  kStop,            // the stop button or the tray entry
-  kServerEnded,     // the watched server has ended
-  kCtrlCFailed,     // Ctrl+C could not be delivered (follows kSendCtrlC)
-  kExit,            // "退出": the window and the icon have gone
-  kSessionEnd,      // Windows ends the session: the server must be gone when the step returns
-  kShutdown,        // the window is destroyed
+  kTimeUp,  // the phase's timer: the start check, a grace, the wait after a forced end, a restart's
+  kStop,    // the stop button or the tray entry
+  kServerEnded,  // the watched server has ended
+  kCtrlCFailed,  // Ctrl+C could not be delivered (follows kSendCtrlC)
+  kExit,         // "退出": the window and the icon have gone
+  kSessionEnd,   // Windows ends the session: the server must be gone when the step returns
+  kShutdown,     // the window is destroyed
 };
 inline constexpr std::size_t kEventCount = 14;
 
@@ -80,27 +82,38 @@ enum class Action : std::uint8_t {
   kWaitInPlace,        // wait for the server's end before returning (exit grace)
   kWaitRestInPlace,    // the same, until the running exit grace is over
   kKillAll,            // terminate the server and our shell, close the console
+  kArmRestartWait,
+  kBalloonRestart,
+  kBalloonRestartsUsedUp,
+  kRestart,  // the start request, as the start button makes it, counted as a restart
 };
 
 // What the Windows side found out for an event. found: a server of ours runs (for the end of a
 // forced stop: the server being stopped is still there); askable: it runs under our shell and
-// can be waited for, so Ctrl+C may go to it; shown_running: the running look is shown.
+// can be waited for, so Ctrl+C may go to it; shown_running: the running look is shown;
+// restartable: the server that ended had run long enough to be restarted and the restart is not
+// switched off; restarts_left: fewer restarts than the most were made lately.
 struct Facts {
   bool found = false;
   bool askable = false;
   bool shown_running = false;
+  bool restartable = false;
+  bool restarts_left = false;
 };
 
 // When a row applies, beside its phase and event.
 enum class Guard : std::uint8_t {
   kAny,
-  kMissing,      // !found
-  kFound,        // found
-  kAskable,      // found && askable
-  kForcible,     // found && !askable
-  kNotAskable,   // !(found && askable)
-  kFoundShown,   // found && shown_running
-  kFoundHidden,  // found && !shown_running
+  kMissing,         // !found
+  kFound,           // found
+  kAskable,         // found && askable
+  kForcible,        // found && !askable
+  kNotAskable,      // !(found && askable)
+  kFoundShown,      // found && shown_running
+  kFoundHidden,     // found && !shown_running
+  kEndedForGood,    // !found && !restartable
+  kRestartDue,      // !found && restartable && restarts_left
+  kRestartsUsedUp,  // !found && restartable && !restarts_left
 };
 bool holds(Guard guard, const Facts& facts);
 
@@ -132,6 +145,12 @@ inline constexpr std::uint32_t kStartCheckMs = 500;
 // The graces a server asked with Ctrl+C is given are graceful::kStopGraceMs and kExitGraceMs.
 // A forced end is given this long to show; a server still there then was not ours to end.
 inline constexpr std::uint32_t kStopWaitMs = 2000;
+// A server that ends by itself after running at least kRestartAfterMs is started again after
+// the wait of its turn; at most kMostRestarts within kRestartWindowMs.
+inline constexpr std::uint32_t kRestartAfterMs = 5000;
+inline constexpr std::uint32_t kRestartWaitsMs[] = {1000, 5000, 15000};
+inline constexpr std::size_t kMostRestarts = std::size(kRestartWaitsMs);
+inline constexpr std::uint32_t kRestartWindowMs = 10 * 60 * 1000;
 
 const char* name(Phase phase);
 const char* name(Event event);

@@ -1,5 +1,6 @@
 #include "server/control_win.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <thread>
@@ -47,6 +48,18 @@ bool can_wait_for(DWORD pid) {
 }  // namespace
 
 void Control::start_request() {
+  if (!control::handles(phase_, Event::kStart)) return;
+  restarts_.clear();
+  request_start();
+}
+
+std::size_t Control::recent_restarts() {
+  const DWORD now = ::GetTickCount();
+  std::erase_if(restarts_, [now](DWORD at) { return now - at >= control::kRestartWindowMs; });
+  return restarts_.size();
+}
+
+void Control::request_start() {
   // The checks may show a message; only a control that would start goes through them.
   if (!control::handles(phase_, Event::kStart)) return;
   const launch::Fields fields = view_.fields();
@@ -192,6 +205,11 @@ control::Facts Control::facts_for(Event event) {
   } else if (ending || start_check || (event == Event::kServerEnded && phase_ == Phase::kRunning)) {
     target_ = proc::find_by_path(server_path());
     facts.found = target_ != 0;
+    if (!facts.found && event == Event::kServerEnded) {
+      facts.restartable =
+          ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
+      facts.restarts_left = recent_restarts() < control::kMostRestarts;
+    }
     if (facts.found && ending) {
       facts.askable =
           graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
@@ -257,6 +275,7 @@ void Control::carry_out(Action action) {
       ::KillTimer(view_.window(), kTypingTimer);
       break;
     case Action::kLookRunning:
+      running_since_ = ::GetTickCount();
       view_.apply(presentation::kRunning);
       break;
     case Action::kLookNotRunning:
@@ -326,6 +345,25 @@ void Control::carry_out(Action action) {
       break;
     case Action::kWaitRestInPlace:
       wait_in_place(exit_deadline_);
+      break;
+    case Action::kArmRestartWait:
+      arm(control::kRestartWaitsMs[std::min(recent_restarts(), control::kMostRestarts - 1)]);
+      break;
+    case Action::kBalloonRestart: {
+      const std::size_t nth = std::min(recent_restarts(), control::kMostRestarts - 1);
+      view_.balloon(presentation::kEndedTitle,
+                    presentation::restart_text(control::kRestartWaitsMs[nth] / 1000,
+                                               static_cast<unsigned>(nth + 1)),
+                    tray::kBalloonError, {});
+      break;
+    }
+    case Action::kBalloonRestartsUsedUp:
+      view_.balloon(presentation::kEndedTitle, presentation::kRestartsUsedUpText,
+                    tray::kBalloonError, {});
+      break;
+    case Action::kRestart:
+      restarts_.push_back(::GetTickCount());
+      request_start();
       break;
     case Action::kKillAll:
       if (const DWORD server_id = proc::find_by_path(server_path())) {

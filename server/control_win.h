@@ -40,6 +40,8 @@ class View {
   virtual std::shared_ptr<console::Inbox> new_log_inbox() = 0;
   // The log of the new launch starts empty.
   virtual void clear_log() = 0;
+  // Whether a server that ends by itself is started again (read anew at each end).
+  virtual bool auto_restart() = 0;
   // The exit has given the server its chance: the program may end now.
   virtual void let_go() = 0;
   // The window that receives the control's timers and the watch's notices.
@@ -51,6 +53,7 @@ class Control {
   // The end of the watched server reaches the window as ended_message.
   Control(View& view, UINT ended_message) : view_(view), ended_message_(ended_message) {}
 
+  // The start button and the tray entry; a start by hand begins a fresh count of restarts.
   void start_request();
   void stop_request();
   // "退出", once the window and the icon are gone: a server under our shell is given the exit
@@ -65,6 +68,9 @@ class Control {
   bool on_message(UINT message, WPARAM wp);
 
  private:
+  void request_start();
+  // Restarts made within the last kRestartWindowMs.
+  std::size_t recent_restarts();
   bool write_script(const std::string& path, const launch::Fields& fields) const;
   // Asks on a thread of its own whether another program holds the web port; the answer comes
   // back on the UI thread as an event.
@@ -118,6 +124,10 @@ class Control {
   UINT_PTR timers_armed_ = 0;
   DWORD exit_deadline_ = 0;
   bool typing_watched_ = false;
+  // When the running look was last shown, and the ticks of the restarts made since a start by
+  // hand (a handful at most).
+  DWORD running_since_ = 0;
+  std::vector<DWORD> restarts_;
 };
 
 }  // namespace server

@@ -82,7 +82,8 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
     EXPECT_TRUE(std::all_of(rest, row.actions.end(), [](Action a) { return a == A::kNone; }))
         << where(row.from, row.event);
     const bool arms = has(actions, A::kArmStartCheck) || has(actions, A::kArmStopGrace) ||
-                      has(actions, A::kArmExitGrace) || has(actions, A::kArmStopWait);
+                      has(actions, A::kArmExitGrace) || has(actions, A::kArmStopWait) ||
+                      has(actions, A::kArmRestartWait);
     if (arms) {
       EXPECT_TRUE(control::handles(row.to, E::kTimeUp)) << where(row.from, row.event);
     }
@@ -119,6 +120,9 @@ constexpr Facts kOurs{true, true, false};        // a server under our shell
 constexpr Facts kOursShown{true, true, true};    // the same, shown running
 constexpr Facts kForeign{true, false, true};     // a server of ours that cannot be asked
 constexpr Facts kStillThere{true, false, true};  // a forced end that did not take
+constexpr Facts kRestartDue{false, false, true, true, true};
+constexpr Facts kRestartsUsedUp{false, false, true, true, false};
+constexpr Facts kQuickDeath{false, false, true, false, true};
 
 struct Move {
   Event event;
@@ -182,6 +186,31 @@ const Story kStories[] = {
        P::kIdle,
        {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
       {E::kServerEnded, kNone, P::kIdle, {}}}},
+    {"a server that had run a while is started again after its wait, by the start request",
+     P::kRunning,
+     {{E::kServerEnded,
+       kRestartDue,
+       P::kRestartWaiting,
+       {A::kCancelWatch, A::kLookNotRunning, A::kBalloonRestart, A::kArmRestartWait}},
+      {E::kServerEnded, kNone, P::kRestartWaiting, {}},
+      {E::kTimeUp, kNone, P::kIdle, {A::kRestart}}}},
+    {"a quick death is not restarted",
+     P::kRunning,
+     {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kBalloonEnded}}}},
+    {"restarts used up are announced and none follows",
+     P::kRunning,
+     {{E::kServerEnded, kRestartsUsedUp, P::kIdle, {A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
+      {E::kTimeUp, kNone, P::kIdle, {}}}},
+    {"a start by hand during the wait takes the restart's place",
+     P::kRestartWaiting,
+     {{E::kStart, kNone, P::kChecking, {A::kCancelTimers, A::kCheckPort}},
+      {E::kTimeUp, kNone, P::kChecking, {}}}},
+    {"a stop during the wait cancels it",
+     P::kRestartWaiting,
+     {{E::kStop, kNone, P::kIdle, {A::kCancelTimers}}, {E::kTimeUp, kNone, P::kIdle, {}}}},
+    {"an exit during the wait cancels it",
+     P::kRestartWaiting,
+     {{E::kExit, kNone, P::kExiting, {A::kCancelTimers, A::kLetGo}}}},
     {"a stop that Ctrl+C ends; a second stop during the grace starts nothing",
      P::kRunning,
      {{E::kStop,

@@ -28,7 +28,7 @@ constexpr Row kRows[] = {
     // and, when it came up, takes "echo off"; the script follows once the shell has read that
     // line (a shell that reads its input in blocks would lose a second line written with it), at
     // the latest when the check is due.
-    {P::kIdle, E::kStart, G::kAny, P::kChecking, {A::kCheckPort}},
+    {P::kIdle, E::kStart, G::kAny, P::kChecking, {A::kStopWatchingTyping, A::kCheckPort}},
     {P::kChecking, E::kPortHeld, G::kAny, P::kIdle, {A::kMessagePortHeld}},
     {P::kChecking, E::kPortFree, G::kAny, P::kChecking, {A::kWriteScript}},
     {P::kChecking, E::kScriptFailed, G::kAny, P::kIdle, {A::kMessageScriptFailed}},
@@ -51,11 +51,11 @@ constexpr Row kRows[] = {
      P::kRunning,
      {A::kStopWatchingTyping, A::kTypeScript, A::kLookRunning, A::kWatchServer, A::kBalloonStarted,
       A::kTooltipRunning}},
-    {P::kTyping,
-     E::kTimeUp,
-     G::kMissing,
-     P::kIdle,
-     {A::kStopWatchingTyping, A::kTypeScript, A::kBalloonStartFailed}},
+    // A shell still coming up when the check is due: the start failed, but the script is typed
+    // once the shell has read "echo off" (written at once, it would be lost with that line), and
+    // the server may come up later.
+    {P::kTyping, E::kTimeUp, G::kMissing, P::kIdle, {A::kBalloonStartFailed}},
+    {P::kIdle, E::kFirstLineTaken, G::kAny, P::kIdle, {A::kStopWatchingTyping, A::kTypeScript}},
 
     // The server's own end while it is shown running; another run of the same server file keeps
     // the look true.

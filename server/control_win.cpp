@@ -31,8 +31,9 @@ constexpr UINT_PTR kTypingTimer = 0x5230;
 constexpr UINT_PTR kFirstPhaseTimer = 0x5231;
 constexpr UINT_PTR kPhaseTimerIds = 0x400;
 // The shell gives no sign when it has read a line: its input is looked at this often until then,
-// for at most the start check's half second.
+// for at most kTypingMostMs.
 constexpr UINT kTypingLookMs = 5;
+constexpr DWORD kTypingMostMs = 10000;
 // A server being stopped that cannot be waited on is looked for this often.
 constexpr DWORD kStopLookMs = 100;
 // Events that came in during a step, waiting for it; clicks beyond this many are dropped.
@@ -131,7 +132,8 @@ bool Control::on_message(UINT message, WPARAM wp) {
   if (wp == kTypingTimer) {
     if (!typing_watched_) {
       ::KillTimer(view_.window(), kTypingTimer);
-    } else if (console_.input_taken()) {
+    } else if (console_.input_taken() || ::GetTickCount() - typing_since_ >= kTypingMostMs) {
+      // A shell that has not read its first line by then is typed to as it is.
       dispatch(Event::kFirstLineTaken);
     }
     return true;
@@ -246,6 +248,7 @@ void Control::carry_out(Action action) {
       console_.write_line("echo off");
       break;
     case Action::kWatchTyping:
+      typing_since_ = ::GetTickCount();
       typing_watched_ = ::SetTimer(view_.window(), kTypingTimer, kTypingLookMs, nullptr) != 0;
       // Without the timer the script is typed when the check is due.
       break;

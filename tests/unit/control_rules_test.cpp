@@ -15,6 +15,7 @@ using control::Phase;
 using A = Action;
 using E = Event;
 using P = Phase;
+using G = control::Guard;
 
 std::vector<Phase> all_phases() {
   std::vector<Phase> phases;
@@ -109,6 +110,11 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
       EXPECT_EQ(row.event, E::kSessionEnd);
       EXPECT_EQ(actions.back(), A::kKillAll);
     }
+    // Wine's shell reads its input in blocks and runs the first line of a block only: a script
+    // typed before "echo off" was read would be lost with it, and the server never start.
+    if (row.from == P::kTyping && row.event != E::kFirstLineTaken && row.guard != G::kFound) {
+      EXPECT_FALSE(has(actions, A::kTypeScript)) << where(row.from, row.event);
+    }
     if (row.to == P::kEnded) {
       EXPECT_TRUE(has(actions, A::kKillAll)) << where(row.from, row.event);
     }
@@ -156,12 +162,10 @@ const Story kStories[] = {
        kOurs,
        P::kRunning,
        {A::kLookRunning, A::kWatchServer, A::kBalloonStarted, A::kTooltipRunning}}}},
-    {"a shell that never took its first line still gets the script before the check fails",
+    {"a shell still coming up at the check: the start failed, the script follows the first line",
      P::kTyping,
-     {{E::kTimeUp,
-       kNone,
-       P::kIdle,
-       {A::kStopWatchingTyping, A::kTypeScript, A::kBalloonStartFailed}}}},
+     {{E::kTimeUp, kNone, P::kIdle, {A::kBalloonStartFailed}},
+      {E::kFirstLineTaken, kNone, P::kIdle, {A::kStopWatchingTyping, A::kTypeScript}}}},
     {"a port held by another program is named and nothing starts",
      P::kIdle,
      {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},

@@ -8,7 +8,6 @@
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 #include "resources/resource.h"
-#include "server/graceful_stop.h"
 #include "server/process_win.h"
 #include "update/update_win.h"
 
@@ -44,7 +43,7 @@ App::App(tray::TrayIcon& tray, UINT show_request)
         // Handled after the drop returns, so that a message box never holds the drag source.
         ui_task::post(window_.hwnd(), [this, text] { settings_->dropped(text); });
       }),
-      server_(view_, msg::kConsoleOutput, msg::kServerEnded),
+      server_(view_, msg::kServerEnded),
       show_request_(show_request) {
   g_app = this;
 }
@@ -105,9 +104,14 @@ bool App::on_created() {
 
 void App::on_close_query() { window_.set_visible(false); }
 
-// The session ends (or an installer asks the program to close): end as "退出" does.
+// The session ends (or an installer asks the program to close): end as "退出" does, but the
+// server must be gone when this returns: Windows may end the program right after.
 void App::on_end_session() {
-  if (!torn_down_) exit_program();
+  if (torn_down_ || !started_) return;
+  window_.set_visible(false);
+  tray_.remove_icon();
+  server_.end_session();
+  DestroyWindow(window_.hwnd());
 }
 
 void App::on_destroyed() { teardown(); }
@@ -215,16 +219,9 @@ void App::on_tab_changed() {
 bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
   if (message == ui_task::message()) {
     ui_task::run();
-  } else if (message == msg::kConsoleOutput) {
-    // While a step of the log is due, the output waits for it with the console.
-    if (!log_.step_due()) log_.output(server_.take_output(wp));
-  } else if (message == WM_TIMER && wp == LogBox::kStepTimer) {
-    log_.output(server_.take_output());
-  } else if (message == msg::kServerEnded) {
-    server_.server_ended(wp);
   } else if (message == show_request_ && show_request_ != 0) {
     if (started_ && !torn_down_) bring_to_front();
-  } else {
+  } else if (!server_.on_message(message, wp)) {
     return false;
   }
   *result = 0;
@@ -267,13 +264,15 @@ void App::bring_to_front() {
 }
 
 void App::exit_program() {
-  // A second request (the session end after "退出", or the other way round) waits for nothing.
-  if (std::exchange(exiting_, true)) return;
-  // The user sees the program gone at once; only a server that ends cleanly is waited for.
+  // The user sees the program gone at once; only a server that ends cleanly is waited for. The
+  // control lets the program go (the window is destroyed) once the server had its chance.
   window_.set_visible(false);
-  if (started_) tray_.remove_icon();
-  server_.let_server_end(graceful::kExitGraceMs);
-  DestroyWindow(window_.hwnd());
+  if (!started_) {
+    DestroyWindow(window_.hwnd());
+    return;
+  }
+  tray_.remove_icon();
+  server_.exit_request();
 }
 
 void App::refresh_port_tooltip() {

@@ -70,7 +70,6 @@ class App final : public WindowEvents {
   // A notice that came before start-up had set the title and added the icon.
   std::optional<update::Notice> early_notice_;
   bool torn_down_ = false;
-  bool exiting_ = false;
   int exit_code_ = 0;
   const UINT show_request_;
 };

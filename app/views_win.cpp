@@ -94,4 +94,10 @@ void ServerView::tooltip(const std::string& text) {
   clicks_.sent(tray_.balloon_pending());
 }
 
+std::shared_ptr<console::Inbox> ServerView::new_log_inbox() { return log_.new_inbox(); }
+
 void ServerView::clear_log() { log_.clear(); }
+
+bool ServerView::auto_restart() { return settings_ && settings_->auto_restart(); }
+
+void ServerView::let_go() { DestroyWindow(window_.hwnd()); }

@@ -74,6 +74,10 @@ Values load(Source& source, std::string_view program_dir, std::string* read_file
   return v;
 }
 
+bool auto_restart(Source& source) {
+  return flag_from_text(stored_value(source.read(kBasis, kAutoRestart, kTrue)));
+}
+
 std::vector<Entry> save_entries(const Values& v) {
   return {
       {kServer, kIp, v.ip},

@@ -22,6 +22,8 @@ inline constexpr char kIp[] = "IP";
 inline constexpr char kUser[] = "User";
 inline constexpr char kPassword[] = "Password";
 inline constexpr char kAccessControl[] = "Access control";
+// Read, never written: "false" turns the server's automatic restart off; absent means on.
+inline constexpr char kAutoRestart[] = "Auto restart";
 
 inline constexpr char kDefaultPort[] = "8888";
 inline constexpr char kDefaultIp[] = "0.0.0.0";
@@ -103,6 +105,9 @@ bool use_default_path(std::string_view configured, bool configured_exists, bool 
 // Reads every key in the loader's order, with defaults and the file fallback applied.
 // read_file, when given, receives the path as read, before the fallback.
 Values load(Source& source, std::string_view program_dir, std::string* read_file = nullptr);
+
+// Whether a server that ends by itself is started again (the "Auto restart" key).
+bool auto_restart(Source& source);
 
 struct Entry {
   const char* section;

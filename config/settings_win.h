@@ -54,6 +54,8 @@ class Panel {
   bool unreadable() const { return unreadable_; }
   void refresh_server_folder();
   const std::string& server_folder() const { return server_folder_; }
+  // Read from the file each time: the key is edited by hand, never by the program.
+  bool auto_restart() { return settings::auto_restart(file_); }
 
   void write_file_location();
   void write_port();

@@ -95,7 +95,7 @@ std::string Inbox::take_all() {
   return all;
 }
 
-bool Console::launch(const std::string& folder, HWND window, UINT message) {
+bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
   release(0);
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   win::unique_handle input_read, input_write, output_read, output_write;
@@ -147,14 +147,14 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   input_read_ = std::move(input_read);
   input_write_ = std::move(input_write);
 
-  auto inbox = std::make_shared<Inbox>(window, message);
   try {
-    std::thread(read_output, output_read.get(), inbox).detach();
-    output_read.release();  // the reader owns it now
+    if (output) {
+      std::thread(read_output, output_read.get(), std::move(output)).detach();
+      output_read.release();  // the reader owns it now
+    }
   } catch (const std::exception&) {
     // No reader: the shell still runs the server; its output is lost.
   }
-  inbox_ = std::move(inbox);
   return true;
 }
 
@@ -188,7 +188,6 @@ void Console::release(UINT exit_code) {
   job_.reset();
   input_write_.reset();
   input_read_.reset();
-  inbox_.reset();
 }
 
 }  // namespace console

@@ -140,8 +140,7 @@ std::optional<std::span<const std::byte>> image_name_bytes(std::span<const std::
 }
 
 long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
-                     const ImageNameReader& image_name, const ChainLayout& layout,
-                     const std::function<void()>& between_entries) {
+                     const ImageNameReader& image_name, const ChainLayout& layout) {
   const long value = decimal_id(name_or_id);
   // A name reads as 0, so only a positive value asks for an id.
   const bool by_id = value > 0 && static_cast<unsigned long long>(value) <= 0xFFFFFFFFull;
@@ -163,7 +162,6 @@ long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or
     if (next == 0 || next > buffer.size() - offset) return -1;
     offset += next;
     if (!entry_fits(buffer, offset, layout)) return -1;
-    if (between_entries) between_entries();
   }
   return -1;
 }

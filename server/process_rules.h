@@ -100,9 +100,7 @@ using ImageNameReader = std::function<std::string(std::size_t entry_offset)>;
 // Parent id of the first entry whose id equals the positive decimal value of `name_or_id` or
 // whose image name equals it (ASCII case folded); the idle process (id 0) never matches, wherever
 // it stands (Wine lists none). -1 when nothing matches or the chain is corrupt.
-// `between_entries`, when set, runs between entries.
 long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
-                     const ImageNameReader& image_name, const ChainLayout& layout,
-                     const std::function<void()>& between_entries = {});
+                     const ImageNameReader& image_name, const ChainLayout& layout);
 
 }  // namespace proc

@@ -71,6 +71,49 @@ TEST_F(Faults, ServerEndingRightAfterTheCheckIsShownEnded) {
   ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 5000)) << status();
   EXPECT_EQ(running_server(), 0u);
+  EXPECT_FALSE(wait_until([] { return running_server() != 0; }, 2500))
+      << "a server that ran less than 5 s is not started again";
+}
+
+// A server that ran a while and ends by itself is started again after 1 s, then 5 s; a start by
+// hand during a wait takes the restart's place, and exactly one server runs.
+TEST_F(Faults, ServerThatRanAWhileIsStartedAgain) {
+  ScopedVariable mode(standin::kModeVariable, "exit-after:6000:3");
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
+  const DWORD first = running_server();
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  const DWORD ended_at = GetTickCount();
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 4000)) << status() << log();
+  EXPECT_GE(GetTickCount() - ended_at, 1000u) << "the first restart waits 1 s";
+  EXPECT_NE(running_server(), first);
+  EXPECT_EQ(http_status(port_), 200);
+
+  // The second end: its restart would wait 5 s; the user starts the server before that.
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  ASSERT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 4000)) << status();
+  const DWORD by_hand = running_server();
+  // Past the moment the restart was due: no second server came.
+  EXPECT_FALSE(wait_until([] { return count_named(kServerExe) != 1; }, 5500));
+  EXPECT_EQ(running_server(), by_hand);
+  EXPECT_TRUE(shows_running());
+}
+
+TEST_F(Faults, AutomaticRestartCanBeSwitchedOff) {
+  ScopedVariable mode(standin::kModeVariable, "exit-after:5500:0");
+  start();
+  // Read at each end: a change while the program runs counts.
+  WritePrivateProfileStringA("BasisConfig", "Auto restart", "false",
+                             folder_.file("config.ini").c_str());
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  EXPECT_FALSE(wait_until([] { return running_server() != 0; }, 2500));
 }
 
 TEST_F(Faults, StopNeverReportsTheServerAsEndedUnexpectedly) {

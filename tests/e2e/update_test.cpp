@@ -17,6 +17,7 @@
 #include "app/layout.h"
 #include "tests/e2e/browser.h"
 #include "tests/e2e/harness.h"
+#include "tray/notify_record.h"
 
 using namespace e2e;
 
@@ -246,7 +247,7 @@ TEST(UpdateCheck, AClickOnTheNoticeOpensTheProjectPage) {
   ASSERT_NE(program.main, nullptr);
   ASSERT_TRUE(title_becomes(program.main, notice_title("1.0.3")));
   // What the shell reports of the balloon: shown, then clicked.
-  constexpr UINT kTrayCallback = 0x2DA5;
+  constexpr UINT kTrayCallback = tray::kCallbackMessage;
   PostMessageA(program.main, kTrayCallback, 1, 0x402);
   PostMessageA(program.main, kTrayCallback, 1, 0x405);
   ASSERT_TRUE(wait_until([&] { return recorded(folder).size() == 1; }));

@@ -238,17 +238,6 @@ TEST_P(ProcessChain, IdsTakeTheWholePointerWidth) {
   EXPECT_EQ(chain.parent_of("72"), 8);
 }
 
-TEST_P(ProcessChain, RunsTheIdleStepBetweenEntries) {
-  Chain chain = sample_chain();
-  int steps = 0;
-  const auto reader = [](std::size_t) { return std::string(); };
-  EXPECT_EQ(proc::parent_in_chain(chain.span(), "300", reader, layout(), [&] { ++steps; }), 120);
-  EXPECT_EQ(steps, 3);  // idle to System, to cmd.exe, to the match
-  steps = 0;
-  EXPECT_EQ(proc::parent_in_chain(chain.span(), "none", reader, layout(), [&] { ++steps; }), -1);
-  EXPECT_EQ(steps, 4);  // none after the last entry
-}
-
 TEST_P(ProcessChain, CorruptChainsEndWithoutReadingPastTheEnd) {
   Chain chain = sample_chain();
   const std::size_t last = 4 * Chain::kEntry;

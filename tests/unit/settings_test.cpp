@@ -35,6 +35,7 @@ TEST(Settings, MissingFileGivesDefaults) {
   EXPECT_EQ(v.password, "");
   EXPECT_FALSE(v.run);
   EXPECT_FALSE(v.access_control);
+  EXPECT_TRUE(settings::auto_restart(source));
 }
 
 TEST(Settings, OnlyNotThereIsAMissingFile) {
@@ -83,9 +84,13 @@ TEST(Settings, OnlyExactFalseIsOff) {
   FakeSource source;
   source.values["BasisConfig/Run"] = "";
   source.values["ServerConfig/Access control"] = "False";
+  source.values["BasisConfig/Auto restart"] = "FALSE";
   const settings::Values v = settings::load(source, kDir);
   EXPECT_TRUE(v.run);
   EXPECT_TRUE(v.access_control);
+  EXPECT_TRUE(settings::auto_restart(source));
+  source.values["BasisConfig/Auto restart"] = "false";
+  EXPECT_FALSE(settings::auto_restart(source));
 }
 
 TEST(Settings, FileFallbackDecisionTable) {

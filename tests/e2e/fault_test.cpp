@@ -16,6 +16,7 @@
 #include "app/messages.h"
 #include "platform/handles_win.h"
 #include "server/process_win.h"
+#include "tray/notify_record.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
 
@@ -354,12 +355,18 @@ TEST_F(Faults, MessagesFromAnotherProgramCrashNothing) {
       PostMessageA(program_.main, message, junk, static_cast<LPARAM>(junk));
     }
   }
+  // The log box takes the reader's notices itself.
+  for (const UINT message : {msg::kConsoleOutput, static_cast<UINT>(WM_TIMER)}) {
+    for (const WPARAM junk : {WPARAM(0x12345678), WPARAM(1), ~WPARAM(0)}) {
+      PostMessageA(control(编辑框_日志), message, junk, static_cast<LPARAM>(junk));
+    }
+  }
   // Sent, WM_NOTIFY's pointer would still be one into the sender's memory.
   DWORD_PTR answer = 0;
   SendMessageTimeoutA(program_.main, WM_NOTIFY, 0, 0x12345678, SMTO_ABORTIFHUNG, 5000, &answer);
   // The tray callback with codes that are no mouse message.
   for (const LPARAM code : {LPARAM(0x12345678), LPARAM(-1), LPARAM(0x405)}) {
-    PostMessageA(program_.main, msg::kTrayCallback, 1, code);
+    PostMessageA(program_.main, tray::kCallbackMessage, 1, code);
   }
   ASSERT_TRUE(sync(program_.main));
   EXPECT_FALSE(ended(program_.id, 100));

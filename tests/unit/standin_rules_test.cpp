@@ -238,6 +238,14 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   ASSERT_TRUE(parsed.mode) << parsed.error;
   EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Exit);
   EXPECT_EQ(parsed.mode->delay_ms, 0u);
+  EXPECT_EQ(parsed.mode->exit_code, 0u);
+
+  // An exit code as a crash leaves it (0xC0000005) must come through whole.
+  parsed = parse_test_mode("exit-after:6000:3221225477");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Exit);
+  EXPECT_EQ(parsed.mode->delay_ms, 6000u);
+  EXPECT_EQ(parsed.mode->exit_code, 3221225477u);
 
   parsed = parse_test_mode("random:268435456:4294967295");
   ASSERT_TRUE(parsed.mode) << parsed.error;
@@ -254,13 +262,33 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   ASSERT_TRUE(parsed.mode) << parsed.error;
   EXPECT_EQ(parsed.mode->kind, TestMode::Kind::CtrlCIgnore);
 
-  for (const char* bad : {"flood",           "flood:",         "flood:-1",
-                          "flood:1x",        "flood: 1",       "flood:268435457",
-                          "Flood:1",         "flood:1:2",      "exit:86400001",
-                          "exit:",           "random:10",      "random:10:4294967296",
-                          "random::1",       "serve",          "flood:99999999999999999999999",
-                          "ctrl-c",          "ctrl-c:",        "ctrl-c:86400001",
-                          "ignore-ctrl-c:1", "ignore-ctrl-c:", "Ctrl-C:1"}) {
+  for (const char* bad : {"flood",
+                          "flood:",
+                          "flood:-1",
+                          "flood:1x",
+                          "flood: 1",
+                          "flood:268435457",
+                          "Flood:1",
+                          "flood:1:2",
+                          "exit:86400001",
+                          "exit:",
+                          "random:10",
+                          "random:10:4294967296",
+                          "random::1",
+                          "serve",
+                          "flood:99999999999999999999999",
+                          "ctrl-c",
+                          "ctrl-c:",
+                          "ctrl-c:86400001",
+                          "ignore-ctrl-c:1",
+                          "ignore-ctrl-c:",
+                          "Ctrl-C:1",
+                          "exit-after:10",
+                          "exit-after:10:",
+                          "exit-after::3",
+                          "exit-after:10:4294967296",
+                          "exit-after:10:-1",
+                          "exit-after:1:2:3"}) {
     parsed = parse_test_mode(bad);
     EXPECT_FALSE(parsed.mode) << bad;
     EXPECT_NE(parsed.error.find(kModeVariable), std::string::npos) << bad;

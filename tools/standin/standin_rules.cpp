@@ -280,10 +280,9 @@ std::vector<std::string_view> split_at_colons(std::string_view text) {
 }
 
 ParsedMode bad_mode(std::string_view text) {
-  return {
-      std::nullopt,
-      std::string(kModeVariable) + " 的取值无效：" + shown(text) +
-          "（可用：flood:字节数、exit:毫秒数、random:字节数:种子、ctrl-c:毫秒数、ignore-ctrl-c）"};
+  return {std::nullopt, std::string(kModeVariable) + " 的取值无效：" + shown(text) +
+                            "（可用：flood:字节数、exit:毫秒数、exit-after:毫秒数:退出码、random:"
+                            "字节数:种子、ctrl-c:毫秒数、ignore-ctrl-c）"};
 }
 
 // Texts of the flood lines; their lengths differ so that line starts drift against any fixed
@@ -461,6 +460,13 @@ ParsedMode parse_test_mode(std::string_view text) {
     if (!ms) return bad_mode(text);
     mode.kind = TestMode::Kind::Exit;
     mode.delay_ms = static_cast<std::uint32_t>(*ms);
+  } else if (parts[0] == "exit-after" && parts.size() == 3) {
+    const auto ms = decimal(parts[1], kMaxExitDelayMs);
+    const auto code = decimal(parts[2], UINT32_MAX);
+    if (!ms || !code) return bad_mode(text);
+    mode.kind = TestMode::Kind::Exit;
+    mode.delay_ms = static_cast<std::uint32_t>(*ms);
+    mode.exit_code = static_cast<std::uint32_t>(*code);
   } else if (parts[0] == "ctrl-c" && parts.size() == 2) {
     const auto ms = decimal(parts[1], kMaxExitDelayMs);
     if (!ms) return bad_mode(text);

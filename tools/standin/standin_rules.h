@@ -98,6 +98,7 @@ std::string usage_line();
 // start line as usual.
 //   flood:N        N bytes of numbered Chinese text lines (flood_text), then "flood-end"
 //   exit:MS        exits with code 0 about MS milliseconds after the start line
+//   exit-after:MS:CODE  likewise, with exit code CODE (a crash's code, say)
 //   random:N:SEED  N pseudo-random bytes (random_bytes), then "random-end" on a line of its own
 //   ctrl-c:MS      on Ctrl+C, takes MS milliseconds to put its affairs in order (as a server
 //                  closing its files would), then exits with code 0
@@ -115,9 +116,10 @@ inline constexpr std::uint32_t kMaxExitDelayMs = 24u * 60 * 60 * 1000;
 struct TestMode {
   enum class Kind { Serve, Flood, Exit, Random, CtrlCExit, CtrlCIgnore };
   Kind kind = Kind::Serve;
-  std::size_t bytes = 0;       // flood and random
-  std::uint32_t delay_ms = 0;  // exit, ctrl-c
-  std::uint32_t seed = 0;      // random
+  std::size_t bytes = 0;        // flood and random
+  std::uint32_t delay_ms = 0;   // exit, ctrl-c
+  std::uint32_t exit_code = 0;  // exit
+  std::uint32_t seed = 0;       // random
 };
 
 struct ParsedMode {

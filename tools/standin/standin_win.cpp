@@ -290,7 +290,7 @@ int run() {
       break;
   }
   while (true) {
-    if (!wait_for_client(listener.get(), deadline)) return 0;
+    if (!wait_for_client(listener.get(), deadline)) return static_cast<int>(mode.mode->exit_code);
     unique_socket client(::accept(listener.get(), nullptr, nullptr));
     if (client) {
       serve(client.get(), options, accepted);

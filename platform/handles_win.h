@@ -57,6 +57,10 @@ struct global_free {
 struct reg_close_key {
   void operator()(HKEY h) const { ::RegCloseKey(h); }
 };
+// Waits for a callback under way, so that what it uses may go right after.
+struct unregister_wait {
+  void operator()(HANDLE h) const { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
+};
 
 // Null means none for these.
 using unique_handle = unique_any<HANDLE, nullptr, close_handle>;
@@ -66,6 +70,8 @@ using unique_hfont = unique_any<HFONT, nullptr, delete_object>;
 using unique_hbrush = unique_any<HBRUSH, nullptr, delete_object>;
 using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
 using unique_hkey = unique_any<HKEY, nullptr, reg_close_key>;
+// A wait registered with RegisterWaitForSingleObject.
+using unique_wait = unique_any<HANDLE, nullptr, unregister_wait>;
 
 struct find_close {
   void operator()(HANDLE h) const { ::FindClose(h); }

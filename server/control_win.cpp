@@ -78,6 +78,7 @@ bool Control::write_script(const std::string& path, const launch::Fields& fields
 void Control::start_sequence() {
   const BusyScope busy(busy_);
   const std::string folder = view_.server_folder();
+  console_.log_next_start(view_.fields());  // server log: the header of this launch
   const bool launched = console_.launch(folder, view_.window(), output_message_);
   if (ending_) return;
   if (launched) launched_server_ = folder + launch::kServerExe;
@@ -149,6 +150,7 @@ void Control::stop_request() {
   } else {
     view_.message(kNoServer, kInfoCaption, true);
   }
+  console_.log_end(server_log::End::stop());  // server log: end of the run
   view_.apply(presentation::kNotRunning);
   view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, tray::kBalloonNone, {});
   view_.tooltip(presentation::kIdleTooltip);
@@ -186,6 +188,7 @@ void Control::shutdown_kill() {
   // Our own shell ends with a code of its own, whether or not it still ran the server.
   constexpr UINT kShellExitCode = 3389;
   console_.release(kShellExitCode);
+  console_.log_end(server_log::End::program_exit());  // server log: end of the run, written out
 }
 
 void Control::watch(DWORD server_id) {
@@ -200,6 +203,7 @@ std::string Control::server_path() const {
 
 void Control::server_ended(WPARAM notice) {
   if (!watch_.current(notice) || busy_ || ending_) return;
+  console_.log_end(server_log::End::exit_code(watch_.exit_code()));  // server log: end of the run
   watch_.cancel();
   if (!view_.running_shown()) return;
   // Another run of the same server file (started by hand, say) keeps the look true.

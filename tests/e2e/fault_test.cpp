@@ -251,6 +251,30 @@ TEST_F(Faults, LockedLaunchScriptIsReportedAndLeftAsItWas) {
   EXPECT_TRUE(shows_not_running());
 }
 
+TEST_F(Faults, LockedLogFileChangesNothingButSaysSoOnceInTheLog) {
+  CreateDirectoryA(folder_.file("logs").c_str(), nullptr);
+  const win::unique_file held = lock_file(folder_.file("logs\\server.log"));
+  ASSERT_TRUE(held);
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  EXPECT_EQ(http_status(port_, "/still-served"), 200);
+  // The notice comes with the first flush, a second after the start at the latest.
+  const std::string notice = "服务器日志无法写入 logs\\server.log";
+  ASSERT_TRUE(log_shows(notice, 10000)) << log();
+  EXPECT_TRUE(log_shows("GET /still-served 200")) << log();
+  EXPECT_EQ(http_status(port_, "/and-again"), 200);
+  EXPECT_TRUE(log_shows("GET /and-again 200")) << log();
+  const std::string text = log();
+  EXPECT_EQ(text.find(notice), text.rfind(notice)) << "said once";
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+  EXPECT_TRUE(shows_running());
+  EXPECT_TRUE(sync(program_.main));
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+}
+
 TEST_F(Faults, LockedSettingsFileMakesWritesFailQuietly) {
   start();
   const std::string ini = folder_.file("config.ini");

@@ -134,13 +134,22 @@ bool FileLog::failed() const {
   return failed_;
 }
 
-bool FileLog::write(std::string_view bytes) {
-  if (!open_) {
-    const std::optional<std::uint64_t> size = files_.open();
-    if (!size) return false;
-    open_ = true;
-    size_ = *size;
+bool FileLog::open() {
+  const std::optional<Files::Opened> opened = files_.open();
+  if (!opened) return false;
+  open_ = true;
+  size_ = opened->size;
+  // What follows starts a line of its own, also after the last words of a killed program; a file
+  // too full for the line break is about to move up anyway.
+  if (!opened->ends_line && size_ + 2 <= kFileCap) {
+    if (!files_.append("\r\n")) return false;
+    size_ += 2;
   }
+  return true;
+}
+
+bool FileLog::write(std::string_view bytes) {
+  if (!open_ && !open()) return false;
   const Split pieces = split(size_, bytes.size());
   if (pieces.first > 0) {
     if (!files_.append(bytes.substr(0, pieces.first))) return false;
@@ -164,11 +173,7 @@ bool FileLog::rotate() {
   for (int i = kOldFiles - 1; i >= 0; --i) {
     if (!files_.rename(i, i + 1)) return false;
   }
-  const std::optional<std::uint64_t> size = files_.open();
-  if (!size) return false;
-  open_ = true;
-  size_ = *size;
-  return true;
+  return open();
 }
 
 }  // namespace server_log

@@ -75,8 +75,14 @@ Split split(std::uint64_t size, std::uint64_t bytes);
 class Files {
  public:
   virtual ~Files() = default;
-  // Opens server.log for appending, creating the folder and the file; its size.
-  virtual std::optional<std::uint64_t> open() = 0;
+  struct Opened {
+    std::uint64_t size = 0;
+    // Whether the file is empty or ends in a line break: a program killed mid-line leaves a file
+    // that does not.
+    bool ends_line = true;
+  };
+  // Opens server.log for appending, creating the folder and the file.
+  virtual std::optional<Opened> open() = 0;
   virtual bool append(std::string_view bytes) = 0;
   virtual void close() = 0;
   virtual bool remove(int index) = 0;
@@ -114,6 +120,7 @@ class FileLog {
   // With buffer_mutex_ held.
   void add(std::string_view bytes);
   bool write(std::string_view bytes);
+  bool open();
   bool rotate();
   void fail();
 

@@ -9,19 +9,32 @@ namespace server_log {
 
 std::string FolderFiles::path(int index) const { return folder_ + "\\" + file_name(index); }
 
-std::optional<std::uint64_t> FolderFiles::open() {
+std::optional<Files::Opened> FolderFiles::open() {
   file_.reset();
   if (!::CreateDirectoryA(folder_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
     return std::nullopt;
   }
   // Others may read the log while it is written, and move it aside.
-  win::unique_file file(::CreateFileA(path(0).c_str(), FILE_APPEND_DATA,
+  win::unique_file file(::CreateFileA(path(0).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return std::nullopt;
+  Opened opened{static_cast<std::uint64_t>(size.QuadPart), true};
+  if (opened.size > 0) {
+    LARGE_INTEGER last{};
+    last.QuadPart = size.QuadPart - 1;
+    char byte = 0;
+    DWORD got = 0;
+    if (::SetFilePointerEx(file.get(), last, nullptr, FILE_BEGIN) &&
+        ::ReadFile(file.get(), &byte, 1, &got, nullptr) && got == 1) {
+      opened.ends_line = byte == '\n';
+    }
+    // Back to the end, for a system that would write where the pointer stands.
+    if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_END)) return std::nullopt;
+  }
   file_ = std::move(file);
-  return static_cast<std::uint64_t>(size.QuadPart);
+  return opened;
 }
 
 bool FolderFiles::append(std::string_view bytes) {

@@ -18,7 +18,7 @@ namespace server_log {
 class FolderFiles final : public Files {
  public:
   explicit FolderFiles(std::string folder) : folder_(std::move(folder)) {}
-  std::optional<std::uint64_t> open() override;
+  std::optional<Opened> open() override;
   bool append(std::string_view bytes) override;
   void close() override { file_.reset(); }
   bool remove(int index) override;

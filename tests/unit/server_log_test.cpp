@@ -24,11 +24,12 @@ class FakeFiles : public server_log::Files {
   int opens = 0;
   int appends = 0;
 
-  std::optional<std::uint64_t> open() override {
+  std::optional<Opened> open() override {
     ++opens;
     if (refuse_open) return std::nullopt;
     is_open = true;
-    return files[0].size();
+    const std::string& file = files[0];
+    return Opened{file.size(), file.empty() || file.back() == '\n'};
   }
   bool append(std::string_view bytes) override {
     ++appends;
@@ -184,6 +185,15 @@ TEST(ServerLogRotation, AFullFileLeftByAnEarlierRunMovesUpFirst) {
   EXPECT_EQ(h.files.files[1].size(), kFileCap);
   EXPECT_EQ(h.files.files[2], "one");
   EXPECT_EQ(h.files.files.count(3), 0u);  // the oldest goes
+}
+
+TEST(ServerLogRuns, AHeaderAfterAProgramKilledMidLineStartsALineOfItsOwn) {
+  Harness h;
+  h.files.files[0] = "==== header\r\nhalf a li";
+  h.start("next -l");
+  h.log.flush();
+  EXPECT_EQ(h.files.files[0],
+            "==== header\r\nhalf a li\r\n==== 2026-12-09 10:00:00 启动：next -l\r\n");
 }
 
 TEST(ServerLogRuns, EachRunHasItsHeaderAndOneEndLineInOrder) {

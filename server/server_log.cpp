@@ -89,9 +89,13 @@ void FileLog::output(std::string_view bytes) {
     if (failed_ || bytes.empty()) return;
     const bool was_empty = buffer_.empty();
     add(bytes);
-    // A full buffer is written by the thread that filled it, which bounds what waits here.
-    write_now = buffer_.size() >= kBufferBytes;
-    if (!write_now && was_empty) arm_(kFlushMs);
+    write_now = buffer_.size() >= kMaxBufferBytes;
+    if (!write_now && buffer_.size() >= kBufferBytes && !flush_asked_) {
+      flush_asked_ = true;
+      arm_(0);
+    } else if (was_empty) {
+      arm_(kFlushMs);
+    }
   }
   if (write_now) flush();
 }
@@ -112,6 +116,7 @@ void FileLog::flush() {
     const std::lock_guard<std::mutex> lock(buffer_mutex_);
     bytes.swap(buffer_);
     run = run_;
+    flush_asked_ = false;
   }
   if (bytes.empty() || write(bytes)) return;
   // The file stays closed until the next run tries again: a locked or full file is not

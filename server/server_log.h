@@ -21,8 +21,11 @@ inline constexpr char kFolder[] = "logs";
 // takes more than (kOldFiles + 1) * kFileCap on disk.
 inline constexpr std::uint64_t kFileCap = std::uint64_t{4} << 20;
 inline constexpr int kOldFiles = 3;
-// Output waits in memory up to this much, and never longer than kFlushMs.
+// Output waits in memory never longer than kFlushMs; once this much waits, the flush is asked
+// for at once. The reader hands the writing to the flush so that it drains the pipe as fast as
+// without the file, and writes itself only when kMaxBufferBytes wait: that bounds the memory.
 inline constexpr std::size_t kBufferBytes = 64 * 1024;
+inline constexpr std::size_t kMaxBufferBytes = 4 * 1024 * 1024;
 inline constexpr unsigned kFlushMs = 1000;
 inline constexpr char kMask[] = "******";
 // The program's own line in the log tab when the file cannot be written.
@@ -135,6 +138,8 @@ class FileLog {
   bool run_open_ = false;
   bool failed_ = false;
   bool at_line_start_ = true;
+  // A flush at once was asked for and has not taken the buffer yet.
+  bool flush_asked_ = false;
   Notice notice_;
 
   // Held while the files are written; taken before buffer_mutex_ when both are.

@@ -241,12 +241,20 @@ TEST(ServerLogFlush, BuffersAndAsksForAFlushOnlyWhenSomethingWaits) {
   // An end is flushed at once, not a second later.
   h.log.end(End::stop());
   EXPECT_EQ(h.armed.back(), 0u);
-  // A full buffer is written by the thread that filled it, without waiting for the timer.
+  // A full buffer asks for the flush at once, once, and the reader goes on draining...
+  h.log.flush();
   h.start();
-  const std::size_t armed_before = h.armed.size();
+  const int appends = h.files.appends;
   h.log.output(std::string(server_log::kBufferBytes, 'z'));
-  EXPECT_EQ(h.files.files[0].back(), 'z');
-  EXPECT_EQ(h.armed.size(), armed_before);
+  EXPECT_EQ(h.armed.back(), 0u);
+  const std::size_t armed = h.armed.size();
+  h.log.output("more");
+  EXPECT_EQ(h.armed.size(), armed);
+  EXPECT_EQ(h.files.appends, appends);
+  // ...until the flush falls that far behind: then the reader writes itself.
+  h.log.output(std::string(server_log::kMaxBufferBytes, 'w'));
+  EXPECT_EQ(h.files.files[0].back(), 'w');
+  EXPECT_EQ(h.armed.size(), armed);
 }
 
 TEST(ServerLogFailure, StopsForTheRunSaysSoOnceAndTriesAgainNextRun) {

@@ -110,15 +110,21 @@ void FileLog::end(const End& end) {
 
 void FileLog::flush() {
   const std::lock_guard<std::mutex> file_lock(file_mutex_);
-  std::string bytes;
+  // Room as a flood needs it is kept; what only a stalled flush needed goes back.
+  constexpr std::size_t kKeptRoom = 1024 * 1024;
+  if (writing_.capacity() > kKeptRoom) {
+    std::string().swap(writing_);
+  } else {
+    writing_.clear();
+  }
   std::uint64_t run = 0;
   {
     const std::lock_guard<std::mutex> lock(buffer_mutex_);
-    bytes.swap(buffer_);
+    writing_.swap(buffer_);
     run = run_;
     flush_asked_ = false;
   }
-  if (bytes.empty() || write(bytes)) return;
+  if (writing_.empty() || write(writing_)) return;
   // The file stays closed until the next run tries again: a locked or full file is not
   // hammered at every read.
   files_.close();

@@ -144,6 +144,9 @@ class FileLog {
 
   // Held while the files are written; taken before buffer_mutex_ when both are.
   std::mutex file_mutex_;
+  // What a flush writes; cleared, not freed, so that the buffer it is swapped with next keeps its
+  // room and a flood is not copied again at every growth.
+  std::string writing_;
   bool open_ = false;
   std::uint64_t size_ = 0;
 };

@@ -31,9 +31,9 @@ class FolderFiles final : public Files {
   win::unique_file file_;
 };
 
-// One per program, shared by the console and each run's reader. Writes happen on the reader's
-// thread and on the flush timer's (a thread-pool wait), never on the thread that calls start or
-// end.
+// One per program, shared by the console and each run's reader. Writes happen on the flush
+// timer's thread (a thread-pool wait) and on the reader's, never on the thread that calls start
+// or end; only the last flush at program exit runs there, once the window is gone.
 class DiskLog {
  public:
   // In the program's folder; nothing is created on disk before the first flush.

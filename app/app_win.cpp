@@ -4,10 +4,10 @@
 
 #include "app/messages.h"
 #include "config/autostart_win.h"
+#include "platform/handles_win.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 #include "resources/resource.h"
-#include "server/graceful_stop.h"
 #include "server/process_win.h"
 #include "update/update_win.h"
 
@@ -18,6 +18,17 @@ App* g_app = nullptr;
 
 constexpr char kNot64Bit[] = "Rivermesh 的Windows客户端不支持32位系统！";
 constexpr char kError[] = "错误";
+
+// The system sends these with a pointer into this process and never posts them: a posted one
+// comes from another program, and its pointer means nothing here. Every message loop of the
+// thread (message boxes and the tray menu too) fetches through this hook.
+LRESULT CALLBACK drop_posted_pointer_messages(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION) {
+    MSG* m = reinterpret_cast<MSG*>(lp);
+    if (m->message == WM_NOTIFY || m->message == WM_DPICHANGED) m->message = WM_NULL;
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
 
 }  // namespace
 
@@ -32,7 +43,7 @@ App::App(tray::TrayIcon& tray, UINT show_request)
         // Handled after the drop returns, so that a message box never holds the drag source.
         ui_task::post(window_.hwnd(), [this, text] { settings_->dropped(text); });
       }),
-      server_(view_, msg::kConsoleOutput, msg::kServerEnded),
+      server_(view_, msg::kServerEnded),
       show_request_(show_request) {
   g_app = this;
 }
@@ -43,6 +54,8 @@ App::~App() {
 }
 
 int App::run(HINSTANCE instance) {
+  const win::unique_hhook filter(SetWindowsHookExA(WH_GETMESSAGE, drop_posted_pointer_messages,
+                                                   nullptr, GetCurrentThreadId()));
   if (!window_.create(instance, this)) return exit_code_;
   MSG m;
   while (GetMessageA(&m, nullptr, 0, 0) > 0) {
@@ -67,7 +80,7 @@ bool App::on_created() {
   start_update_check();
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(form_, program::directory());
-  settings_->load();
+  const bool settings_read = settings_->load();
   settings_->refresh_server_folder();
   tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
   tray_.set_mouse_handler(tray_mouse_handler);
@@ -75,7 +88,11 @@ bool App::on_created() {
   log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
   if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
-  if (started_from_desktop_shell()) {
+  if (!settings_read) {
+    // The window is there before the box, so that it is the box's owner; nothing starts.
+    if (started_from_desktop_shell()) window_.set_visible(true);
+    ui_task::post(window_.hwnd(), [this] { refuse_unread_settings(); });
+  } else if (started_from_desktop_shell()) {
     window_.set_visible(true);
   } else {
     // Started by the login or another program: start the server at once, from the message loop
@@ -87,9 +104,14 @@ bool App::on_created() {
 
 void App::on_close_query() { window_.set_visible(false); }
 
-// The session ends (or an installer asks the program to close): end as "退出" does.
+// The session ends (or an installer asks the program to close): end as "退出" does, but the
+// server must be gone when this returns: Windows may end the program right after.
 void App::on_end_session() {
-  if (!torn_down_) exit_program();
+  if (torn_down_ || !started_) return;
+  window_.set_visible(false);
+  tray_.remove_icon();
+  server_.end_session();
+  DestroyWindow(window_.hwnd());
 }
 
 void App::on_destroyed() { teardown(); }
@@ -121,13 +143,23 @@ void App::on_command(int id) {
       break;
     case 按钮_启动:
     case 托盘_启动:
-      server_.start_request();
+      if (settings_->unreadable()) {
+        refuse_unread_settings();
+      } else {
+        server_.start_request();
+      }
       break;
     case 按钮_停止:
     case 托盘_停止:
       server_.stop_request();
       break;
     case 选择框_开机启动:
+      if (settings_->unreadable()) {
+        // config.ini could not record it: the registry is left alone as well.
+        form_.set_checked(settings::Box::Run, !form_.checked(settings::Box::Run));
+        refuse_unread_settings();
+        break;
+      }
       autostart::on_checkbox_clicked(window_.hwnd(), window_.control(选择框_开机启动),
                                      program::path(),
                                      settings::settings_path(program::directory()));
@@ -186,17 +218,10 @@ void App::on_tab_changed() {
 
 bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {
   if (message == ui_task::message()) {
-    ui_task::run(wp);
-  } else if (message == msg::kConsoleOutput) {
-    // While a step of the log is due, the output waits for it with the console.
-    if (!log_.step_due()) log_.output(server_.take_output(wp));
-  } else if (message == WM_TIMER && wp == LogBox::kStepTimer) {
-    log_.output(server_.take_output());
-  } else if (message == msg::kServerEnded) {
-    server_.server_ended(wp);
+    ui_task::run();
   } else if (message == show_request_ && show_request_ != 0) {
     if (started_ && !torn_down_) bring_to_front();
-  } else {
+  } else if (!server_.on_message(message, wp)) {
     return false;
   }
   *result = 0;
@@ -216,6 +241,7 @@ void App::tray_mouse_handler(std::int32_t code) {
     case tray::kEventTaskbarCreated:
       // The shell restarted without our icon: a hidden window would be out of reach.
       g_app->tray_.readd();
+      g_app->balloon_clicks_.sent(g_app->tray_.balloon_pending());
       break;
     default:
       if (const std::string url = g_app->balloon_clicks_.on_event(code); !url.empty()) {
@@ -224,6 +250,8 @@ void App::tray_mouse_handler(std::int32_t code) {
       break;
   }
 }
+
+void App::refuse_unread_settings() { window_.message_box(settings::kUnreadable, kError); }
 
 void App::show_main_window() {
   if (!window_.visible()) window_.set_visible(true);
@@ -236,19 +264,21 @@ void App::bring_to_front() {
 }
 
 void App::exit_program() {
-  // A second request (the session end after "退出", or the other way round) waits for nothing.
-  if (std::exchange(exiting_, true)) return;
-  // The user sees the program gone at once; only a server that ends cleanly is waited for.
+  // The user sees the program gone at once; only a server that ends cleanly is waited for. The
+  // control lets the program go (the window is destroyed) once the server had its chance.
   window_.set_visible(false);
-  if (started_) tray_.remove_icon();
-  server_.let_server_end(graceful::kExitGraceMs);
-  DestroyWindow(window_.hwnd());
+  if (!started_) {
+    DestroyWindow(window_.hwnd());
+    return;
+  }
+  tray_.remove_icon();
+  server_.exit_request();
 }
 
 void App::refresh_port_tooltip() {
   const bool running = view_.running_shown();
-  tray_.set_tooltip(presentation::port_tooltip(running, window_.text(layout::编辑框_IP),
-                                               window_.text(layout::编辑框_网页端口)));
+  view_.tooltip(presentation::port_tooltip(running, window_.text(layout::编辑框_IP),
+                                           window_.text(layout::编辑框_网页端口)));
 }
 
 void App::start_update_check() {

@@ -46,6 +46,8 @@ class App final : public WindowEvents {
   bool on_message(UINT message, WPARAM wp, LPARAM lp, LRESULT* result) override;
 
   static void tray_mouse_handler(std::int32_t code);
+  // config.ini is there but could not be read: the run starts nothing.
+  void refuse_unread_settings();
   void show_main_window();
   void bring_to_front();
   void exit_program();
@@ -68,7 +70,6 @@ class App final : public WindowEvents {
   // A notice that came before start-up had set the title and added the icon.
   std::optional<update::Notice> early_notice_;
   bool torn_down_ = false;
-  bool exiting_ = false;
   int exit_code_ = 0;
   const UINT show_request_;
 };

@@ -2,14 +2,15 @@
 
 #include <cstdint>
 
+#include "platform/gbk.h"
 #include "platform/path_case.h"
 
 namespace instance {
 
 std::string key(std::string_view exe_path) {
-  // FNV-1a over the path as the file system compares it: short, stable across runs and builds.
+  // FNV-1a over the folder as the file system compares it: short, stable across runs and builds.
   std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : path_case::folded(exe_path)) {
+  for (const char c : path_case::folded(gbk::folder_part(exe_path))) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }

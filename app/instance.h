@@ -1,5 +1,5 @@
 // One copy of the program per program folder: the names under which a copy makes itself known
-// to a second copy of the same executable.
+// to a second copy started from the same folder, under any file name.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,11 @@
 
 namespace instance {
 
-// A name that stands for the executable's path whatever the case of its letters, as the file
-// system takes them (path_case); other folders give other names. The caller hands in the long
-// form of the path, so that a start through a short 8.3 path agrees with a long one. Fit for
-// kernel object and window message names: letters, digits and '-' only.
+// A name that stands for the executable's folder whatever the case of its letters, as the file
+// system takes them (path_case); other folders give other names. A renamed copy beside the
+// program shares its config.ini, run.bat and server, so it gets the same name. The caller hands
+// in the long form of the path, so that a start through a short 8.3 path agrees with a long one.
+// Fit for kernel object and window message names: letters, digits and '-' only.
 std::string key(std::string_view exe_path);
 
 // The mutex the running copy holds, and the message a second copy sends to have its window

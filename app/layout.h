@@ -54,7 +54,15 @@ struct Control {
   int x, y, width, height;
   const char* caption;
   unsigned flags;
+  // Most bytes the user can type or paste into an edit box; 0 for no limit.
+  unsigned max_input = 0;
 };
+
+// What a setting that goes on the server's command line may hold: the profile reader gives back
+// far longer values, but the start refuses them, so the boxes take no more.
+inline constexpr unsigned kMaxValueInput = 255;
+// A port has at most five digits.
+inline constexpr unsigned kMaxPortInput = 5;
 
 std::span<const Control> controls();
 const Control* find(Id id);

@@ -7,6 +7,7 @@
 
 #include "app/dpi.h"
 #include "app/dpi_win.h"
+#include "platform/gbk.h"
 #include "resources/resource.h"
 
 namespace {
@@ -177,11 +178,15 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       } else if (code == EN_KILLFOCUS) {
         events_->on_lost_focus(static_cast<Id>(id));
       } else if (code == EN_CHANGE && !setting_text_) {
+        keep_within_limit(static_cast<Id>(id));
         events_->on_content_changed(static_cast<Id>(id));
       }
       return 0;
     }
     case WM_NOTIFY: {
+      // Our controls notify from this thread; another thread's (or program's) pointer is no
+      // record of ours.
+      if (InSendMessage()) return 0;
       const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
       if (hdr->idFrom == layout::选择夹1 && hdr->code == TCN_SELCHANGE) {
         show_page(current_tab());
@@ -269,7 +274,8 @@ void MainWindow::create_controls() {
     const bool log = (c.flags & layout::kLog) != 0;
     SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(log ? log_font_.get() : ui_font_.get()),
                  FALSE);
-    if (c.kind == Kind::Edit) SendMessageA(w, EM_SETLIMITTEXT, 0, 0);  // no length limit
+    // 0 lifts the control's own limit of 32,767 characters.
+    if (c.kind == Kind::Edit) SendMessageA(w, EM_SETLIMITTEXT, c.max_input, 0);
     if (c.flags & layout::kPassword) SendMessageA(w, EM_SETPASSWORDCHAR, '*', 0);
     if (c.flags & layout::kPortInput) SetWindowSubclass(w, port_proc, 0, 0);
     // A label may reach under the field beside it; the field stays on top.
@@ -364,6 +370,21 @@ void MainWindow::set_text(layout::Id id, const std::string& text) {
   SetWindowTextA(control(id), text.c_str());
   setting_text_ = false;
   events_->on_content_changed(id);
+}
+
+void MainWindow::keep_within_limit(layout::Id id) {
+  // The control's own limit counts bytes where it keeps ANSI text, but characters where the
+  // system keeps every text in UTF-16 (Wine does): a double-byte character must count twice.
+  const layout::Control* c = layout::find(id);
+  if (c == nullptr || c->max_input == 0) return;
+  const std::string now = text(id);
+  if (now.size() <= c->max_input) return;
+  HWND w = control(id);
+  setting_text_ = true;
+  SetWindowTextA(w, gbk::cut_whole_chars(now, c->max_input).c_str());
+  setting_text_ = false;
+  constexpr WPARAM kEnd = 0x7FFFFFFF;  // positions past the text mean its end
+  SendMessageA(w, EM_SETSEL, kEnd, kEnd);
 }
 
 bool MainWindow::checked(layout::Id id) const {

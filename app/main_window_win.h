@@ -83,6 +83,8 @@ class MainWindow {
   void change_dpi(int dpi, const RECT& suggested);
   void create_tray_menu();
   void show_page(int page);
+  // Cuts what the user typed or pasted into a box with a byte limit back to it.
+  void keep_within_limit(layout::Id id);
   LRESULT color_control(HDC dc, HWND control, bool static_color);
 
   HWND hwnd_ = nullptr;

@@ -5,15 +5,16 @@
 
 #include <windows.h>
 
+#include "tray/notify_record.h"
+
 namespace msg {
 
-// The tray icon's callback message. Its number is fixed (0x2DA5) because the notification
-// record carries it; it lies in the WM_USER range below WM_APP, apart from every number below.
-constexpr UINT kTrayCallback = 0x2DA5;
-static_assert(kTrayCallback >= WM_USER && kTrayCallback < WM_APP);
+// The tray icon's callback message is the notification record's (tray::kCallbackMessage): in the
+// WM_USER range below WM_APP, apart from every number below.
+static_assert(tray::kCallbackMessage >= WM_USER && tray::kCallbackMessage < WM_APP);
 
-// The console reader has output for the log: wParam names the launch's inbox, which the UI
-// thread asks for the text.
+// The console reader has output for the log, sent to the log box itself: wParam names the
+// launch's inbox, which the box asks for the text.
 constexpr UINT kConsoleOutput = WM_APP + 2;
 
 // The watched server process has ended: wParam is the watch's token.

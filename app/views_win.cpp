@@ -85,8 +85,19 @@ void ServerView::balloon(const std::string& title, const std::string& text, std:
                          const std::string& click_url) {
   clicks_.requested(click_url);
   tray_.show_balloon(title, text, kind);
+  clicks_.sent(tray_.balloon_pending());
 }
 
-void ServerView::tooltip(const std::string& text) { tray_.set_tooltip(text); }
+void ServerView::tooltip(const std::string& text) {
+  // A balloon the shell refused goes out again with the tooltip.
+  tray_.set_tooltip(text);
+  clicks_.sent(tray_.balloon_pending());
+}
+
+std::shared_ptr<console::Inbox> ServerView::new_log_inbox() { return log_.new_inbox(); }
 
 void ServerView::clear_log() { log_.clear(); }
+
+bool ServerView::auto_restart() { return settings_ && settings_->auto_restart(); }
+
+void ServerView::let_go() { DestroyWindow(window_.hwnd()); }

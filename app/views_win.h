@@ -48,7 +48,10 @@ class ServerView final : public server::View {
   void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
                const std::string& click_url) override;
   void tooltip(const std::string& text) override;
+  std::shared_ptr<console::Inbox> new_log_inbox() override;
   void clear_log() override;
+  bool auto_restart() override;
+  void let_go() override;
   HWND window() const override { return window_.hwnd(); }
 
  private:

@@ -4,5 +4,5 @@ include(GoogleTest)
 
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 add_executable(unit_tests ${unit_sources})
-target_link_libraries(unit_tests PRIVATE rmt_core GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE rmt_core standin_rules GTest::gtest GTest::gtest_main)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 30)

@@ -21,20 +21,25 @@ set(RMT_DONATION_MIRROR_URL "https://mirror.example.org/dashang/" CACHE STRING
   "Donation page on the mirror site")
 set(RMT_TEST_PORT 38517 CACHE STRING "Loopback port of the test build's update server")
 
+# The program's Win32 layer as a library: the program links what its entry reaches, the
+# end-to-end tests what they test of it (the process utilities), without compiling it again. The
+# entry, the terminate handler (it replaces the library's, so it is linked directly) and the file
+# that holds the addresses (compiled once per executable) are the executables' own.
 set(address_source ${CMAKE_SOURCE_DIR}/update/addresses_win.cpp)
-list(REMOVE_ITEM program_sources ${address_source})
-add_library(rmt_program OBJECT ${program_sources})
+set(entry_sources ${CMAKE_SOURCE_DIR}/app/main_win.cpp ${CMAKE_SOURCE_DIR}/app/terminate_win.cpp)
+list(REMOVE_ITEM program_sources ${address_source} ${entry_sources})
+add_library(rmt_program STATIC ${program_sources})
 target_link_libraries(rmt_program PUBLIC rmt_core)
 
 function(rmt_program_executable target probe manifest project donation_main donation_mirror)
-  add_executable(${target} WIN32 $<TARGET_OBJECTS:rmt_program> ${address_source}
+  add_executable(${target} WIN32 ${entry_sources} ${address_source}
     ${CMAKE_SOURCE_DIR}/resources/app.rc)
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/resources)
   target_compile_definitions(${target} PRIVATE RMT_PROBE_URL="${probe}"
     RMT_MANIFEST_URL="${manifest}" RMT_PROJECT_URL="${project}"
     RMT_DONATION_MAIN_URL="${donation_main}" RMT_DONATION_MIRROR_URL="${donation_mirror}")
-  target_link_libraries(${target} PRIVATE rmt_core comctl32 comdlg32 shell32 ole32 uuid user32
-    gdi32 advapi32 wininet iphlpapi)
+  target_link_libraries(${target} PRIVATE rmt_program rmt_core comctl32 comdlg32 shell32 ole32
+    uuid user32 gdi32 advapi32 wininet iphlpapi)
 endfunction()
 
 # Windows refuses to start a program whose manifest names another processor than its own.
@@ -61,11 +66,16 @@ rmt_program_executable(RivermeshToolsLoopback "http://127.0.0.1:${RMT_TEST_PORT}
   "http://127.0.0.1:${RMT_TEST_PORT}/Ver.ini" "${rmt_test_pages}/usage"
   "${rmt_test_pages}/main/dashang/" "${rmt_test_pages}/mirror/dashang/")
 set_target_properties(RivermeshToolsLoopback PROPERTIES OUTPUT_NAME RivermeshTools-loopback)
+# Its update check gives up sooner, so that the tests of a stalling server wait seconds, not a
+# minute. Like the addresses, a value of the build: the program reads no setting for it.
+set(rmt_test_check_deadline_ms 8000)
+target_compile_definitions(RivermeshToolsLoopback PRIVATE
+  RMT_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms})
 
 # Stand-in for the outside server: same file name as the real one, for demos and tests only.
 add_executable(standin ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp)
 set_target_properties(standin PROPERTIES OUTPUT_NAME rivermesh_windows_amd64)
-target_link_libraries(standin PRIVATE rmt_core ws2_32)
+target_link_libraries(standin PRIVATE standin_rules ws2_32)
 
 # The real server is a 64-bit program, and the program manages it across that boundary: the tests
 # manage the stand-in built for x86-64 (x64/rivermesh_windows_amd64.exe). This configuration's
@@ -109,16 +119,14 @@ endif()
 
 file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 add_executable(e2e_tests ${e2e_sources})
-target_link_libraries(e2e_tests PRIVATE rmt_core gtest gtest_main ws2_32 comctl32 shell32 user32 gdi32
-  advapi32 iphlpapi)
+target_link_libraries(e2e_tests PRIVATE rmt_program standin_rules gtest gtest_main ws2_32 comctl32
+  shell32 user32 gdi32 advapi32 iphlpapi)
 
 # The portable unit tests once more, as a 32-bit Windows program: layouts and byte rules are
 # checked where they matter.
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 add_executable(unit_tests ${unit_sources})
-target_link_libraries(unit_tests PRIVATE rmt_core gtest gtest_main)
-target_sources(e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/server/process_win.cpp
-  ${CMAKE_SOURCE_DIR}/platform/message_pump_win.cpp ${CMAKE_SOURCE_DIR}/platform/program_win.cpp)
+target_link_libraries(unit_tests PRIVATE rmt_core standin_rules gtest gtest_main)
 
 # Users get the program without its symbols, and two builds of one commit give the same bytes:
 # the linker would otherwise stamp the link time into the PE header.
@@ -143,6 +151,6 @@ endforeach()
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/net.cpp)
-target_link_libraries(bench PRIVATE rmt_core gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
+target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
-  RMT_TEST_PAGES="${rmt_test_pages}")
+  RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms})

@@ -77,6 +77,8 @@ bool started_at_login(std::string_view command_line) {
 }
 
 void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui) {
+  const ValuePath p = value_path(kValueName);
+  const std::optional<std::string> before = registry.read_value(p.key, p.name);
   if (now_checked) {
     const std::string data = value_data(program_path);
     run_key(registry, Op::Write, kValueName, data);
@@ -85,7 +87,6 @@ void toggled(bool now_checked, std::string_view program_path, Registry& registry
       ui.put_back(false);
       return;
     }
-    ui.record(true);
   } else {
     run_key(registry, Op::Delete, kValueName);
     if (run_key(registry, Op::Test, kValueName)) {
@@ -93,8 +94,15 @@ void toggled(bool now_checked, std::string_view program_path, Registry& registry
       ui.put_back(true);
       return;
     }
-    ui.record(false);
   }
+  if (ui.record(now_checked)) return;
+  if (before) {
+    registry.set_text(p.key, p.name, *before);
+  } else {
+    run_key(registry, Op::Delete, kValueName);
+  }
+  ui.show_error(kRecordFailed);
+  ui.put_back(!now_checked);
 }
 
 }  // namespace autostart

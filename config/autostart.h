@@ -17,6 +17,9 @@ inline constexpr char kSetFailed[] =
 inline constexpr char kUnsetFailed[] =
     "取消开机启动失败！可能是没有权限导致的，请尝试[以管理员方式运行] Rivermesh Tools 重试。";
 
+// config.ini did not take the new state ("保存配置失败！", as for any other failed save).
+inline constexpr char kRecordFailed[] = "保存配置失败！";
+
 // The registry calls the Run-key operation needs, all on HKEY_LOCAL_MACHINE. Failures show only
 // through the read-back, so only that and the value delete report anything.
 class Registry {
@@ -60,11 +63,13 @@ class Ui {
   virtual void show_error(const std::string& text) = 0;
   // Sets the checkbox without raising its click handler.
   virtual void put_back(bool checked) = 0;
-  // Records a verified state in config.ini.
-  virtual void record(bool on) = 0;
+  // Records a verified state in config.ini; false when it did not reach the file.
+  virtual bool record(bool on) = 0;
 };
 
-// The checkbox was clicked and is now checked or not.
+// The checkbox was clicked and is now checked or not. A change that config.ini cannot record is
+// undone in the registry as well: the box shows what the file holds at the next start, and a
+// Run value the file does not know of would start the program at login behind the user's back.
 void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui);
 
 }  // namespace autostart

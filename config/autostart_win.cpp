@@ -63,9 +63,9 @@ class CheckboxUi final : public Ui {
   void put_back(bool checked) override {
     SendMessageA(checkbox_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
   }
-  void record(bool on) override {
-    WritePrivateProfileStringA(settings::kBasis, settings::kRun, settings::flag_text(on),
-                               settings_file_.c_str());
+  bool record(bool on) override {
+    return WritePrivateProfileStringA(settings::kBasis, settings::kRun, settings::flag_text(on),
+                                      settings_file_.c_str()) != FALSE;
   }
 
  private:

@@ -4,6 +4,24 @@
 
 namespace settings {
 
+FileState file_state(const FileProbe& probe) {
+  const auto not_there = [](std::uint32_t error) {
+    return error == kErrorFileNotFound || error == kErrorPathNotFound;
+  };
+  if (!probe.found)
+    return not_there(probe.lookup_error) ? FileState::Missing : FileState::Unreadable;
+  if (probe.folder) return FileState::Unreadable;
+  // Gone between the two looks: as missing as it was before.
+  if (!probe.opened)
+    return not_there(probe.open_error) ? FileState::Missing : FileState::Unreadable;
+  return FileState::Readable;
+}
+
+bool key_missing(Source& source, const char* section, const char* key) {
+  // A present key gives its own value, empty or not, whatever the default.
+  return source.read(section, key, "").empty() && source.read(section, key, "-") == "-";
+}
+
 bool flag_from_text(std::string_view text) { return text != kFalse; }
 
 const char* flag_text(bool on) { return on ? kTrue : kFalse; }
@@ -54,6 +72,10 @@ Values load(Source& source, std::string_view program_dir, std::string* read_file
   v.password = read(kServer, kPassword, "");
   v.access_control = flag_from_text(read(kServer, kAccessControl, kFalse));
   return v;
+}
+
+bool auto_restart(Source& source) {
+  return flag_from_text(stored_value(source.read(kBasis, kAutoRestart, kTrue)));
 }
 
 std::vector<Entry> save_entries(const Values& v) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,11 +22,21 @@ inline constexpr char kIp[] = "IP";
 inline constexpr char kUser[] = "User";
 inline constexpr char kPassword[] = "Password";
 inline constexpr char kAccessControl[] = "Access control";
+// Read, never written: "false" turns the server's automatic restart off; absent means on.
+inline constexpr char kAutoRestart[] = "Auto restart";
 
 inline constexpr char kDefaultPort[] = "8888";
 inline constexpr char kDefaultIp[] = "0.0.0.0";
 inline constexpr char kFalse[] = "false";
 inline constexpr char kTrue[] = "true";
+
+// Shown when config.ini is there but cannot be read; the run then starts nothing and writes
+// nothing to it, so that the settings it holds are neither replaced by the defaults nor ignored
+// by a server started without them.
+inline constexpr char kUnreadable[] = "无法读取配置文件 config.ini，请检查后重新启动。";
+// Shown once for a save, a field's write-back or a "开机启动" record that did not reach the file.
+inline constexpr char kSaveFailed[] = "保存配置失败！";
+inline constexpr char kErrorCaption[] = "错误";
 
 // A value is read into a buffer of this size, so one byte less of it is used.
 inline constexpr std::size_t kValueBuffer = 10240;
@@ -47,6 +58,29 @@ class Source {
   virtual std::string read(const char* section, const char* key, const char* fallback) = 0;
   virtual bool exists(const std::string& path) = 0;
 };
+
+// What the system answered about config.ini: whether looking it up found something (else the
+// error it gave), whether that is a folder, and whether it opened for reading (else the error).
+struct FileProbe {
+  bool found = false;
+  std::uint32_t lookup_error = 0;
+  bool folder = false;
+  bool opened = false;
+  std::uint32_t open_error = 0;
+};
+
+// The system's errors that mean "not there".
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+
+enum class FileState { Missing, Readable, Unreadable };
+
+// Only "not there" is a missing file: a file held open without sharing, one the user may not
+// read, a folder of that name or any other error is one that cannot be read.
+FileState file_state(const FileProbe& probe);
+
+// Whether a key is absent, as opposed to present with an empty value.
+bool key_missing(Source& source, const char* section, const char* key);
 
 // Only the exact text "false" means off; anything else, an empty text included, means on.
 bool flag_from_text(std::string_view text);
@@ -71,6 +105,9 @@ bool use_default_path(std::string_view configured, bool configured_exists, bool 
 // Reads every key in the loader's order, with defaults and the file fallback applied.
 // read_file, when given, receives the path as read, before the fallback.
 Values load(Source& source, std::string_view program_dir, std::string* read_file = nullptr);
+
+// Whether a server that ends by itself is started again (the "Auto restart" key).
+bool auto_restart(Source& source);
 
 struct Entry {
   const char* section;

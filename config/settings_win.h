@@ -34,21 +34,28 @@ class ProfileFile final : public Source {
   explicit ProfileFile(std::string path) : path_(std::move(path)) {}
   std::string read(const char* section, const char* key, const char* fallback) override;
   bool exists(const std::string& path) override;
-  void write(const char* section, const char* key, const std::string& value) const;
+  // False when the value did not reach the file.
+  bool write(const char* section, const char* key, const std::string& value) const;
+  FileState state() const;
 
  private:
   std::string path_;
 };
 
 // Loads the controls, writes each one back when it is left or changed, saves, browses and
-// takes dropped files.
+// takes dropped files. A write that fails is reported once per action.
 class Panel {
  public:
   Panel(Form& form, std::string program_dir);
 
-  void load();
+  // False when config.ini is there but cannot be read: the controls are then left unfilled and
+  // nothing is written to the file for the rest of the run.
+  bool load();
+  bool unreadable() const { return unreadable_; }
   void refresh_server_folder();
   const std::string& server_folder() const { return server_folder_; }
+  // Read from the file each time: the key is edited by hand, never by the program.
+  bool auto_restart() { return settings::auto_restart(file_); }
 
   void write_file_location();
   void write_port();
@@ -63,11 +70,20 @@ class Panel {
 
  private:
   Values current() const;
+  // Writes one key unless the file could not be read; false when the write failed.
+  bool write(const char* section, const char* key, const std::string& value);
+  void report_failure(bool written);
 
   Form& form_;
   std::string program_dir_;
   ProfileFile file_;
   std::string server_folder_;
+  bool unreadable_ = false;
+  // The controls are being filled: their change notices are no edits to write back.
+  bool loading_ = false;
+  // A failure box is up: the focus it takes makes fields write back, and those failures are the
+  // same one.
+  bool reporting_ = false;
 };
 
 }  // namespace settings

@@ -61,6 +61,9 @@ struct reg_close_key {
 struct unregister_wait {
   void operator()(HANDLE h) const { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
 };
+struct unhook {
+  void operator()(HHOOK h) const { ::UnhookWindowsHookEx(h); }
+};
 
 // Null means none for these.
 using unique_handle = unique_any<HANDLE, nullptr, close_handle>;
@@ -72,6 +75,7 @@ using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
 using unique_hkey = unique_any<HKEY, nullptr, reg_close_key>;
 // A wait registered with RegisterWaitForSingleObject.
 using unique_wait = unique_any<HANDLE, nullptr, unregister_wait>;
+using unique_hhook = unique_any<HHOOK, nullptr, unhook>;
 
 struct find_close {
   void operator()(HANDLE h) const { ::FindClose(h); }

@@ -1,8 +1,24 @@
 #include "platform/ui_task_win.h"
 
-#include <memory>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <utility>
 
 namespace ui_task {
+
+namespace {
+
+struct Queued {
+  std::uint64_t id;
+  std::function<void()> task;
+};
+
+std::mutex g_mutex;
+std::deque<Queued> g_queue;
+std::uint64_t g_last_id = 0;
+
+}  // namespace
 
 UINT message() {
   static const UINT registered = RegisterWindowMessageA("RivermeshTools.RunOnUiThread");
@@ -10,15 +26,37 @@ UINT message() {
 }
 
 bool post(HWND hwnd, std::function<void()> task) {
-  auto payload = std::make_unique<std::function<void()>>(std::move(task));
-  if (!PostMessageA(hwnd, message(), reinterpret_cast<WPARAM>(payload.get()), 0)) return false;
-  payload.release();  // the receiving window owns it now
-  return true;
+  std::uint64_t id = 0;
+  {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    id = ++g_last_id;
+    g_queue.push_back({id, std::move(task)});
+  }
+  if (PostMessageA(hwnd, message(), 0, 0)) return true;
+  // No window will run it: it must not wait in the queue for ever.
+  const std::lock_guard<std::mutex> lock(g_mutex);
+  for (auto it = g_queue.begin(); it != g_queue.end(); ++it) {
+    if (it->id == id) {
+      g_queue.erase(it);
+      break;
+    }
+  }
+  return false;
 }
 
-void run(WPARAM payload) {
-  std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(payload));
-  if (task && *task) (*task)();
+void run() {
+  // One at a time and outside the lock: a task may queue another, or wait in a message loop
+  // that runs the next ones, which then still go oldest first.
+  for (;;) {
+    std::function<void()> task;
+    {
+      const std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_queue.empty()) return;
+      task = std::move(g_queue.front().task);
+      g_queue.pop_front();
+    }
+    if (task) task();
+  }
 }
 
 }  // namespace ui_task

@@ -22,8 +22,11 @@ for t in "${targets[@]}"; do
   log=$build/$t.log
   if [ "$built" = 1 ]; then
     mkdir -p "$build/corpus/$t"
+    # The launch line's inputs run past the shell's cut of a script line at 8,191 characters.
+    max_len=4096
+    [ "$t" = launch ] && max_len=20000
     timeout $((seconds + 60)) "$build/${t}_fuzz" -max_total_time="$seconds" -timeout=10 \
-      -rss_limit_mb=2048 -max_len=4096 -artifact_prefix="$build/artifacts/$t-" \
+      -rss_limit_mb=2048 -max_len=$max_len -artifact_prefix="$build/artifacts/$t-" \
       "$build/corpus/$t" "$root/tests/fuzz/corpus/$t" >"$log" 2>&1
     rc=$?
   else

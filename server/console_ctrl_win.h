@@ -6,6 +6,9 @@
 
 namespace console {
 
+// Makes the program ready for a new shell to be started: see graceful::before_shell.
+void before_shell();
+
 // Delivers CTRL_C_EVENT to every process on the console of shell_id: the shell and the server
 // it runs. The program itself ignores it. False when it could not be delivered.
 bool send_ctrl_c(DWORD shell_id);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "server/console_ctrl_win.h"
 #include "server/console_text.h"
 #include "server/launch.h"
 #include "server/server_log_win.h"
@@ -49,9 +50,9 @@ void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox,
     while (::ReadFile(pipe.get(), buffer.data(), kReadBytes, &got, nullptr) && got > 0) {
       const std::string_view bytes(buffer.data(), got);
       keep_on_disk(disk.get(), bytes);
-      inbox->put(decoder.feed(bytes));
+      if (inbox) inbox->put(decoder.feed(bytes));
     }
-    inbox->put(decoder.flush());
+    if (inbox) inbox->put(decoder.flush());
   } catch (const std::exception&) {
     // Out of memory: the log stops here, the shell and the server are not affected.
   }
@@ -71,6 +72,20 @@ win::unique_handle kill_on_close_job() {
     job.reset();
   }
   return job;
+}
+
+// The program's environment for the shell, without what would keep it from running the script
+// and the server from its own folder. Empty when it cannot be read: the shell then gets the
+// program's own.
+std::wstring environment_for_shell() {
+  struct free_strings {
+    void operator()(wchar_t* block) const { ::FreeEnvironmentStringsW(block); }
+  };
+  const std::unique_ptr<wchar_t, free_strings> block(::GetEnvironmentStringsW());
+  if (!block) return {};
+  std::size_t size = 0;
+  while (block.get()[size] != L'\0' || block.get()[size + 1] != L'\0') ++size;
+  return launch::shell_environment(std::wstring_view(block.get(), size + 2));
 }
 
 }  // namespace
@@ -101,7 +116,7 @@ std::string Inbox::take_all() {
   return all;
 }
 
-bool Console::launch(const std::string& folder, HWND window, UINT message) {
+bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
   release(0);
   const std::optional<std::string> log_line = std::exchange(next_log_line_, std::nullopt);
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -128,13 +143,18 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   if (folder_length == 0 || folder_length >= MAX_PATH) return false;
   const std::string shell = launch::shell_path(system_folder);
   std::string command = launch::shell_command_line(system_folder);
+  std::wstring environment = environment_for_shell();
+  // A shell made while the program ignores Ctrl+C would ignore every stop's.
+  before_shell();
   PROCESS_INFORMATION created{};
   // Suspended until it is in the job, so that nothing it starts escapes the job. A console of
   // its own, without a window, takes the Ctrl+C a stop sends and nobody else's: Wine would
   // otherwise hand down the console of whoever started the program.
-  if (!::CreateProcessA(shell.c_str(), command.data(), nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, folder.c_str(), &startup,
-                        &created)) {
+  DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
+  if (!environment.empty()) flags |= CREATE_UNICODE_ENVIRONMENT;
+  if (!::CreateProcessA(shell.c_str(), command.data(), nullptr, nullptr, TRUE, flags,
+                        environment.empty() ? nullptr : environment.data(), folder.c_str(),
+                        &startup, &created)) {
     return false;
   }
   shell_.reset(created.hProcess);
@@ -142,9 +162,8 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   job_ = kill_on_close_job();
   // A program that runs in a job itself may not be allowed to make another: go on without.
   if (job_ && !::AssignProcessToJobObject(job_.get(), shell_.get())) job_.reset();
-  auto inbox = std::make_shared<Inbox>(window, message);
   // The header goes in before the shell can print anything.
-  if (log_line) start_log(*log_line, inbox);
+  if (log_line) start_log(*log_line, output);
   ::ResumeThread(thread.get());
   // From here only the shell and what it starts hold the output's write end, so the reader sees
   // the end of the output once they are all gone.
@@ -153,12 +172,14 @@ bool Console::launch(const std::string& folder, HWND window, UINT message) {
   input_write_ = std::move(input_write);
 
   try {
-    std::thread(read_output, output_read.get(), inbox, disk_log_).detach();
-    output_read.release();  // the reader owns it now
+    // Without a log box the output still goes to the file.
+    if (output || disk_log_) {
+      std::thread(read_output, output_read.get(), std::move(output), disk_log_).detach();
+      output_read.release();  // the reader owns it now
+    }
   } catch (const std::exception&) {
     // No reader: the shell still runs the server; its output is lost.
   }
-  inbox_ = std::move(inbox);
   return true;
 }
 
@@ -219,7 +240,6 @@ void Console::release(UINT exit_code) {
   job_.reset();
   input_write_.reset();
   input_read_.reset();
-  inbox_.reset();
 }
 
 }  // namespace console

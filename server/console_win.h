@@ -23,7 +23,9 @@ namespace console {
 
 // Output on its way from the reader to the window. The reader adds; at most one notice is on its
 // way at a time, and the window takes everything that arrived since in one go, so the lock is
-// held only for an append or a swap. What waits here is bounded like the log itself.
+// held only for an append or a swap. What waits here is bounded like the log itself. The notice is
+// message, with the inbox's address as wParam, so that a notice of an earlier launch's inbox is
+// known as such.
 class Inbox {
  public:
   Inbox(HWND window, UINT message) : window_(window), message_(message) {}
@@ -46,9 +48,9 @@ class Console {
   Console& operator=(const Console&) = delete;
 
   // Ends an earlier launch, then starts cmd.exe hidden in folder with its input and output on
-  // pipes, and the reader. Its output is announced to window with message, the inbox's address
-  // as wParam. False when no shell could be started.
-  bool launch(const std::string& folder, HWND window, UINT message);
+  // pipes, and the reader, which puts the output into output. False when no shell could be
+  // started.
+  bool launch(const std::string& folder, std::shared_ptr<Inbox> output);
   // Types a line into the shell.
   void write_line(std::string_view line);
   // Whether the shell has taken everything typed so far.
@@ -57,8 +59,6 @@ class Console {
   void release(UINT exit_code);
   // The shell's process id; 0 when none was started. The open handle keeps the id its own.
   DWORD shell_id() const { return shell_ ? ::GetProcessId(shell_.get()) : 0; }
-  // The inbox whose address a notice carries; the notices of an earlier launch name another.
-  Inbox* inbox() const { return inbox_.get(); }
 
   // The server's log on disk (logs\server.log). The next launch's run begins with a header that
   // shows these fields' launch line, its password masked; every byte the reader receives follows.
@@ -68,14 +68,13 @@ class Console {
   void log_end(const server_log::End& end);
 
  private:
+  void start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox);
+
   // Holds the shell and everything it starts: they end with the program, however it ends.
   win::unique_handle job_;
   win::unique_handle shell_;
   win::unique_handle input_read_;
   win::unique_handle input_write_;
-  std::shared_ptr<Inbox> inbox_;
-  void start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox);
-
   std::shared_ptr<server_log::DiskLog> disk_log_;
   std::optional<std::string> next_log_line_;
 };

@@ -1,68 +1,110 @@
 #include "server/control_win.h"
 
+#include <algorithm>
+#include <exception>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/handles_win.h"
-#include "platform/message_pump_win.h"
+#include "platform/ui_task_win.h"
 #include "server/console_ctrl_win.h"
 #include "server/graceful_stop.h"
 #include "server/port_owner_win.h"
 #include "server/process_win.h"
+#include "server/server_log.h"
 #include "tray/notify_record.h"
 
 namespace server {
 namespace {
 
+using control::Action;
+using control::Event;
+using control::Phase;
+
 constexpr char kInfoCaption[] = "信息：";
 constexpr char kNoServer[] = "Rivermesh 进程似乎不存在！";
-// The server counts as started when it exists this long after the launch script was typed.
-constexpr DWORD kStartCheckMs = 500;
-constexpr DWORD kStopWaitMs = 2000;
+// Our own shell ends with a code of its own at exit, whether or not it still ran the server.
+constexpr UINT kShellExitCode = 3389;
 
-class BusyScope {
- public:
-  explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
-  ~BusyScope() { busy_ = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
+// Timers of the window: the look at the shell's input, and the phase timer under ids of its own.
+constexpr UINT_PTR kTypingTimer = 0x5230;
+constexpr UINT_PTR kFirstPhaseTimer = 0x5231;
+constexpr UINT_PTR kPhaseTimerIds = 0x400;
+// The shell gives no sign when it has read a line: its input is looked at this often until then,
+// for at most kTypingMostMs.
+constexpr UINT kTypingLookMs = 5;
+constexpr DWORD kTypingMostMs = 10000;
+// A server being stopped that cannot be waited on is looked for this often.
+constexpr DWORD kStopLookMs = 100;
+// Events that came in during a step, waiting for it; clicks beyond this many are dropped.
+constexpr std::size_t kMostWaiting = 16;
 
- private:
-  bool& busy_;
-};
+// These must be done when their handler returns: they never wait for a step under way.
+bool ends_control(Event event) { return event == Event::kSessionEnd || event == Event::kShutdown; }
 
-// Terminates the server and, when it ran there, the shell this program started. Any other parent
-// (the desktop shell, a prompt of the user's) is left alone.
-void end_server_and_shell(DWORD server_id, DWORD own_shell_id) {
-  const long parent = proc::parent_of(std::to_string(server_id));
-  if (proc::ends_parent(parent, own_shell_id)) proc::terminate(static_cast<DWORD>(parent));
-  proc::terminate(server_id);
+bool can_wait_for(DWORD pid) {
+  return static_cast<bool>(win::unique_handle(::OpenProcess(SYNCHRONIZE, FALSE, pid)));
 }
 
 }  // namespace
 
 void Control::start_request() {
-  if (busy_ || ending_) return;
+  if (!control::handles(phase_, Event::kStart)) return;
+  restarts_.clear();
+  request_start();
+}
+
+std::size_t Control::recent_restarts() {
+  const DWORD now = ::GetTickCount();
+  std::erase_if(restarts_, [now](DWORD at) { return now - at >= control::kRestartWindowMs; });
+  return restarts_.size();
+}
+
+void Control::request_start() {
+  // The checks may show a message; only a control that would start goes through them.
+  if (!control::handles(phase_, Event::kStart)) return;
   const launch::Fields fields = view_.fields();
   if (const auto problem = launch::first_problem(fields)) {
     view_.message(*problem, launch::kErrorCaption, true);
     return;
   }
-  const std::optional<std::string> script = launch::script_path(view_.server_folder());
-  if (!script) {
-    view_.message(launch::kEmptyFolder, launch::kErrorCaption, false);
+  const std::string folder = view_.server_folder();
+  if (const auto problem = launch::folder_problem(folder)) {
+    view_.message(*problem, launch::kErrorCaption, false);
     return;
   }
-  // The server would only fail on a port another program listens on: name that program.
-  if (const auto held = port_owner::held_port_message(fields.port, fields.ip)) {
-    view_.message(*held, launch::kErrorCaption, true);
-    return;
+  const std::optional<std::string> script = launch::script_path(folder);
+  start_fields_ = fields;
+  start_script_ = *script;
+  dispatch(Event::kStart);
+}
+
+void Control::check_port() {
+  const WPARAM serial = ++port_checks_;
+  const HWND window = view_.window();
+  const std::string port = start_fields_.port;
+  const std::string ip = start_fields_.ip;
+  const auto answer = [this, serial](std::optional<std::string> held) {
+    held_port_ = held.value_or(std::string());
+    dispatch(held ? Event::kPortHeld : Event::kPortFree, serial);
+  };
+  try {
+    std::thread([window, port, ip, answer]() noexcept {
+      try {
+        std::optional<std::string> held = port_owner::held_port_message(port, ip);
+        ui_task::post(window, [answer, held] { answer(held); });
+      } catch (const std::exception&) {
+        // Out of memory: the start goes on as if nobody held the port.
+        ui_task::post(window, [answer] { answer(std::nullopt); });
+      }
+    }).detach();
+  } catch (const std::exception&) {
+    // No thread: the look-up runs here after all.
+    held_port_ = port_owner::held_port_message(port, ip).value_or(std::string());
+    waiting_.insert(waiting_.begin(),
+                    {held_port_.empty() ? Event::kPortFree : Event::kPortHeld, serial});
   }
-  if (!write_script(*script, fields)) {
-    view_.message(launch::kScriptFailed, launch::kErrorCaption, true);
-    return;
-  }
-  start_sequence();
 }
 
 bool Control::write_script(const std::string& path, const launch::Fields& fields) const {
@@ -75,157 +117,321 @@ bool Control::write_script(const std::string& path, const launch::Fields& fields
          written == line.size();
 }
 
-void Control::start_sequence() {
-  const BusyScope busy(busy_);
-  const std::string folder = view_.server_folder();
-  console_.log_next_start(view_.fields());  // server log: the header of this launch
-  const bool launched = console_.launch(folder, view_.window(), output_message_);
-  if (ending_) return;
-  if (launched) launched_server_ = folder + launch::kServerExe;
-  // Lines typed into an earlier launch's shell would run there: without a new shell, none are.
-  bool script_typed = !launched;
-  if (launched) {
-    view_.clear_log();
-    console_.write_line("echo off");
-  }
-  // A shell that reads its input in blocks runs only the first line of a block, so the script
-  // is typed once the first line has been taken.
-  pump::wait(kStartCheckMs, nullptr, [&] {
-    if (!script_typed && console_.input_taken()) {
-      console_.write_line(launch::kScriptName);
-      script_typed = true;
-    }
-    return false;
-  });
-  if (ending_) return;
-  if (!script_typed) console_.write_line(launch::kScriptName);
+void Control::stop_request() { dispatch(Event::kStop); }
 
-  const DWORD server_id = proc::find_by_path(server_path());
-  if (server_id == 0) {
-    view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
-                  tray::kBalloonError, {});
+void Control::exit_request() { dispatch(Event::kExit); }
+
+void Control::end_session() { dispatch(Event::kSessionEnd); }
+
+void Control::shutdown_kill() { dispatch(Event::kShutdown); }
+
+bool Control::on_message(UINT message, WPARAM wp) {
+  if (message == ended_message_) {
+    dispatch(Event::kServerEnded, wp);
+    return true;
+  }
+  if (message != WM_TIMER) return false;
+  if (wp == kTypingTimer) {
+    if (!typing_watched_) {
+      ::KillTimer(view_.window(), kTypingTimer);
+    } else if (console_.input_taken() || ::GetTickCount() - typing_since_ >= kTypingMostMs) {
+      // A shell that has not read its first line by then is typed to as it is.
+      dispatch(Event::kFirstLineTaken);
+    }
+    return true;
+  }
+  if (wp >= kFirstPhaseTimer && wp < kFirstPhaseTimer + kPhaseTimerIds) {
+    ::KillTimer(view_.window(), wp);
+    dispatch(Event::kTimeUp, wp);
+    return true;
+  }
+  return false;
+}
+
+void Control::dispatch(Event event, WPARAM tag) {
+  if (stepping_ && !ends_control(event)) {
+    if (waiting_.size() < kMostWaiting) waiting_.push_back({event, tag});
     return;
   }
-  view_.apply(presentation::kRunning);
-  watch(server_id);
-  const launch::Fields now = view_.fields();
-  view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
-                tray::kBalloonNone, presentation::access_url(now.ip, now.port));
-  view_.tooltip(presentation::running_tooltip(now.ip, now.port));
+  const bool outermost = !stepping_;
+  stepping_ = true;
+  take_step({event, tag});
+  if (!outermost) return;
+  while (!waiting_.empty()) {
+    const Pending next = waiting_.front();
+    waiting_.erase(waiting_.begin());
+    take_step(next);
+  }
+  stepping_ = false;
 }
 
-void Control::stop_request() {
-  if (busy_ || ending_) return;
-  const BusyScope busy(busy_);
-  // The server's end is the stop's own doing, not news.
-  watch_.cancel();
-  const DWORD server_id = proc::find_by_path(server_path());
-  if (server_id != 0) {
-    const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
-    const DWORD shell = console_.shell_id();
-    if (ask_to_end(server_id, shell, graceful::kStopGraceMs)) {
-      // Whatever the shell makes of its interrupted script, it ends as it always has.
-      if (!ending_) proc::terminate(shell);
-    } else if (!ending_) {
-      end_server_and_shell(server_id, shell);
+void Control::follow_up(Event event) {
+  // Before anything that came in from outside during the step: it is that step's own result.
+  waiting_.insert(waiting_.begin(), {event, 0});
+}
+
+void Control::take_step(Pending pending) {
+  const Event event = pending.event;
+  // A notice or a tick that an earlier step made out of date (a watch replaced, a timer
+  // re-armed) while it waited is no event any more.
+  if (event == Event::kServerEnded && !watch_.current(pending.tag)) return;
+  if ((event == Event::kPortFree || event == Event::kPortHeld) && pending.tag != port_checks_) {
+    return;
+  }
+  if (event == Event::kTimeUp) {
+    if (pending.tag != timer_) return;
+    timer_ = 0;
+  }
+  if (!control::handles(phase_, event)) return;
+  const control::Facts facts = facts_for(event);
+  const auto step = control::step(phase_, event, facts);
+  if (!step) return;
+  phase_ = step->to;
+  const unsigned mine = ++step_count_;
+  for (const Action action : *step->actions) {
+    if (action == Action::kNone) break;
+    carry_out(action);
+    // An event that ends the control came in meanwhile and took its own step.
+    if (step_count_ != mine) break;
+  }
+}
+
+control::Facts Control::facts_for(Event event) {
+  control::Facts facts;
+  facts.shown_running = view_.running_shown();
+  const bool ending = event == Event::kStop || event == Event::kExit || event == Event::kSessionEnd;
+  const bool start_check =
+      event == Event::kTimeUp && (phase_ == Phase::kStarting || phase_ == Phase::kTyping);
+  if (event == Event::kTimeUp && phase_ == Phase::kStopForced) {
+    // Whether the server being stopped is still there, by its id: a forced end can be refused.
+    facts.found =
+        target_ != 0 && proc::id_has_name(proc::process_list(), target_, launch::kServerExe);
+  } else if (ending || start_check || (event == Event::kServerEnded && phase_ == Phase::kRunning)) {
+    target_ = proc::find_by_path(server_path());
+    facts.found = target_ != 0;
+    if (!facts.found && event == Event::kServerEnded) {
+      facts.restartable =
+          ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
+      facts.restarts_left = recent_restarts() < control::kMostRestarts;
     }
-    if (ending_) return;
-    // A termination may be refused (another user's server): say so instead of "stopped".
-    const bool ended = server ? pump::wait(kStopWaitMs, server.get())
-                              : pump::wait(
-                                    kStopWaitMs, nullptr,
-                                    [server_id] {
-                                      return !proc::id_has_name(proc::process_list(), server_id,
-                                                                launch::kServerExe);
-                                    },
-                                    100);
-    if (!ended) {
-      if (ending_) return;
-      if (view_.running_shown()) watch(server_id);
+    if (facts.found && ending) {
+      facts.askable =
+          graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
+          can_wait_for(target_);
+    }
+  }
+  return facts;
+}
+
+void Control::carry_out(Action action) {
+  switch (action) {
+    case Action::kNone:
+      break;
+    case Action::kCheckPort:
+      check_port();
+      break;
+    case Action::kWriteScript:
+      follow_up(write_script(start_script_, start_fields_) ? Event::kScriptWritten
+                                                           : Event::kScriptFailed);
+      break;
+    case Action::kMessagePortHeld:
+      view_.message(held_port_, launch::kErrorCaption, true);
+      break;
+    case Action::kMessageScriptFailed:
+      view_.message(launch::kScriptFailed, launch::kErrorCaption, true);
+      break;
+    case Action::kLaunch:
+      launch();
+      break;
+    case Action::kShowNewLog:
+      view_.clear_log();
+      break;
+    case Action::kTypeFirstLine:
+      console_.write_line("echo off");
+      break;
+    case Action::kWatchTyping:
+      typing_since_ = ::GetTickCount();
+      typing_watched_ = ::SetTimer(view_.window(), kTypingTimer, kTypingLookMs, nullptr) != 0;
+      // Without the timer the script is typed when the check is due.
+      break;
+    case Action::kStopWatchingTyping:
+      typing_watched_ = false;
+      ::KillTimer(view_.window(), kTypingTimer);
+      break;
+    case Action::kTypeScript:
+      console_.write_line(launch::kScriptName);
+      break;
+    case Action::kArmStartCheck:
+      arm(control::kStartCheckMs);
+      break;
+    case Action::kArmStopGrace:
+      arm(graceful::kStopGraceMs);
+      break;
+    case Action::kArmExitGrace:
+      exit_deadline_ = ::GetTickCount() + graceful::kExitGraceMs;
+      arm(graceful::kExitGraceMs);
+      break;
+    case Action::kArmStopWait:
+      arm(control::kStopWaitMs);
+      break;
+    case Action::kCancelTimers:
+      disarm();
+      typing_watched_ = false;
+      ::KillTimer(view_.window(), kTypingTimer);
+      break;
+    case Action::kLookRunning:
+      running_since_ = ::GetTickCount();
+      view_.apply(presentation::kRunning);
+      break;
+    case Action::kLookNotRunning:
+      view_.apply(presentation::kNotRunning);
+      break;
+    case Action::kBalloonStarted: {
+      const launch::Fields now = view_.fields();
+      view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
+                    tray::kBalloonNone, presentation::access_url(now.ip, now.port));
+      break;
+    }
+    case Action::kBalloonStartFailed:
+      view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
+                    tray::kBalloonError, {});
+      break;
+    case Action::kBalloonStopped:
+      view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, tray::kBalloonNone,
+                    {});
+      break;
+    case Action::kBalloonStopFailed:
       view_.balloon(presentation::kStopFailedTitle, presentation::kStillRunningText,
                     tray::kBalloonError, {});
-      return;
+      break;
+    case Action::kBalloonEnded:
+      view_.balloon(presentation::kEndedTitle, presentation::kCheckSettingsText,
+                    tray::kBalloonError, {});
+      break;
+    case Action::kTooltipRunning: {
+      const launch::Fields now = view_.fields();
+      view_.tooltip(presentation::running_tooltip(now.ip, now.port));
+      break;
     }
-    if (ending_) return;
+    case Action::kTooltipIdle:
+      view_.tooltip(presentation::kIdleTooltip);
+      break;
+    case Action::kMessageNoServer:
+      view_.message(kNoServer, kInfoCaption, true);
+      break;
+    case Action::kWatchServer:
+      watch_.watch(target_, launch::kServerExe, view_.window(), ended_message_);
+      break;
+    case Action::kAwaitEnd:
+      watch_.watch(target_, launch::kServerExe, view_.window(), ended_message_, kStopLookMs);
+      break;
+    case Action::kCancelWatch:
+      watch_.cancel();
+      break;
+    case Action::kSendCtrlC:
+      if (!console::send_ctrl_c(console_.shell_id())) follow_up(Event::kCtrlCFailed);
+      break;
+    case Action::kEndShell:
+      if (const DWORD shell = console_.shell_id()) proc::terminate(shell);
+      break;
+    case Action::kEndServerAndShell:
+      end_server_and_shell(target_);
+      break;
+    case Action::kLetGo:
+      view_.let_go();
+      break;
+    case Action::kAskInPlace:
+      if (console::send_ctrl_c(console_.shell_id())) {
+        wait_in_place(::GetTickCount() + graceful::kExitGraceMs);
+      }
+      break;
+    case Action::kWaitInPlace:
+      wait_in_place(::GetTickCount() + graceful::kExitGraceMs);
+      break;
+    case Action::kWaitRestInPlace:
+      wait_in_place(exit_deadline_);
+      break;
+    case Action::kArmRestartWait:
+      arm(control::kRestartWaitsMs[std::min(recent_restarts(), control::kMostRestarts - 1)]);
+      break;
+    case Action::kBalloonRestart: {
+      const std::size_t nth = std::min(recent_restarts(), control::kMostRestarts - 1);
+      view_.balloon(presentation::kEndedTitle,
+                    presentation::restart_text(control::kRestartWaitsMs[nth] / 1000,
+                                               static_cast<unsigned>(nth + 1)),
+                    tray::kBalloonError, {});
+      break;
+    }
+    case Action::kBalloonRestartsUsedUp:
+      view_.balloon(presentation::kEndedTitle, presentation::kRestartsUsedUpText,
+                    tray::kBalloonError, {});
+      break;
+    case Action::kRestart:
+      restarts_.push_back(::GetTickCount());
+      request_start();
+      break;
+    case Action::kKillAll:
+      if (const DWORD server_id = proc::find_by_path(server_path())) {
+        end_server_and_shell(server_id);
+      }
+      console_.release(kShellExitCode);
+      console_.log_end(server_log::End::program_exit());
+      break;
+    case Action::kLogStart:
+      console_.log_next_start(start_fields_);
+      break;
+    case Action::kLogStopped:
+      console_.log_end(server_log::End::stop());
+      break;
+    case Action::kLogExitCode:
+      console_.log_end(server_log::End::exit_code(watch_.exit_code()));
+      break;
+  }
+}
+
+void Control::arm(std::uint32_t ms) {
+  disarm();
+  const UINT_PTR id = kFirstPhaseTimer + ++timers_armed_ % kPhaseTimerIds;
+  if (::SetTimer(view_.window(), id, ms, nullptr) != 0) {
+    timer_ = id;
   } else {
-    view_.message(kNoServer, kInfoCaption, true);
-  }
-  console_.log_end(server_log::End::stop());  // server log: end of the run
-  view_.apply(presentation::kNotRunning);
-  view_.balloon(presentation::kStoppedTitle, presentation::kStoppedText, tray::kBalloonNone, {});
-  view_.tooltip(presentation::kIdleTooltip);
-}
-
-bool Control::ask_to_end(DWORD server_id, DWORD shell_id, DWORD grace_ms) {
-  // Once asked, the server is only waited for: a second Ctrl+C could cut short the clean end the
-  // first one began, and the shell may have ended on the first already.
-  if (!asking_ && !graceful::under_our_shell(proc::process_list(), server_id, shell_id)) {
-    return false;
-  }
-  const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, server_id));
-  if (!server) return false;
-  if (!asking_ && !console::send_ctrl_c(shell_id)) return false;
-  const bool was_asking = std::exchange(asking_, true);
-  const bool ended = pump::wait(grace_ms, server.get());
-  asking_ = was_asking;
-  return ended;
-}
-
-void Control::let_server_end(DWORD grace_ms) {
-  ending_ = true;
-  watch_.cancel();
-  if (const DWORD server_id = proc::find_by_path(server_path())) {
-    ask_to_end(server_id, console_.shell_id(), grace_ms);
+    // A phase must not wait for a timer that never comes: its time is up at once.
+    follow_up(Event::kTimeUp);
   }
 }
 
-void Control::shutdown_kill() {
-  ending_ = true;
-  watch_.cancel();
-  if (const DWORD server_id = proc::find_by_path(server_path())) {
-    end_server_and_shell(server_id, console_.shell_id());
-  }
-  // Our own shell ends with a code of its own, whether or not it still ran the server.
-  constexpr UINT kShellExitCode = 3389;
-  console_.release(kShellExitCode);
-  console_.log_end(server_log::End::program_exit());  // server log: end of the run, written out
+void Control::disarm() {
+  if (timer_ != 0) ::KillTimer(view_.window(), timer_);
+  timer_ = 0;
 }
 
-void Control::watch(DWORD server_id) {
-  watch_.watch(server_id, launch::kServerExe, view_.window(), ended_message_);
+// Only at the session end: Windows may end the program once the handler returns. No window
+// message is handled meanwhile, so nothing runs into the control while it waits.
+void Control::wait_in_place(DWORD until_tick) {
+  if (target_ == 0) return;
+  const win::unique_handle server(::OpenProcess(SYNCHRONIZE, FALSE, target_));
+  const auto left = static_cast<long>(until_tick - ::GetTickCount());
+  if (server && left > 0) ::WaitForSingleObject(server.get(), static_cast<DWORD>(left));
+}
+
+void Control::launch() {
+  const std::string folder = view_.server_folder();
+  if (!console_.launch(folder, view_.new_log_inbox())) return;
+  launched_server_ = folder + launch::kServerExe;
+  follow_up(Event::kShellStarted);
+}
+
+void Control::end_server_and_shell(DWORD server_id) {
+  if (server_id == 0) return;
+  const long parent = proc::parent_of(std::to_string(server_id));
+  if (proc::ends_parent(parent, console_.shell_id())) proc::terminate(static_cast<DWORD>(parent));
+  proc::terminate(server_id);
 }
 
 std::string Control::server_path() const {
   if (!launched_server_.empty()) return launched_server_;
   const std::string folder = view_.server_folder();
   return folder.empty() ? std::string() : folder + launch::kServerExe;
-}
-
-void Control::server_ended(WPARAM notice) {
-  if (!watch_.current(notice) || busy_ || ending_) return;
-  console_.log_end(server_log::End::exit_code(watch_.exit_code()));  // server log: end of the run
-  watch_.cancel();
-  if (!view_.running_shown()) return;
-  // Another run of the same server file (started by hand, say) keeps the look true.
-  if (const DWORD other = proc::find_by_path(server_path())) {
-    watch(other);
-    return;
-  }
-  view_.apply(presentation::kNotRunning);
-  view_.tooltip(presentation::kIdleTooltip);
-  view_.balloon(presentation::kEndedTitle, presentation::kCheckSettingsText, tray::kBalloonError,
-                {});
-}
-
-std::string Control::take_output(WPARAM notice) {
-  console::Inbox* inbox = console_.inbox();
-  if (inbox == nullptr || reinterpret_cast<WPARAM>(inbox) != notice) return {};
-  return inbox->take_all();
-}
-
-std::string Control::take_output() {
-  console::Inbox* inbox = console_.inbox();
-  return inbox ? inbox->take_all() : std::string();
 }
 
 }  // namespace server

@@ -1,14 +1,19 @@
-// Starting and stopping the server: the start request with its checks and launch script, the
-// start sequence, the stop request and the silent kill at exit. The window is reached through
-// the small View that the application hands in.
+// Starting and stopping the server: the start request with its checks and launch script, and the
+// Windows side of the control's rules (server/control_rules.h): it gathers the facts an event
+// needs, carries out the actions of its step, and turns timers, the watch's notice and the
+// results of actions into further events. The window is reached through the small View that the
+// application hands in.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "server/console_win.h"
+#include "server/control_rules.h"
 #include "server/launch.h"
 #include "server/presentation.h"
 #include "server/watch_win.h"
@@ -30,56 +35,100 @@ class View {
   virtual void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
                        const std::string& click_url) = 0;
   virtual void tooltip(const std::string& text) = 0;
+  // Where a new launch's output goes: the log's inbox for it. Output of earlier launches is not
+  // shown from here on.
+  virtual std::shared_ptr<console::Inbox> new_log_inbox() = 0;
+  // The log of the new launch starts empty.
   virtual void clear_log() = 0;
-  // The window that receives the console output notices.
+  // Whether a server that ends by itself is started again (read anew at each end).
+  virtual bool auto_restart() = 0;
+  // The exit has given the server its chance: the program may end now.
+  virtual void let_go() = 0;
+  // The window that receives the control's timers and the watch's notices.
   virtual HWND window() const = 0;
 };
 
 class Control {
  public:
-  // Console output notices and the end of the watched server reach the window as these
-  // messages.
-  Control(View& view, UINT output_message, UINT ended_message)
-      : view_(view), output_message_(output_message), ended_message_(ended_message) {}
+  // The end of the watched server reaches the window as ended_message.
+  Control(View& view, UINT ended_message) : view_(view), ended_message_(ended_message) {}
 
+  // The start button and the tray entry; a start by hand begins a fresh count of restarts.
   void start_request();
   void stop_request();
-  // At exit, once the window and the icon are gone: gives a server under our shell up to
-  // grace_ms to end on Ctrl+C, with window messages handled. Requests are refused from here on.
-  void let_server_end(DWORD grace_ms);
-  // At exit: ends the server, its shell and the console; shows nothing.
+  // "退出", once the window and the icon are gone: a server under our shell is given the exit
+  // grace to end on Ctrl+C; then the View is told to let the program go.
+  void exit_request();
+  // The session ends: returns once the server and the shell are gone (waiting in place for at
+  // most the rest of the exit grace).
+  void end_session();
+  // The window is destroyed: ends the server, its shell and the console; shows nothing.
   void shutdown_kill();
-  // For a console output notice: the output that arrived since, empty for a stale notice.
-  std::string take_output(WPARAM notice);
-  // The output of the current launch that arrived since it was last taken.
-  std::string take_output();
-  // For a notice that the watched server has ended.
-  void server_ended(WPARAM notice);
+  // The control's timers and the watch's notices; false for any other message.
+  bool on_message(UINT message, WPARAM wp);
 
  private:
+  void request_start();
+  // Restarts made within the last kRestartWindowMs.
+  std::size_t recent_restarts();
   bool write_script(const std::string& path, const launch::Fields& fields) const;
-  void start_sequence();
-  // Sends Ctrl+C to a server under our shell shell_id (once, however many wait) and waits for its
-  // end at most grace_ms. False when it was not asked or is still there.
-  bool ask_to_end(DWORD server_id, DWORD shell_id, DWORD grace_ms);
-
-  View& view_;
-  void watch(DWORD server_id);
+  // Asks on a thread of its own whether another program holds the web port; the answer comes
+  // back on the UI thread as an event.
+  void check_port();
+  // tag: the watch's token of a notice, the id of a timer's tick.
+  struct Pending {
+    control::Event event;
+    WPARAM tag;
+  };
+  void dispatch(control::Event event, WPARAM tag = 0);
+  // The result of an action, as the next event.
+  void follow_up(control::Event event);
+  void take_step(Pending pending);
+  control::Facts facts_for(control::Event event);
+  void carry_out(control::Action action);
+  void arm(std::uint32_t ms);
+  void disarm();
+  void wait_in_place(DWORD until_tick);
+  void launch();
+  // Terminates the server and, when it ran there, the shell this program started. Any other
+  // parent (the desktop shell, a prompt of the user's) is left alone.
+  void end_server_and_shell(DWORD server_id);
   // The server file this program's server runs from: the one the last launch ran (the file
   // location may have been changed since), else the one in the server folder. Servers of copies
   // in other folders are not ours to report or end.
   std::string server_path() const;
 
-  const UINT output_message_;
+  View& view_;
   const UINT ended_message_;
   console::Console console_;
   ProcessWatch watch_;
-  // A start or a stop waits while window messages run; another request meanwhile is ignored.
-  bool busy_ = false;
-  bool ending_ = false;
-  // The server was sent Ctrl+C and is being waited for; an exit meanwhile only waits as well.
-  bool asking_ = false;
   std::string launched_server_;
+  // The start under way: its fields as they were at the click, its script, and the port's answer.
+  launch::Fields start_fields_;
+  std::string start_script_;
+  std::string held_port_;
+  WPARAM port_checks_ = 0;
+
+  control::Phase phase_ = control::Phase::kIdle;
+  // The server the current start, stop or exit is about.
+  DWORD target_ = 0;
+  // Steps are carried out one at a time: an event that arrives while a step's actions run (a
+  // message box's own loop, a call that lets sent messages in) waits for it, except those that
+  // end the control, which must be done when their handler returns.
+  bool stepping_ = false;
+  unsigned step_count_ = 0;
+  std::vector<Pending> waiting_;  // oldest first; a handful at most
+  // The phase timer: one at a time, each armed under a new id so that a late tick of an earlier
+  // one is known as such.
+  UINT_PTR timer_ = 0;
+  UINT_PTR timers_armed_ = 0;
+  DWORD exit_deadline_ = 0;
+  bool typing_watched_ = false;
+  DWORD typing_since_ = 0;
+  // When the running look was last shown, and the ticks of the restarts made since a start by
+  // hand (a handful at most).
+  DWORD running_since_ = 0;
+  std::vector<DWORD> restarts_;
 };
 
 }  // namespace server

@@ -21,4 +21,34 @@ inline constexpr std::uint32_t kExitGraceMs = 2000;
 bool under_our_shell(const std::vector<proc::ProcessRecord>& list, std::uint32_t server_id,
                      std::uint32_t shell_id);
 
+// The console calls a Ctrl+C for our shell's console needs. The program sends the event to every
+// process on that console, itself included, and the event may reach it late, on a thread of its
+// own, after it has left the console: a process whose handlers are only the default one then
+// ends. AttachConsole, AllocConsole and FreeConsole put the table of handlers back to the default
+// one alone; the ignore flag stays as it was set, and every process created while it is set
+// inherits it.
+class ConsoleApi {
+ public:
+  enum class Attach { Attached, HasConsole, Failed };
+  virtual ~ConsoleApi() = default;
+  // HasConsole: the program holds a console already (Wine hands down its starter's).
+  virtual Attach attach(std::uint32_t process_id) = 0;
+  virtual bool free() = 0;
+  // Our handler, which takes Ctrl+C and does nothing.
+  virtual void add_handler() = 0;
+  virtual void remove_handler() = 0;
+  virtual void ignore_ctrl_c(bool ignore) = 0;
+  // CTRL_C_EVENT to every process on the console the program is attached to.
+  virtual bool generate_ctrl_c() = 0;
+};
+
+// Before a shell is made: our handler registered, and an ignore flag inherited from whoever
+// started the program cleared, or the shell and its server would ignore every stop's Ctrl+C.
+void before_shell(ConsoleApi& console);
+
+// Ctrl+C to the console of shell_id, leaving the program as before_shell leaves it: whenever the
+// event may reach the program, our handler or the ignore flag takes it. False when it was not
+// sent.
+bool send_ctrl_c(ConsoleApi& console, std::uint32_t shell_id);
+
 }  // namespace graceful

@@ -1,30 +1,60 @@
 #include "server/launch.h"
 
+#include <string>
+
 #include "platform/gbk.h"
 
 namespace launch {
 namespace {
 
+enum class Kind { File, Port, Quoted, Account };
+
 struct Check {
   const char* name;  // as the messages name the field
   std::string Fields::*text;
-  bool quoted;
+  Kind kind;
   bool only_with_access_control;
 };
 
 constexpr Check kChecks[] = {
-    {"文件位置", &Fields::file, false, false},   {"网页端口", &Fields::port, false, false},
-    {"访问地址", &Fields::ip, true, false},      {"访问账号", &Fields::user, true, true},
-    {"访问密码", &Fields::password, true, true},
+    {"文件位置", &Fields::file, Kind::File, false},
+    {"网页端口", &Fields::port, Kind::Port, false},
+    {"访问地址", &Fields::ip, Kind::Quoted, false},
+    {"访问账号", &Fields::user, Kind::Account, true},
+    {"访问密码", &Fields::password, Kind::Quoted, true},
 };
+
+constexpr std::size_t kMaxPortDigits = 5;
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// Windows compares environment names without regard to the case of ASCII letters.
+bool same_name(std::wstring_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    wchar_t x = a[i];
+    char y = b[i];
+    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != static_cast<unsigned char>(y)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 bool port_text_safe(std::string_view port) {
   for (char c : port) {
-    if (!((c >= '0' && c <= '9') || c == '-' || c == ' ')) return false;
+    if (c < '0' || c > '9') return false;
   }
   return true;
+}
+
+bool port_in_range(std::string_view port) {
+  if (port.empty() || port.size() > kMaxPortDigits || !port_text_safe(port)) return false;
+  unsigned value = 0;
+  for (char c : port) value = value * 10 + static_cast<unsigned>(c - '0');
+  return value >= 1 && value <= 65535;
 }
 
 bool quoted_text_safe(std::string_view text) {
@@ -46,10 +76,28 @@ std::optional<std::string> first_problem(const Fields& fields) {
     if (check.only_with_access_control && !fields.access_control) continue;
     const std::string& text = fields.*check.text;
     if (text.empty()) return std::string(check.name) + " 不能为空！";
-    // The file location is never written into the line: it needs no character check.
-    if (check.text == &Fields::file) continue;
-    const bool safe = check.quoted ? quoted_text_safe(text) : port_text_safe(text);
-    if (!safe) return std::string(check.name) + " 包含不允许的字符！";
+    const std::string name(check.name);
+    switch (check.kind) {
+      case Kind::File:
+        // The file location is never written into the line: it needs no character check.
+        continue;
+      case Kind::Port:
+        if (!port_text_safe(text)) return name + " 包含不允许的字符！";
+        if (!port_in_range(text)) return name + " 必须在 1 到 65535 之间！";
+        continue;
+      case Kind::Quoted:
+      case Kind::Account:
+        if (text.size() > kMaxFieldBytes) {
+          return name + " 不能超过 " + std::to_string(kMaxFieldBytes) + " 个字节！";
+        }
+        // The server parts account and password at the first colon: one in the account would
+        // move the rest of it into the password.
+        if (!quoted_text_safe(text) ||
+            (check.kind == Kind::Account && text.find(':') != std::string::npos)) {
+          return name + " 包含不允许的字符！";
+        }
+        continue;
+    }
   }
   return std::nullopt;
 }
@@ -74,9 +122,40 @@ std::string shell_command_line(std::string_view system_folder) {
   return line;
 }
 
+std::optional<std::string> folder_problem(std::string_view server_folder) {
+  if (server_folder.empty()) return std::string(kEmptyFolder);
+  // \\server\share\, //server/share/ and the \\?\ and \\.\ forms alike: none can be the
+  // shell's folder.
+  if (server_folder.size() >= 2 && is_separator(server_folder[0]) &&
+      is_separator(server_folder[1])) {
+    return std::string(kNetworkFolder);
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> script_path(std::string_view server_folder) {
   if (server_folder.empty()) return std::nullopt;
   return std::string(server_folder) + kScriptName;
+}
+
+std::wstring shell_environment(std::wstring_view environment) {
+  std::wstring out;
+  while (!environment.empty() && environment.front() != L'\0') {
+    const std::size_t end = environment.find(L'\0');
+    const std::wstring_view entry = environment.substr(0, end);
+    environment =
+        end == std::wstring_view::npos ? std::wstring_view() : environment.substr(end + 1);
+    // Entries such as "=C:=C:\srv" (each drive's current folder) have a name that begins with
+    // '=': the name ends at the next '='.
+    const std::wstring_view name = entry.substr(0, entry.find(L'=', 1));
+    if (same_name(name, "NoDefaultCurrentDirectoryInExePath")) continue;
+    out.append(entry);
+    out += L'\0';
+  }
+  // An empty block still ends in two zeros.
+  if (out.empty()) out += L'\0';
+  out += L'\0';
+  return out;
 }
 
 }  // namespace launch

@@ -18,10 +18,34 @@ bool all_zero(const TcpRow& row) {
                      [](std::uint8_t b) { return b == 0; });
 }
 
-bool where_the_server_listens(const TcpRow& row,
-                              const std::optional<std::array<std::uint8_t, 4>>& given) {
-  if (all_zero(row)) return true;
-  return !row.ipv6 && given && std::equal(given->begin(), given->end(), row.address.begin());
+// Where the server binds: an address of one family, or nothing for a host name, whose family
+// is the resolver's business.
+struct Bind {
+  bool ipv6 = false;
+  std::array<std::uint8_t, 16> address{};
+};
+
+std::optional<Bind> bind_of(std::string_view text) {
+  if (const auto v4 = ipv4_bytes(text)) {
+    Bind bind;
+    std::copy(v4->begin(), v4->end(), bind.address.begin());
+    return bind;
+  }
+  if (const auto v6 = ipv6_bytes(text)) return Bind{true, *v6};
+  return std::nullopt;
+}
+
+// Whether the server's bind would fail on this listener's address: only in its own family, and
+// there on the same address or when either one is the any-address. For a host name only the
+// any-addresses are known to be in the way, whichever family the name turns into.
+bool in_the_way(const TcpRow& row, const std::optional<Bind>& server) {
+  if (!server) return all_zero(row);
+  if (row.ipv6 != server->ipv6) return false;
+  const std::size_t size = row.ipv6 ? 16 : 4;
+  const bool server_any = std::all_of(server->address.begin(), server->address.begin() + size,
+                                      [](std::uint8_t b) { return b == 0; });
+  return server_any || all_zero(row) ||
+         std::equal(row.address.begin(), row.address.begin() + size, server->address.begin());
 }
 
 }  // namespace
@@ -57,15 +81,71 @@ std::optional<std::array<std::uint8_t, 4>> ipv4_bytes(std::string_view text) {
   return bytes;
 }
 
+std::optional<std::array<std::uint8_t, 16>> ipv6_bytes(std::string_view text) {
+  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  std::array<std::uint8_t, 16> bytes{};
+  std::size_t filled = 0;          // bytes written so far
+  std::optional<std::size_t> gap;  // where "::" stands, in bytes
+  if (text.substr(0, 2) == "::") {
+    gap = 0;
+    text.remove_prefix(2);
+  }
+  while (!text.empty()) {
+    // A dotted IPv4 address may end the text, as in ::ffff:192.168.1.5.
+    if (text.find(':') == std::string_view::npos && text.find('.') != std::string_view::npos) {
+      const auto v4 = ipv4_bytes(text);
+      if (!v4 || filled > 12) return std::nullopt;
+      std::copy(v4->begin(), v4->end(), bytes.begin() + filled);
+      filled += 4;
+      break;
+    }
+    std::size_t digits = 0;
+    unsigned value = 0;
+    for (; digits < text.size() && digits < 5; ++digits) {
+      const char c = text[digits];
+      const int v = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
+      if (v < 0) break;
+      value = value * 16 + static_cast<unsigned>(v);
+    }
+    if (digits == 0 || digits > 4 || filled > 14) return std::nullopt;
+    bytes[filled++] = static_cast<std::uint8_t>(value >> 8);
+    bytes[filled++] = static_cast<std::uint8_t>(value & 0xFF);
+    text.remove_prefix(digits);
+    if (text.empty()) break;
+    if (text.front() != ':') return std::nullopt;
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == ':') {
+      if (gap) return std::nullopt;
+      gap = filled;
+      text.remove_prefix(1);
+    } else if (text.empty()) {
+      return std::nullopt;  // a single colon at the end
+    }
+  }
+  if (gap) {
+    if (filled > 14) return std::nullopt;  // "::" stands for at least one group
+    std::copy_backward(bytes.begin() + *gap, bytes.begin() + filled, bytes.end());
+    std::fill(bytes.begin() + *gap, bytes.end() - (filled - *gap), 0);
+  } else if (filled != 16) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
 std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uint16_t port,
                                        std::string_view address,
                                        const std::vector<proc::ProcessRecord>& processes,
                                        std::string_view server_exe) {
-  const auto given = ipv4_bytes(address);
+  const auto server = bind_of(address);
   for (const TcpRow& row : rows) {
     // Id 0 is the idle process: the system gives it for sockets whose owner it does not know.
     if (!row.listening || row.port != port || row.pid == 0) continue;
-    if (!where_the_server_listens(row, given)) continue;
+    if (!in_the_way(row, server)) continue;
     const auto owner = std::find_if(processes.begin(), processes.end(),
                                     [&](const proc::ProcessRecord& p) { return p.id == row.pid; });
     if (owner == processes.end() || owner->name.empty()) continue;

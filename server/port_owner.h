@@ -35,9 +35,14 @@ std::optional<std::uint16_t> port_number(std::string_view text);
 // Dotted IPv4 address in network byte order.
 std::optional<std::array<std::uint8_t, 4>> ipv4_bytes(std::string_view text);
 
-// The first listener on `port` where the server would listen (the IPv4 any-address, the address
-// it is given, or the IPv6 any-address) whose owner is in `processes` under another name than
-// `server_exe` (any ASCII case). A listener whose owner is not found is passed over: a failed
+// IPv6 address in network byte order: hexadecimal groups, one "::" at most, a dotted IPv4
+// address at the end, and square brackets around it allowed.
+std::optional<std::array<std::uint8_t, 16>> ipv6_bytes(std::string_view text);
+
+// The first listener on `port` on which the server's bind would fail (its own address family, and
+// there the same address or the any-address on either side; for a host name the any-address of
+// either family) whose owner is in `processes` under another name than `server_exe` (any ASCII
+// case). A listener whose owner is not found is passed over: a failed
 // look-up never stands in the way of a start. Nothing when the port is free or the server holds
 // it itself.
 std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uint16_t port,

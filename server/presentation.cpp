@@ -1,5 +1,7 @@
 #include "server/presentation.h"
 
+#include <string>
+
 namespace presentation {
 namespace {
 
@@ -25,6 +27,11 @@ std::string access_url(std::string_view ip, std::string_view port) {
 
 std::string started_text(std::string_view ip, std::string_view port) {
   return "访问地址：" + access_url(ip, port);
+}
+
+std::string restart_text(unsigned seconds, unsigned nth) {
+  return "将在 " + std::to_string(seconds) + " 秒后自动重启（第 " + std::to_string(nth) +
+         " 次，共 3 次）";
 }
 
 std::string running_tooltip(std::string_view ip, std::string_view port) {

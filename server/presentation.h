@@ -39,6 +39,9 @@ inline constexpr char kStopFailedTitle[] = "Rivermesh 停止失败！";
 inline constexpr char kStillRunningText[] = "进程仍在运行。";
 // The server ended while the running look was shown, without a stop.
 inline constexpr char kEndedTitle[] = "Rivermesh 意外退出！";
+inline constexpr char kRestartsUsedUpText[] = "已自动重启 3 次，不再重启。请检查配置。";
+// "将在 N 秒后自动重启（第 k 次，共 3 次）": the restart that waits, and which one it is.
+std::string restart_text(unsigned seconds, unsigned nth);
 
 // The host a browser reaches the server at: the address as entered, except that the address for
 // all interfaces is shown as the loopback address.

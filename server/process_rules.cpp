@@ -62,12 +62,19 @@ std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_vie
                          const ImagePathReader& image_path) {
   const std::string name = gbk::name_part(path);
   if (name.empty()) return 0;
+  // A process whose path cannot be read may be another user's copy anywhere: it stands in only
+  // when no process is known to run from the path, or a stop would aim at a stranger's server.
+  std::uint32_t unreadable = 0;
   for (const ProcessRecord& record : list) {
     if (!name_matches(record.name, name, false)) continue;
     const std::optional<std::string> image = image_path(record.id);
-    if (!image || path_case::same(*image, path)) return record.id;
+    if (!image) {
+      if (unreadable == 0) unreadable = record.id;
+    } else if (path_case::same(*image, path)) {
+      return record.id;
+    }
   }
-  return 0;
+  return unreadable;
 }
 
 bool ends_parent(long parent_id, std::uint32_t own_shell_id) {
@@ -133,8 +140,7 @@ std::optional<std::span<const std::byte>> image_name_bytes(std::span<const std::
 }
 
 long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
-                     const ImageNameReader& image_name, const ChainLayout& layout,
-                     const std::function<void()>& between_entries) {
+                     const ImageNameReader& image_name, const ChainLayout& layout) {
   const long value = decimal_id(name_or_id);
   // A name reads as 0, so only a positive value asks for an id.
   const bool by_id = value > 0 && static_cast<unsigned long long>(value) <= 0xFFFFFFFFull;
@@ -156,7 +162,6 @@ long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or
     if (next == 0 || next > buffer.size() - offset) return -1;
     offset += next;
     if (!entry_fits(buffer, offset, layout)) return -1;
-    if (between_entries) between_entries();
   }
   return -1;
 }

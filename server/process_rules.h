@@ -45,8 +45,9 @@ bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::
 using ImagePathReader = std::function<std::optional<std::string>(std::uint32_t id)>;
 
 // Id of the first process that is the executable at `path`: it carries the path's file name
-// and its image path names the same file (path_case). Copies in other folders are not it; a
-// process whose path cannot be read counts by its name alone. 0 when none, and for an empty path.
+// and its image path names the same file (path_case). Copies in other folders are not it. Only
+// when none is, the first process of that name whose path cannot be read counts. 0 when none,
+// and for an empty path.
 std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_view path,
                          const ImagePathReader& image_path);
 
@@ -99,9 +100,7 @@ using ImageNameReader = std::function<std::string(std::size_t entry_offset)>;
 // Parent id of the first entry whose id equals the positive decimal value of `name_or_id` or
 // whose image name equals it (ASCII case folded); the idle process (id 0) never matches, wherever
 // it stands (Wine lists none). -1 when nothing matches or the chain is corrupt.
-// `between_entries`, when set, runs between entries.
 long parent_in_chain(std::span<const std::byte> buffer, std::string_view name_or_id,
-                     const ImageNameReader& image_name, const ChainLayout& layout,
-                     const std::function<void()>& between_entries = {});
+                     const ImageNameReader& image_name, const ChainLayout& layout);
 
 }  // namespace proc

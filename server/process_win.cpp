@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/handles_win.h"
-#include "platform/message_pump_win.h"
 #include "platform/program_win.h"
 
 namespace proc {
@@ -138,8 +137,7 @@ long parent_of(std::string_view name_or_decimal_id) {
     const auto bytes = image_name_bytes(buffer, entry_offset, address, kOwnChainLayout);
     return bytes ? wide_name_to_gbk(bytes->data(), bytes->size()) : std::string();
   };
-  return parent_in_chain(buffer, name_or_decimal_id, image_name, kOwnChainLayout,
-                         [] { pump::handle_waiting_messages(); });
+  return parent_in_chain(buffer, name_or_decimal_id, image_name, kOwnChainLayout);
 }
 
 std::string wide_name_to_gbk(const void* utf16, std::size_t bytes) {

@@ -1,6 +1,5 @@
 // Process look-ups and termination on Windows. Nothing is cached: every call takes a fresh look
-// at the system's process list. parent_of runs on the UI thread, whose messages it handles; the
-// others run on any thread.
+// at the system's process list. They run on any thread and handle no window messages.
 #pragma once
 
 #include <windows.h>
@@ -28,8 +27,7 @@ DWORD find_by_path(const std::string& path);
 // Every process of one Toolhelp snapshot, in snapshot order; empty when no snapshot is taken.
 std::vector<ProcessRecord> process_list();
 
-// Parent id of the first process whose image name or decimal id matches, else -1. Window
-// messages waiting for this thread are handled during the walk.
+// Parent id of the first process whose image name or decimal id matches, else -1.
 long parent_of(std::string_view name_or_decimal_id);
 
 // UTF-16LE bytes (an odd last byte is ignored) as GBK text, up to the first NUL.

@@ -5,7 +5,8 @@
 
 namespace server {
 
-void ProcessWatch::watch(DWORD pid, std::string_view name, HWND window, UINT message) {
+void ProcessWatch::watch(DWORD pid, std::string_view name, HWND window, UINT message,
+                         DWORD look_ms) {
   cancel();
   target_ = std::make_unique<Target>();
   target_->window = window;
@@ -29,7 +30,7 @@ void ProcessWatch::watch(DWORD pid, std::string_view name, HWND window, UINT mes
     case proc::WatchWay::Look:
       // Reporting it ended at once would have the handler find the same server and watch it
       // again, round and round.
-      if (::CreateTimerQueueTimer(&look_, nullptr, looked, target_.get(), kLookMs, kLookMs,
+      if (::CreateTimerQueueTimer(&look_, nullptr, looked, target_.get(), look_ms, look_ms,
                                   WT_EXECUTEDEFAULT)) {
         return;
       }

@@ -18,6 +18,8 @@ namespace server {
 
 class ProcessWatch {
  public:
+  static constexpr DWORD kLookMs = 1000;
+
   ProcessWatch() = default;
   ~ProcessWatch() { cancel(); }
   ProcessWatch(const ProcessWatch&) = delete;
@@ -25,8 +27,8 @@ class ProcessWatch {
 
   // Posts message to window, with this watch's token as wParam, once process pid, which carries
   // the executable name `name`, has ended (at once when it is gone already). Replaces an earlier
-  // watch.
-  void watch(DWORD pid, std::string_view name, HWND window, UINT message);
+  // watch. A process that cannot be waited on is looked for every look_ms.
+  void watch(DWORD pid, std::string_view name, HWND window, UINT message, DWORD look_ms = kLookMs);
   // No notice comes for the process watched so far; one already posted carries an old token.
   void cancel();
   // Whether a notice is about the process watched now.
@@ -47,8 +49,6 @@ class ProcessWatch {
   static void CALLBACK ended(void* context, BOOLEAN timed_out);
   static void CALLBACK looked(void* context, BOOLEAN timed_out);
   static void post(Target& target);
-
-  static constexpr DWORD kLookMs = 1000;
 
   win::unique_handle process_;
   HANDLE wait_ = nullptr;

@@ -4,10 +4,22 @@
 
 namespace tray {
 
+void BalloonClicks::sent(bool balloon_pending) {
+  if (balloon_pending || !stored_) return;
+  if (taken_.size() == kMaxWaiting) taken_.pop_front();
+  taken_.push_back(std::move(*stored_));
+  stored_.reset();
+}
+
 std::string BalloonClicks::on_event(std::int32_t code) {
   switch (code) {
     case kBalloonShown:
-      showing_ = std::exchange(requested_, std::string());
+      if (taken_.empty()) {
+        showing_.clear();
+      } else {
+        showing_ = std::move(taken_.front());
+        taken_.pop_front();
+      }
       return {};
     case kBalloonHidden:
     case kBalloonTimedOut:

@@ -59,6 +59,8 @@ class TrayIcon {
   static void sweep_notification_area(bool overflow);
 
   UINT taskbar_created_message() const { return taskbar_created_; }
+  // Whether a balloon is stored that the shell has not taken yet (it refused the last record).
+  bool balloon_pending() const { return model_.balloon_pending(); }
   const NotifyRecord& record() const { return model_.record(); }
 
  private:

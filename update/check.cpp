@@ -1,5 +1,6 @@
 #include "update/check.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <vector>
@@ -131,6 +132,47 @@ std::uint32_t time_left(std::uint32_t started, std::uint32_t now, std::uint32_t 
 
 std::uint32_t call_timeout(std::uint32_t left_ms) {
   return left_ms < kNetworkTimeoutMs ? left_ms : kNetworkTimeoutMs;
+}
+
+bool DeadlineHandles::adopt(void* handle) {
+  if (handle == nullptr) return false;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (expired_) {
+    close_(handle);
+    return false;
+  }
+  open_.push_back(handle);
+  return true;
+}
+
+void DeadlineHandles::close(void* handle) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = std::find(open_.begin(), open_.end(), handle);
+  if (it == open_.end()) return;
+  open_.erase(it);
+  close_(handle);
+}
+
+bool DeadlineHandles::expire() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (finished_ || expired_) return false;
+  expired_ = true;
+  // The newest first: a request before its connection.
+  for (auto it = open_.rbegin(); it != open_.rend(); ++it) close_(*it);
+  open_.clear();
+  return true;
+}
+
+bool DeadlineHandles::finish() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (expired_) return false;
+  finished_ = true;
+  return true;
+}
+
+bool DeadlineHandles::expired() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return expired_;
 }
 
 bool try_begin_check() { return !g_check_running.exchange(true, std::memory_order_acquire); }

@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace update {
 
@@ -34,6 +36,39 @@ std::uint32_t time_left(std::uint32_t started, std::uint32_t now,
 
 // The time-out to give the next network call: the usual one, or what is left when that is less.
 std::uint32_t call_timeout(std::uint32_t left_ms);
+
+// The network handles of one check, which a watchdog closes at the deadline: a blocking call on a
+// handle that is closed returns at once (Windows), where a server that trickles a byte now and
+// then would hold a read, or a name lookup would hold the send, far beyond every time-out. Where
+// a closed handle does not end the call (Wine), the check is given up all the same: the deadline
+// ends the check, and its worker, whenever its call returns, touches nothing more. Each handle is
+// closed once, by whichever side comes first; handles are opaque values here.
+class DeadlineHandles {
+ public:
+  using Closer = std::function<void(void* handle)>;
+  explicit DeadlineHandles(Closer close) : close_(std::move(close)) {}
+  DeadlineHandles(const DeadlineHandles&) = delete;
+  DeadlineHandles& operator=(const DeadlineHandles&) = delete;
+
+  // Puts a handle under watch. Past the deadline it is closed at once instead, and false says so.
+  bool adopt(void* handle);
+  // Closes a handle under watch, unless the watchdog has closed it already.
+  void close(void* handle);
+  // The deadline: every handle under watch is closed, unless the network part was finished in
+  // time. True when the check was given up, which happens once.
+  bool expire();
+  // The network part is over: true when in time, false when the check was given up. Exactly one
+  // of expire and finish answers true, so that exactly one side lets go of the one-check gate.
+  bool finish();
+  bool expired() const;
+
+ private:
+  const Closer close_;
+  mutable std::mutex mutex_;
+  std::vector<void*> open_;
+  bool expired_ = false;
+  bool finished_ = false;
+};
 
 // Full-width forms of ASCII characters in code page 936 (and the ideographic space) become their
 // ASCII counterparts; every other byte and character is kept.

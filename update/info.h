@@ -1,6 +1,7 @@
 // The help menu's information: the About text and the maker's addresses the program opens.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,11 @@ extern const char kProjectPage[];
 extern const char kDonationMain[];
 extern const char kDonationMirror[];
 }  // namespace address
+
+namespace build {
+// How long one update check may take: kCheckDeadlineMs (check.h), shorter in the test build so
+// that its tests of a stalling server need not wait a minute.
+extern const std::uint32_t kCheckDeadlineMs;
+}  // namespace build
 
 }  // namespace update

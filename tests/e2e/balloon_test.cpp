@@ -13,13 +13,14 @@
 #include "app/layout.h"
 #include "tests/e2e/browser.h"
 #include "tests/e2e/server_fixture.h"
+#include "tray/notify_record.h"
 
 using namespace e2e;
 using namespace layout;
 
 namespace {
 
-constexpr UINT kTrayCallback = 0x2DA5;
+constexpr UINT kTrayCallback = tray::kCallbackMessage;
 constexpr LPARAM kBalloonShown = 0x402;
 constexpr LPARAM kBalloonTimedOut = 0x404;
 constexpr LPARAM kBalloonClicked = 0x405;
@@ -31,7 +32,7 @@ class BalloonClicks : public ServerFixture {
   void start_server() {
     start();
     click(按钮_启动);
-    ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+    ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
   }
   // No more pages than `count` were opened: the program has handled the click, and no further
   // recorder came.

@@ -8,14 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/layout.h"
+#include "app/messages.h"
 #include "platform/handles_win.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
+#include "tray/notify_record.h"
 
 using namespace e2e;
 using namespace layout;
@@ -69,6 +72,49 @@ TEST_F(Faults, ServerEndingRightAfterTheCheckIsShownEnded) {
   ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 5000)) << status();
   EXPECT_EQ(running_server(), 0u);
+  EXPECT_FALSE(wait_until([] { return running_server() != 0; }, 2500))
+      << "a server that ran less than 5 s is not started again";
+}
+
+// A server that ran a while and ends by itself is started again after 1 s, then 5 s; a start by
+// hand during a wait takes the restart's place, and exactly one server runs.
+TEST_F(Faults, ServerThatRanAWhileIsStartedAgain) {
+  ScopedVariable mode(standin::kModeVariable, "exit-after:6000:3");
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
+  const DWORD first = running_server();
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  const DWORD ended_at = GetTickCount();
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 4000)) << status() << log();
+  EXPECT_GE(GetTickCount() - ended_at, 1000u) << "the first restart waits 1 s";
+  EXPECT_NE(running_server(), first);
+  EXPECT_EQ(http_status(port_), 200);
+
+  // The second end: its restart would wait 5 s; the user starts the server before that.
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  ASSERT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 4000)) << status();
+  const DWORD by_hand = running_server();
+  // Past the moment the restart was due: no second server came.
+  EXPECT_FALSE(wait_until([] { return count_named(kServerExe) != 1; }, 5500));
+  EXPECT_EQ(running_server(), by_hand);
+  EXPECT_TRUE(shows_running());
+}
+
+TEST_F(Faults, AutomaticRestartCanBeSwitchedOff) {
+  ScopedVariable mode(standin::kModeVariable, "exit-after:5500:0");
+  start();
+  // Read at each end: a change while the program runs counts.
+  WritePrivateProfileStringA("BasisConfig", "Auto restart", "false",
+                             folder_.file("config.ini").c_str());
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000));
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
+  EXPECT_FALSE(wait_until([] { return running_server() != 0; }, 2500));
 }
 
 TEST_F(Faults, StopNeverReportsTheServerAsEndedUnexpectedly) {
@@ -135,7 +181,10 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   ASSERT_NE(GetShortPathNameA(folder_.file("RivermeshTools.exe").c_str(), short_path, MAX_PATH),
             0u);
   ASSERT_NE(std::string(short_path), folder_.file("RivermeshTools.exe"));
-  for (const std::string& exe : {folder_.file("RivermeshTools.exe"), std::string(short_path)}) {
+  // A renamed copy beside it shares its config.ini, run.bat and server: it is the same program.
+  const std::string renamed = folder_.copy_in("RivermeshTools.exe", "RivermeshTools2.exe");
+  for (const std::string& exe :
+       {folder_.file("RivermeshTools.exe"), std::string(short_path), renamed}) {
     SCOPED_TRACE(exe);
     Process second = Process::start(exe, "", folder_.path());
     EXPECT_EQ(second.wait(5000), 0u);
@@ -275,19 +324,31 @@ TEST_F(Faults, LockedLogFileChangesNothingButSaysSoOnceInTheLog) {
   EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
 }
 
-TEST_F(Faults, LockedSettingsFileMakesWritesFailQuietly) {
+TEST_F(Faults, LockedSettingsFileFailuresAreReportedOncePerAction) {
   start();
   const std::string ini = folder_.file("config.ini");
   const std::string before = folder_.read_file("config.ini");
   {
     const win::unique_file held = lock_file(ini);
     ASSERT_TRUE(held);
-    focus(control(编辑框_网页端口));
-    focus(control(编辑框_IP));
-    click(选择框_访问控制);
-    click(按钮_保存);
-    sync(program_.main);
-    EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+    // A save of seven keys, a field left and a checkbox clicked: one message each.
+    const auto once = [&](const char* what, const std::function<void()>& action) {
+      SCOPED_TRACE(what);
+      action();
+      const Box box = message_box_of(program_.id);
+      ASSERT_NE(box.window, nullptr);
+      EXPECT_EQ(box.caption, "错误");
+      EXPECT_EQ(box.text, "保存配置失败！");
+      close_box(box);
+      EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+    };
+    once("save", [&] { click(按钮_保存); });
+    // Posted, so that the test does not wait inside the focus change while the message is up.
+    once("port left", [&] {
+      set_field(编辑框_网页端口, "1234");
+      PostMessageA(control(编辑框_网页端口), WM_KILLFOCUS, 0, 0);
+    });
+    once("access control", [&] { click(选择框_访问控制); });
     EXPECT_TRUE(sync(program_.main));
   }
   // Once released, the file still holds every key.
@@ -303,6 +364,33 @@ TEST_F(Faults, LockedSettingsFileMakesWritesFailQuietly) {
     EXPECT_TRUE(ini_has_key(ini, section, key)) << key << "\n" << after;
   }
   EXPECT_EQ(after, before);
+}
+
+// Any program on the desktop can post to the window: no parameter of the program's own messages
+// is taken for a pointer.
+TEST_F(Faults, MessagesFromAnotherProgramCrashNothing) {
+  start();
+  const UINT ui_task = RegisterWindowMessageA("RivermeshTools.RunOnUiThread");
+  ASSERT_NE(ui_task, 0u);
+  for (const UINT message :
+       {ui_task, msg::kConsoleOutput, msg::kServerEnded, static_cast<UINT>(WM_NOTIFY),
+        static_cast<UINT>(WM_DPICHANGED), static_cast<UINT>(WM_TIMER)}) {
+    for (const WPARAM junk : {WPARAM(0x12345678), WPARAM(1), ~WPARAM(0)}) {
+      PostMessageA(program_.main, message, junk, static_cast<LPARAM>(junk));
+    }
+  }
+  // Sent, WM_NOTIFY's pointer would still be one into the sender's memory.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(program_.main, WM_NOTIFY, 0, 0x12345678, SMTO_ABORTIFHUNG, 5000, &answer);
+  // The tray callback with codes that are no mouse message.
+  for (const LPARAM code : {LPARAM(0x12345678), LPARAM(-1), LPARAM(0x405)}) {
+    PostMessageA(program_.main, tray::kCallbackMessage, 1, code);
+  }
+  ASSERT_TRUE(sync(program_.main));
+  EXPECT_FALSE(ended(program_.id, 100));
+  // And it still works as before.
+  click(按钮_启动);
+  EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
 }
 
 // Settings files a user or another program may leave: none may crash the program, run a command
@@ -357,10 +445,21 @@ TEST_F(Faults, HostileSettingsFiles) {
     }
     Program program = start_program(folder_, true);
     ASSERT_NE(program.main, nullptr);
-    click_in(program.main, 按钮_保存);
-    click_in(program.main, 按钮_启动);
-    // Whatever the start says (a refusal, a failed script, a failed start), it says it once.
-    if (const Box box = message_box_of(program.id, 1500); box.window) close_box(box);
+    if (c.bytes.empty()) {
+      // A folder of that name cannot be read: said at start-up, and again for a save or a start.
+      for (const int id : {0, static_cast<int>(按钮_保存), static_cast<int>(按钮_启动)}) {
+        if (id != 0) click_in(program.main, id);
+        const Box box = message_box_of(program.id);
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_EQ(box.text, "无法读取配置文件 config.ini，请检查后重新启动。");
+        close_box(box);
+      }
+    } else {
+      click_in(program.main, 按钮_保存);
+      click_in(program.main, 按钮_启动);
+      // Whatever the start says (a refusal, a failed script, a failed start), it says it once.
+      if (const Box box = message_box_of(program.id, 1500); box.window) close_box(box);
+    }
     EXPECT_TRUE(sync(program.main));
     if (!c.bytes.empty()) {
       for (const char* key : {"File", "Web port", "Run"}) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "server/console_text.h"
+#include "app/log_mirror.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
@@ -119,6 +119,14 @@ struct Interrupt {
 };
 constexpr Interrupt kInterrupts[] = {{"ctrl-c:300", true}, {"ignore-ctrl-c", false}};
 
+// This process ignores Ctrl+C while it lives, and so does every process it starts meanwhile.
+struct IgnoringCtrlC {
+  IgnoringCtrlC() { SetConsoleCtrlHandler(nullptr, TRUE); }
+  ~IgnoringCtrlC() { SetConsoleCtrlHandler(nullptr, FALSE); }
+  IgnoringCtrlC(const IgnoringCtrlC&) = delete;
+  IgnoringCtrlC& operator=(const IgnoringCtrlC&) = delete;
+};
+
 class GracefulEnd : public ServerFixture {
  protected:
   // The program started anew and its server running in that mode (the program hands its
@@ -126,7 +134,13 @@ class GracefulEnd : public ServerFixture {
   std::pair<DWORD, DWORD> run_server(const Interrupt& c) {
     DeleteFileA(marker_.c_str());
     ScopedVariable mode(standin::kModeVariable, c.mode);
-    start();
+    {
+      // Started as by a program that ignores Ctrl+C and keeps cmd from looking in its own
+      // folder: neither may reach the shell, or no stop's Ctrl+C, nor run.bat, would count.
+      const IgnoringCtrlC starter_ignores;
+      ScopedVariable no_own_folder("NoDefaultCurrentDirectoryInExePath", "1");
+      start();
+    }
     click(按钮_启动);
     EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
     return {running_server(), parent_of(running_server())};
@@ -152,6 +166,13 @@ TEST_F(GracefulEnd, StopAsksTheServerToEndBeforeForcingIt) {
       EXPECT_TRUE(ended(server, 3000)) << "within the grace";
       EXPECT_TRUE(ended_cleanly());
     } else {
+      // The grace runs while the window answers, and a second stop meanwhile starts nothing:
+      // the server is forced no earlier.
+      DWORD_PTR answer = 0;
+      const DWORD pinged = GetTickCount();
+      EXPECT_NE(SendMessageTimeoutA(program_.main, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer), 0);
+      EXPECT_LT(GetTickCount() - pinged, 500u);
+      click(按钮_停止);
       EXPECT_FALSE(ended(server, 2500)) << "the grace is 3 s";
       EXPECT_TRUE(shows_running());
       EXPECT_TRUE(ended(server));
@@ -307,6 +328,11 @@ TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
       {"address empty", file, "80", "", false, "", "", "访问地址 不能为空！"},
       {"password empty", file, "80", "1.2.3.4", true, "me", "", "访问密码 不能为空！"},
       {"account empty", file, "80", "1.2.3.4", true, "", "", "访问账号 不能为空！"},
+      // A port of blanks is not empty, but never named a port: the server took "-l" for it.
+      {"port of blanks", file, "   ", "1.2.3.4", false, "", "", "网页端口 包含不允许的字符！"},
+      {"port 0", file, "0", "1.2.3.4", false, "", "", "网页端口 必须在 1 到 65535 之间！"},
+      {"port above 65535", file, "65536", "1.2.3.4", false, "", "",
+       "网页端口 必须在 1 到 65535 之间！"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -328,16 +354,6 @@ TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
     EXPECT_EQ(visible_window_of("#32770", program_.id), nullptr) << "one message only";
   }
   EXPECT_EQ(folder_.read_file("run.bat"), "");
-
-  // A port of blanks is not empty: the start goes on and writes it as it is.
-  set_field(编辑框_网页端口, "   ");
-  set_field(编辑框_IP, "127.0.0.1");
-  click(选择框_访问控制);
-  sync(program_.main);
-  click(按钮_启动);
-  EXPECT_TRUE(wait_until([&] { return !folder_.read_file("run.bat").empty(); }));
-  EXPECT_EQ(folder_.read_file("run.bat"), "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p     -l");
-  EXPECT_EQ(message_box_of(program_.id, 1000).window, nullptr);
 }
 
 TEST_F(ServerControl, FileLocationsWithSlashesOrWithoutAFolder) {
@@ -374,6 +390,20 @@ TEST_F(ServerControl, FileLocationsWithSlashesOrWithoutAFolder) {
   EXPECT_EQ(GetFileAttributesA(folder_.file("srv\\run.bat").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
   EXPECT_TRUE(shows_not_running());
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+
+  // A network folder can never be the shell's own: refused before anything is written there.
+  settings_.file = "\\\\nas\\srv\\rivermesh_windows_amd64.exe";
+  start();
+  click(按钮_启动);
+  const Box network = message_box_of(program_.id);
+  ASSERT_NE(network.window, nullptr);
+  EXPECT_EQ(network.text, "初始化目录不能是网络路径！");
+  close_box(network);
+  sync(program_.main);
+  EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
+  EXPECT_TRUE(shows_not_running());
 }
 
 TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
@@ -394,6 +424,8 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
       // The euro sign is the single byte 0x80: no lead byte, so the quote after it is seen.
       {编辑框_密码, "\x80\" & " + command + " & rem ", "访问密码 包含不允许的字符！"},
       {编辑框_账号, "me\\", "访问账号 包含不允许的字符！"},
+      // The account would end at its colon, and the rest would join the password.
+      {编辑框_账号, "ops:admin", "访问账号 包含不允许的字符！"},
   };
   click(选择框_访问控制);
   sync(program_.main);
@@ -409,6 +441,45 @@ TEST_F(ServerControl, TextsThatWouldRunCommandsAreRefusedAndNothingRuns) {
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.text, c.message);
     close_box(box);
+  }
+  EXPECT_EQ(folder_.read_file("run.bat"), "") << "nothing is written when a start is refused";
+  EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(running_server(), 0u);
+}
+
+// The boxes take no more than 255 bytes (the port 5), but config.ini can hold more, and a start
+// at login reads it unseen.
+TEST_F(ServerControl, ValuesOnlyTheSettingsFileCanHoldAreRefused) {
+  const std::string marker = folder_.file("pwned.txt");
+  const std::string port = settings_.port;
+  struct Case {
+    std::string port, ip, user, password;
+    const char* message;
+  };
+  const Case cases[] = {
+      // The shell cuts the line at 8,191 characters and runs the rest as a command.
+      {port, std::string(8139, 'a') + std::string(40, ' ') + "echo x>pwned.txt & rem ", "me", "pw",
+       "访问地址 不能超过 255 个字节！"},
+      {port, "127.0.0.1", std::string(256, 'u'), "pw", "访问账号 不能超过 255 个字节！"},
+      {port, "127.0.0.1", "me", std::string(256, 'p'), "访问密码 不能超过 255 个字节！"},
+      // "8888 --" would end the server's options before -a: it would run open to anyone.
+      {port + " --", "127.0.0.1", "me", "pw", "网页端口 包含不允许的字符！"},
+  };
+  settings_.access_control = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    settings_.port = c.port;
+    settings_.ip = c.ip;
+    settings_.user = c.user;
+    settings_.password = c.password;
+    start();
+    click(按钮_启动);
+    const Box box = message_box_of(program_.id);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.text, c.message);
+    close_box(box);
+    post_command(program_.main, 托盘_退出);
+    ASSERT_TRUE(ended(program_.id));
   }
   EXPECT_EQ(folder_.read_file("run.bat"), "") << "nothing is written when a start is refused";
   EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -478,15 +549,24 @@ TEST_F(ServerControl, PortHeldByAnotherProgramIsNamedAndNothingStarts) {
   struct Case {
     int family;
     const char* listen_on;
+    const char* address;  // the server's
+    bool in_the_way;
   };
-  // The address given (127.0.0.1), and the any-addresses of both families.
+  // The address given, and the any-address of its family; another family is not in the way of
+  // the server's bind (where the server fails to start on ::1, the start went on all the same).
   for (const Case& c :
-       {Case{AF_INET, "127.0.0.1"}, Case{AF_INET, "0.0.0.0"}, Case{AF_INET6, "::"}}) {
-    SCOPED_TRACE(c.listen_on);
+       {Case{AF_INET, "127.0.0.1", "127.0.0.1", true}, Case{AF_INET, "0.0.0.0", "127.0.0.1", true},
+        Case{AF_INET, "0.0.0.0", "::1", false}, Case{AF_INET6, "::", "127.0.0.1", false}}) {
+    SCOPED_TRACE(std::string(c.listen_on) + " against " + c.address);
+    folder_.write_file("run.bat", old_script);
+    set_field(编辑框_IP, c.address);
     const unique_socket held = listener_on(c.family, c.listen_on, port_);
     ASSERT_TRUE(held);
+    if (c.family == AF_INET) {
+      ASSERT_TRUE(table_names_us(c.family, port_));
+    }
     click(按钮_启动);
-    if (!table_names_us(c.family, port_)) {
+    if (!c.in_the_way || !table_names_us(c.family, port_)) {
       // An owner the system does not name never stands in the way: the start goes on.
       EXPECT_TRUE(wait_until([&] { return folder_.read_file("run.bat") != old_script; }));
       EXPECT_TRUE(wait_until([&] { return child_named(program_.id, "cmd.exe") != 0; }));
@@ -504,6 +584,7 @@ TEST_F(ServerControl, PortHeldByAnotherProgramIsNamedAndNothingStarts) {
     EXPECT_TRUE(shows_not_running());
   }
   // Once the other program lets go of the port, the start goes ahead.
+  set_field(编辑框_IP, settings_.ip);
   if (!shows_running()) click(按钮_启动);
   EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
   EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
@@ -532,7 +613,7 @@ TEST_F(ServerControl, LogKeepsItsNewestMegabyteInWholeLines) {
   sync(program_.main);
   const std::string text = log();
   EXPECT_LE(text.size(), 1024u * 1024u);
-  EXPECT_GE(text.size(), console::kLogCap - console::kTrimSlack - console::kSliceBytes);
+  EXPECT_GE(text.size(), logbox::kLogCap - logbox::kTrimSlack - logbox::kSliceBytes);
   // What is left is the end of the output, from the start of a line on.
   const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
   ASSERT_LE(text.size(), all.size());

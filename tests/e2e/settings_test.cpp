@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "app/layout.h"
+#include "config/settings_win.h"
+#include "platform/handles_win.h"
 #include "tests/e2e/harness.h"
 
 using namespace e2e;
@@ -60,17 +62,21 @@ TEST(Settings, FilePathFallbackRules) {
     EXPECT_EQ(text_of(find_control(program.main, 编辑框_文件位置)), "");
   }
   {
-    SCOPED_TRACE("a configured path that is gone gives way to the one beside the program");
+    SCOPED_TRACE("a configured path that is gone is shown as the one beside the program");
     TestFolder folder;
     folder.copy_standin();
-    folder.write_file("config.ini",
-                      "[BasisConfig]\r\nFile=C:\\gone\\rivermesh_windows_amd64.exe\r\n");
-    Program program = start_program(folder, false);
+    // A drive that is not there yet at login: the file keeps the path until the user saves.
+    const std::string configured = "X:\\服务\\rivermesh_windows_amd64.exe";
+    folder.write_file("config.ini", "[BasisConfig]\r\nFile=" + configured + "\r\n");
+    Program program = start_program(folder, true);
     ASSERT_NE(program.main, nullptr);
     const std::string beside = folder.file("rivermesh_windows_amd64.exe");
+    const std::string ini = folder.file("config.ini");
     EXPECT_EQ(text_of(find_control(program.main, 编辑框_文件位置)), beside);
-    EXPECT_TRUE(
-        wait_until([&] { return ini_value(folder.file("config.ini"), kBasis, "File") == beside; }));
+    EXPECT_TRUE(sync(program.main));
+    EXPECT_EQ(ini_value(ini, kBasis, "File"), configured);
+    SendMessageA(find_control(program.main, 按钮_保存), BM_CLICK, 0, 0);
+    EXPECT_TRUE(wait_until([&] { return ini_value(ini, kBasis, "File") == beside; }));
   }
   {
     SCOPED_TRACE("neither path exists: the configured one stays");
@@ -207,4 +213,80 @@ TEST(Settings, BlanksAndQuotesAroundAValueSurviveARestart) {
   EXPECT_EQ(text_of(find_control(program.main, 编辑框_IP)), ip);
   EXPECT_EQ(text_of(find_control(program.main, 编辑框_账号)), user);
   EXPECT_EQ(text_of(find_control(program.main, 编辑框_密码)), password);
+}
+
+// The writer against the real profile reader, which strips blanks around a value and one pair of
+// matching quotes.
+TEST(Settings, WrittenValuesReadBackUnchanged) {
+  TestFolder folder;
+  settings::ProfileFile file(folder.file("config.ini"));
+  for (const std::string value :
+       {" pw ", "'pw'", "\"pw\"", " pw", "pw\t", "\"", "'", "''", "\"\"", "\"pw'", "'p\"",
+        " \"pw\" ", "\"a\" b \"c\"", "密码 ", " 端", "p w", "pw", "a=b;c", ""}) {
+    ASSERT_TRUE(file.write(kServer, "Password", value)) << value;
+    EXPECT_EQ(file.read(kServer, "Password", "<missing>"), value) << value;
+  }
+}
+
+TEST(Settings, AFileThatCannotBeReadIsNoMissingOne) {
+  TestFolder folder;
+  const std::string path = folder.file("config.ini");
+  const settings::ProfileFile file(path);
+  EXPECT_EQ(file.state(), settings::FileState::Missing);
+  EXPECT_EQ(settings::ProfileFile(folder.file("gone\\config.ini")).state(),
+            settings::FileState::Missing);
+  folder.write_file("config.ini", "[BasisConfig]\r\n");
+  EXPECT_EQ(file.state(), settings::FileState::Readable);
+  {
+    // Shared for reading only, as a viewer holds it: still readable.
+    const win::unique_file viewer(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(file.state(), settings::FileState::Readable);
+  }
+  {
+    const win::unique_file held(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(file.state(), settings::FileState::Unreadable);
+  }
+  ASSERT_TRUE(DeleteFileA(path.c_str()));
+  ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+  EXPECT_EQ(file.state(), settings::FileState::Unreadable);
+  RemoveDirectoryA(path.c_str());
+}
+
+TEST(Settings, BoxesTakeNoMoreThanTheStartAccepts) {
+  TestFolder folder;
+  folder.write_file("config.ini", "[ServerConfig]\r\nAccess control=true\r\n");
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  const std::string ini = folder.file("config.ini");
+  HWND port = find_control(program.main, 编辑框_网页端口);
+  HWND ip = find_control(program.main, 编辑框_IP);
+  HWND user = find_control(program.main, 编辑框_账号);
+  HWND password = find_control(program.main, 编辑框_密码);
+  const auto paste = [](HWND edit, const std::string& text) {
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SendMessageA(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+  };
+
+  type_into(port, "1234567");
+  EXPECT_EQ(text_of(port), "12345");
+  type_into(ip, std::string(300, '1'));
+  EXPECT_EQ(text_of(ip), std::string(255, '1'));
+  focus(user);
+  paste(user, std::string(300, 'u'));
+  EXPECT_EQ(text_of(user), std::string(255, 'u'));
+  // Double-byte characters count twice: 127 of them fit, the 128th would end past 255 bytes.
+  std::string wide;
+  for (int i = 0; i < 200; ++i) wide += "密";
+  type_into(password, wide);
+  EXPECT_EQ(text_of(password), wide.substr(0, 254));
+  focus(port);
+  EXPECT_TRUE(
+      wait_until([&] { return ini_value(ini, kServer, "Password") == wide.substr(0, 254); }));
+  EXPECT_EQ(ini_value(ini, kServer, "IP"), std::string(255, '1'));
+  EXPECT_EQ(ini_value(ini, kServer, "User"), std::string(255, 'u'));
+  EXPECT_EQ(ini_value(ini, kBasis, "Web port"), "12345");
 }

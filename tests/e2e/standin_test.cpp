@@ -99,6 +99,16 @@ TEST(Standin, ServesItsPageOnlyWithTheRightCredentials) {
   EXPECT_TRUE(out.shows("GET / 401\r\n"));
   EXPECT_TRUE(out.shows("GET / 200\r\n")) << out.text();
   EXPECT_TRUE(server.running());
+
+  // The line a port of "<port> --" once made: the options end before -a, and the page is served
+  // to anyone, though access control was ticked.
+  const unsigned short open_port = free_port();
+  Output open_out;
+  e2e::Process open_server = e2e::Process::start(
+      exe, "-h \"127.0.0.1\" -p " + std::to_string(open_port) + " -- -a \"user:pa:ss\" -l",
+      folder.path(), open_out.put());
+  ASSERT_TRUE(open_out.shows(kStartedPrefix)) << open_out.text();
+  EXPECT_EQ(get(open_port).rfind("HTTP/1.1 200 ", 0), 0u);
 }
 
 TEST(Standin, SecondServerOnTheSamePortGivesUp) {

@@ -9,13 +9,14 @@
 
 #include "app/layout.h"
 #include "tests/e2e/harness.h"
+#include "tray/notify_record.h"
 
 using namespace e2e;
 using namespace layout;
 
 namespace {
 
-constexpr UINT kTrayCallback = 0x2DA5;
+constexpr UINT kTrayCallback = tray::kCallbackMessage;
 
 void tray_event(HWND main, UINT mouse_message) {
   PostMessageA(main, kTrayCallback, 1, mouse_message);

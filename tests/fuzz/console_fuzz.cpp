@@ -1,6 +1,7 @@
 // The console output's way to the log: the decoder drops NUL bytes, loses and adds nothing, and
 // never hands over a text that ends inside a character; the log's cuts keep the newest text, never
 // more than the cap, and cut only where a character begins.
+#include "app/log_mirror.h"
 #include "server/console_text.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -40,7 +41,7 @@ void check_front_cut(std::string_view text, std::size_t cap) {
 }
 
 void check_slice(std::string_view text, std::size_t max_bytes) {
-  const std::size_t length = console::slice_length(text, max_bytes);
+  const std::size_t length = logbox::slice_length(text, max_bytes);
   FUZZ_CHECK(length <= text.size());
   FUZZ_CHECK(length > 0 || text.empty());
   FUZZ_CHECK(length <= std::max<std::size_t>(max_bytes, 2));
@@ -58,15 +59,15 @@ void check_mirror(std::string_view input, std::uint8_t ops) {
   std::uint32_t hash = 2166136261u;
   for (const char c : input) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
   const bool flood = hash % 256 == 0;
-  console::LogMirror mirror;
+  logbox::LogMirror mirror;
   std::string added;  // everything, for the newest-text checks
   std::string box;
   const std::size_t piece = 1 + ops % 29;
-  const std::size_t step_bytes = 1 + (ops * 7u) % console::kSliceBytes;
+  const std::size_t step_bytes = 1 + (ops * 7u) % logbox::kSliceBytes;
   const auto take_steps = [&](std::size_t most) {
     for (std::size_t i = 0; i < most; ++i) {
-      const console::LogMirror::Step step = mirror.next(step_bytes);
-      using Kind = console::LogMirror::Step::Kind;
+      const logbox::LogMirror::Step step = mirror.next(step_bytes);
+      using Kind = logbox::LogMirror::Step::Kind;
       if (step.kind == Kind::kNone) return true;
       if (step.kind == Kind::kClear) {
         box.clear();

@@ -39,10 +39,14 @@ class FakeUi final : public autostart::Ui {
   std::vector<std::string> errors;
   std::vector<bool> put_back_to;
   std::vector<bool> recorded;
+  bool record_takes = true;
 
   void show_error(const std::string& text) override { errors.push_back(text); }
   void put_back(bool checked) override { put_back_to.push_back(checked); }
-  void record(bool on) override { recorded.push_back(on); }
+  bool record(bool on) override {
+    recorded.push_back(on);
+    return record_takes;
+  }
 };
 
 const std::string kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -110,6 +114,32 @@ TEST(Autostart, AValueThatWasAlreadyThereDoesNotPassForAFailedWrite) {
     EXPECT_EQ(ui.put_back_to, std::vector<bool>{false});
     EXPECT_TRUE(ui.recorded.empty());
     EXPECT_EQ(reg.values[kSlot], old);
+  }
+}
+
+TEST(Autostart, AChangeConfigIniCannotRecordIsUndoneInTheRegistry) {
+  struct Case {
+    const char* name;
+    bool check;
+    std::optional<std::string> before;
+  };
+  const Case cases[] = {
+      {"checked, no value before", true, std::nullopt},
+      {"checked over a value of a copy elsewhere", true, "\"D:\\elsewhere.exe\" -autostart"},
+      {"unchecked", false, std::string("\"") + kProgram + "\" -autostart"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRegistry reg;
+    if (c.before) reg.values[kSlot] = *c.before;
+    FakeUi ui;
+    ui.record_takes = false;
+    autostart::toggled(c.check, kProgram, reg, ui);
+    EXPECT_EQ(ui.recorded, std::vector<bool>{c.check});
+    EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kRecordFailed});
+    EXPECT_EQ(ui.put_back_to, std::vector<bool>{!c.check});
+    const auto after = reg.values.find(kSlot);
+    EXPECT_EQ(after == reg.values.end() ? std::nullopt : std::optional(after->second), c.before);
   }
 }
 

@@ -1,7 +1,7 @@
 // A model of how the hidden shell reads the one line of run.bat, for the launch line's property
-// test and its fuzz target: the bytes decoded in code page 936, then the shell's quoting and
-// operators, then the server's argument split. Invalid pairs are read both ways a decoder may read
-// them, since a safe line must be safe under either.
+// test and its fuzz target: the bytes decoded in code page 936, the shell's cut of long lines,
+// then the shell's quoting and operators, then the server's argument split. Invalid pairs are read
+// both ways a decoder may read them, since a safe line must be safe under either.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,11 @@ enum class InvalidPair {
   kSwallowed,  // the lead byte and the byte after it read as one '?' (Wine 8 does this)
 };
 inline constexpr InvalidPair kBothReadings[] = {InvalidPair::kLeadAlone, InvalidPair::kSwallowed};
+
+// The shell reads a script line up to this many characters and runs the rest as a line of its
+// own. Counted in bytes too: a shell that counted them would cut a line of double-byte characters
+// sooner, and a safe line must be safe either way.
+inline constexpr std::size_t kLineCut = 8191;
 
 inline const char* name(InvalidPair reading) {
   return reading == InvalidPair::kLeadAlone ? "lead alone" : "pair swallowed";
@@ -60,6 +65,10 @@ struct Reading {
 // usual rules: blanks part arguments outside quotes, quotes group, backslashes escape a quote.
 inline Reading read(const std::u32string& line) {
   Reading r;
+  if (line.size() > kLineCut) {
+    r.fault = "line cut by the shell, the rest runs as a command";
+    return r;
+  }
   bool quoted = false;
   std::u32string segment;
   for (const char32_t c : line) {
@@ -113,18 +122,17 @@ inline Reading read(const std::u32string& line) {
 }
 
 // What the line of these fields must read as: empty when it does, else what went wrong.
+// The server reads its port as one argument, and an option parser may take "--" or a flag in its
+// place for the end of the options; it parts the account:password pair at the first colon.
 inline std::string line_fault(const launch::Fields& f, InvalidPair reading) {
-  const Reading r = read(decode(launch::command_line(f), reading));
+  const std::string line = launch::command_line(f);
+  if (line.size() > kLineCut) return "line of more bytes than the shell reads, the rest runs";
+  const Reading r = read(decode(line, reading));
   if (!r.fault.empty()) return r.fault;
   auto as_is = [&](std::string_view text) { return decode(text, reading); };
-  std::vector<std::u32string> want = {as_is(settings::kServerExe), U"-h", as_is(f.ip), U"-p"};
+  std::vector<std::u32string> want = {as_is(settings::kServerExe), U"-h", as_is(f.ip), U"-p",
+                                      as_is(f.port)};
   std::vector<std::u32string> want_quoted = {as_is(f.ip)};
-  std::string_view port = f.port;
-  while (!port.empty()) {
-    const std::size_t blank = port.find(' ');
-    if (blank != 0) want.push_back(as_is(port.substr(0, blank)));
-    port = blank == std::string_view::npos ? std::string_view() : port.substr(blank + 1);
-  }
   if (f.access_control) {
     want_quoted.push_back(as_is(f.user) + U":" + as_is(f.password));
     want.insert(want.end(), {U"-a", want_quoted.back()});
@@ -132,6 +140,11 @@ inline std::string line_fault(const launch::Fields& f, InvalidPair reading) {
   want.push_back(U"-l");
   if (r.quoted != want_quoted) return "quotes around something else than the two fields";
   if (r.args != want) return "the server receives other arguments";
+  if (!f.port.empty() && f.port.front() == '-') return "the port reads as a flag";
+  if (f.access_control) {
+    const std::u32string& pair = want_quoted.back();
+    if (pair.substr(0, pair.find(U':')) != as_is(f.user)) return "the server reads another account";
+  }
   return {};
 }
 

@@ -6,9 +6,12 @@ TEST(Instance, OneKeyPerFolderWhateverTheCase) {
   const std::string a = instance::key("C:\\Tools\\RivermeshTools.exe");
   EXPECT_EQ(a, instance::key("c:\\tools\\rivermeshtools.EXE"));
   EXPECT_NE(a, instance::key("C:\\Tools2\\RivermeshTools.exe"));
-  // NTFS takes full-width Ａ and ａ for one letter: one file, one key.
-  EXPECT_EQ(instance::key("C:\\工具\\Ａ.exe"), instance::key("C:\\工具\\ａ.exe"));
-  EXPECT_NE(instance::key("C:\\工具\\Ａ.exe"), instance::key("C:\\工具\\Ｂ.exe"));
+  EXPECT_NE(a, instance::key("C:\\Tools\\Sub\\RivermeshTools.exe"));
+  // A renamed copy beside the first shares its config.ini and server: the same key.
+  EXPECT_EQ(a, instance::key("C:\\Tools\\RivermeshTools2.exe"));
+  // NTFS takes full-width Ａ and ａ for one letter: one folder, one key.
+  EXPECT_EQ(instance::key("C:\\Ａ\\x.exe"), instance::key("C:\\ａ\\y.exe"));
+  EXPECT_NE(instance::key("C:\\Ａ\\x.exe"), instance::key("C:\\Ｂ\\x.exe"));
   EXPECT_EQ(a.rfind("RivermeshTools-", 0), 0u);
   EXPECT_EQ(a.size(), 15u + 16u);
   EXPECT_EQ(a.find_first_not_of("RivermshTol-0123456789abcdef"), std::string::npos);

@@ -47,8 +47,15 @@ TEST(PortOwner, NamesTheListenerWhereTheServerWouldListen) {
   const Case cases[] = {
       {"any-address listener", {v4({0, 0, 0, 0}, 8080, 40)}, "127.0.0.1", 40},
       {"listener on the address given", {v4({192, 168, 1, 5}, 8080, 60)}, "192.168.1.5", 60},
-      {"IPv6 any-address listener", {v6(0, 8080, 4)}, "0.0.0.0", 4},
-      {"IPv6 loopback is another address", {v6(1, 8080, 40)}, "0.0.0.0", 0},
+      {"IPv6 any-address listener, server on IPv6", {v6(0, 8080, 4)}, "::1", 4},
+      {"IPv6 loopback is another family", {v6(1, 8080, 40)}, "0.0.0.0", 0},
+      // The server's bind on ::1 would not fail on an IPv4 listener, nor the other way round.
+      {"IPv4 any-address listener, server on ::1", {v4({0, 0, 0, 0}, 8080, 40)}, "::1", 0},
+      {"IPv6 any-address listener, server on IPv4", {v6(0, 8080, 40)}, "0.0.0.0", 0},
+      {"IPv6 listener on the address given", {v6(1, 8080, 40)}, "[::1]", 40},
+      {"another IPv6 address", {v6(2, 8080, 40)}, "::1", 0},
+      {"server on the IPv6 any-address", {v6(2, 8080, 40)}, "::", 40},
+      {"server on the IPv4 any-address", {v4({127, 0, 0, 1}, 8080, 40)}, "0.0.0.0", 40},
       {"another IPv4 address", {v4({127, 0, 0, 1}, 8080, 40)}, "192.168.1.5", 0},
       {"listener on the given address but the port differs",
        {v4({127, 0, 0, 1}, 8081, 40)},
@@ -59,7 +66,7 @@ TEST(PortOwner, NamesTheListenerWhereTheServerWouldListen) {
       {"owner not in the process list", {v4({0, 0, 0, 0}, 8080, 99)}, "0.0.0.0", 0},
       {"owner without a name", {v4({0, 0, 0, 0}, 8080, 70)}, "0.0.0.0", 0},
       {"owner unknown to the system", {v4({0, 0, 0, 0}, 8080, 0)}, "0.0.0.0", 0},
-      {"an address that is no IPv4 address still meets the any-addresses",
+      {"a host name meets the any-addresses of both families",
        {v4({127, 0, 0, 1}, 8080, 40), v6(0, 8080, 60)},
        "localhost",
        60},
@@ -68,7 +75,7 @@ TEST(PortOwner, NamesTheListenerWhereTheServerWouldListen) {
        "127.0.0.1",
        60},
       {"an unknown owner is passed over for a known one",
-       {v4({0, 0, 0, 0}, 8080, 99), v6(0, 8080, 40)},
+       {v4({0, 0, 0, 0}, 8080, 99), v4({127, 0, 0, 1}, 8080, 40)},
        "127.0.0.1",
        40},
       {"no table rows", {}, "0.0.0.0", 0},
@@ -100,6 +107,20 @@ TEST(PortOwner, ReadsPortAndAddressTheWayTheServerWould) {
   for (const char* bad : {"", "localhost", "1.2.3", "1.2.3.4.", "1.2.3.256", " 1.2.3.4", "1..2.3",
                           "1.2.3.0004", "::1"}) {
     EXPECT_FALSE(port_owner::ipv4_bytes(bad).has_value()) << bad;
+  }
+  using V6 = std::array<std::uint8_t, 16>;
+  EXPECT_EQ(port_owner::ipv6_bytes("::"), V6{});
+  EXPECT_EQ(port_owner::ipv6_bytes("::1"), (V6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(port_owner::ipv6_bytes("[::1]"), port_owner::ipv6_bytes("0:0:0:0:0:0:0:1"));
+  EXPECT_EQ(port_owner::ipv6_bytes("FE80::a:1"),
+            (V6{0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA, 0, 1}));
+  EXPECT_EQ(port_owner::ipv6_bytes("1::"), (V6{0, 1}));
+  EXPECT_EQ(port_owner::ipv6_bytes("::ffff:192.168.1.5"),
+            (V6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 1, 5}));
+  for (const char* bad :
+       {"", ":", ":::", "1:2", "1::2::3", "1:2:3:4:5:6:7:8:9", "12345::", "1:2:3:4:5:6:7::8",
+        "1:", "::g", "localhost", "1.2.3.4", "[::1", "::1.2.3.4.5", "abc"}) {
+    EXPECT_FALSE(port_owner::ipv6_bytes(bad).has_value()) << bad;
   }
 }
 

@@ -40,6 +40,10 @@ TEST(Presentation, AllInterfacesAddressIsShownAsLoopbackAfterAStart) {
   EXPECT_EQ(shown_host(" 0.0.0.0"), " 0.0.0.0");
 }
 
+TEST(Presentation, RestartBalloonSaysWhenAndWhich) {
+  EXPECT_EQ(presentation::restart_text(15, 3), "将在 15 秒后自动重启（第 3 次，共 3 次）");
+}
+
 TEST(Presentation, PortTooltipKeepsTheAddressAsEntered) {
   EXPECT_EQ(port_tooltip(true, "0.0.0.0", "9000"),
             "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://0.0.0.0:9000");

@@ -52,6 +52,12 @@ TEST(StandinArguments, AcceptsEveryFormInAnyOrder) {
   parsed = parse_arguments({"-h", "1.2.3.4", "-p", "1", "-a", ":"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   EXPECT_EQ(parsed.options->credentials, ":");
+
+  // "--" ends the options, as it does for the real server: the flags after it do not count.
+  parsed = parse_arguments({"-h", "0.0.0.0", "-p", "8888", "--", "-a", "me:pw", "-l"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  EXPECT_FALSE(parsed.options->access_control);
+  EXPECT_FALSE(parsed.options->log_requests);
 }
 
 struct BadArguments {
@@ -240,12 +246,11 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   EXPECT_EQ(parsed.mode->delay_ms, 0u);
   EXPECT_EQ(parsed.mode->exit_code, 0u);
 
-  // An exit code as a crash leaves it (0xC0000005) must come through whole.
-  parsed = parse_test_mode("exit-after:6000:3221225477");
+  parsed = parse_test_mode("exit-after:6000:4294967295");
   ASSERT_TRUE(parsed.mode) << parsed.error;
   EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Exit);
   EXPECT_EQ(parsed.mode->delay_ms, 6000u);
-  EXPECT_EQ(parsed.mode->exit_code, 3221225477u);
+  EXPECT_EQ(parsed.mode->exit_code, 4294967295u);
 
   parsed = parse_test_mode("random:268435456:4294967295");
   ASSERT_TRUE(parsed.mode) << parsed.error;
@@ -283,12 +288,12 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
                           "ignore-ctrl-c:1",
                           "ignore-ctrl-c:",
                           "Ctrl-C:1",
-                          "exit-after:10",
-                          "exit-after:10:",
-                          "exit-after::3",
-                          "exit-after:10:4294967296",
-                          "exit-after:10:-1",
-                          "exit-after:1:2:3"}) {
+                          "exit-after:5",
+                          "exit-after:5:",
+                          "exit-after:5:4294967296",
+                          "exit-after::1",
+                          "exit-after:5:1:1",
+                          "exit-after:5:-1"}) {
     parsed = parse_test_mode(bad);
     EXPECT_FALSE(parsed.mode) << bad;
     EXPECT_NE(parsed.error.find(kModeVariable), std::string::npos) << bad;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,20 +96,45 @@ TEST(UpdateDownload, BodyIsReadToTheEndUnderTheCap) {
   EXPECT_TRUE(update::read_body(reader(std::vector<std::string>(17, chunk), false)).empty());
 }
 
-TEST(UpdateDownload, OneCheckEndsSixtySecondsAfterItsStart) {
-  EXPECT_EQ(update::time_left(1000, 1000), 60000u);
-  EXPECT_EQ(update::time_left(1000, 31000), 30000u);
-  EXPECT_EQ(update::time_left(1000, 60999), 1u);
-  EXPECT_EQ(update::time_left(1000, 61000), 0u);
-  EXPECT_EQ(update::time_left(1000, 4000000), 0u);
-  // Across the wrap of the tick count.
-  EXPECT_EQ(update::time_left(0xFFFFF000u, 0x00001000u), 60000u - 0x2000u);
-  EXPECT_EQ(update::time_left(0xFFFFF000u, 0x00010000u), 0u);
-  // Each network call waits at most its usual time, and never past the deadline.
-  EXPECT_EQ(update::call_timeout(60000), update::kNetworkTimeoutMs);
-  EXPECT_EQ(update::call_timeout(update::kNetworkTimeoutMs), update::kNetworkTimeoutMs);
-  EXPECT_EQ(update::call_timeout(1500), 1500u);
-  EXPECT_EQ(update::call_timeout(0), 0u);
+TEST(UpdateDownload, TheDeadlineClosesEveryHandleOnceAndEndsTheCheckOnce) {
+  std::vector<std::uintptr_t> closed;
+  const auto handle = [](std::uintptr_t value) { return reinterpret_cast<void*>(value); };
+  {
+    update::DeadlineHandles handles(
+        [&](void* h) { closed.push_back(reinterpret_cast<std::uintptr_t>(h)); });
+    EXPECT_FALSE(handles.adopt(nullptr));
+    EXPECT_TRUE(handles.adopt(handle(1)));  // connection
+    EXPECT_TRUE(handles.adopt(handle(2)));  // request
+    EXPECT_TRUE(handles.adopt(handle(3)));
+    handles.close(handle(3));  // done with in time: closed by its owner
+    EXPECT_EQ(closed, (std::vector<std::uintptr_t>{3}));
+    // The deadline closes the rest while a call may still block on them, the request first.
+    EXPECT_TRUE(handles.expire());
+    EXPECT_EQ(closed, (std::vector<std::uintptr_t>{3, 2, 1}));
+    EXPECT_FALSE(handles.expire()) << "given up once";
+    // The worker's own closes come after and close nothing twice; a handle it gets later is
+    // closed at once.
+    handles.close(handle(2));
+    handles.close(handle(1));
+    EXPECT_FALSE(handles.adopt(handle(4)));
+    EXPECT_EQ(closed, (std::vector<std::uintptr_t>{3, 2, 1, 4}));
+    // The worker learns that the check was given up, so that it lets the gate be.
+    EXPECT_TRUE(handles.expired());
+    EXPECT_FALSE(handles.finish());
+  }
+  {
+    // Finished in time: the deadline that follows closes nothing and ends nothing.
+    closed.clear();
+    update::DeadlineHandles handles(
+        [&](void* h) { closed.push_back(reinterpret_cast<std::uintptr_t>(h)); });
+    EXPECT_TRUE(handles.adopt(handle(5)));
+    EXPECT_TRUE(handles.finish());
+    EXPECT_FALSE(handles.expire());
+    EXPECT_TRUE(closed.empty());
+    EXPECT_FALSE(handles.expired());
+    handles.close(handle(5));
+    EXPECT_EQ(closed, (std::vector<std::uintptr_t>{5}));
+  }
 }
 
 TEST(UpdateUrl, SplitsSchemeHostPortAndPath) {

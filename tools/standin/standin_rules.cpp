@@ -90,6 +90,8 @@ struct RawArguments {
 std::optional<std::string> take_arguments(const std::vector<std::string>& args, RawArguments& raw) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& flag = args[i];
+    // As option parsers commonly do, "--" ends the options: what follows is not read as flags.
+    if (flag == "--") break;
     if (flag == "-l") {
       if (raw.log) return "参数 -l 重复。";
       raw.log = true;

@@ -41,7 +41,7 @@ struct ParsedArguments {
 std::vector<std::string> split_command_line(std::string_view line);
 
 // Parses the arguments after the program name: -h ADDRESS -p PORT [-a ACCOUNT:PASSWORD] [-l],
-// in any order.
+// in any order; "--" ends them, and whatever follows it is ignored.
 ParsedArguments parse_arguments(const std::vector<std::string>& args);
 
 // Dotted IPv4 address in host byte order; "localhost" means 127.0.0.1.
@@ -98,7 +98,7 @@ std::string usage_line();
 // start line as usual.
 //   flood:N        N bytes of numbered Chinese text lines (flood_text), then "flood-end"
 //   exit:MS        exits with code 0 about MS milliseconds after the start line
-//   exit-after:MS:CODE  likewise, with exit code CODE (a crash's code, say)
+//   exit-after:MS:CODE  the same with exit code CODE
 //   random:N:SEED  N pseudo-random bytes (random_bytes), then "random-end" on a line of its own
 //   ctrl-c:MS      on Ctrl+C, takes MS milliseconds to put its affairs in order (as a server
 //                  closing its files would), then exits with code 0

@@ -1,0 +1,163 @@
+// The server control's rules: what it is doing now (its phase), what may happen to it (events),
+// and for each pair the phase it goes to and what it does on the way. The Windows side gathers the
+// facts an event needs, asks step() and carries out the actions in order; it decides nothing
+// itself. No message loop runs inside a step, so every event meets a settled phase.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <span>
+
+namespace control {
+
+enum class Phase : std::uint8_t {
+  kIdle,            // nothing under way; the not-running look is shown
+  kChecking,        // a start asks aside whether another program holds the web port
+  kStarting,        // a start is waiting for its check (no shell, or the script typed)
+  kTyping,          // a start's shell has "echo off" but has not taken it yet
+  kRunning,         // the running look is shown; the server's end is watched
+  kRestartWaiting,  // the server ended by itself; its restart waits for its timer
+  kStopAsked,       // a stop sent the server Ctrl+C and gives it its grace
+  kStopForced,      // a stop terminated the server and waits to see it gone
+  kExiting,         // the window and the icon are gone; the server is given the exit grace
+  kEnded,           // the program ends: nothing more is started, stopped or shown
+};
+inline constexpr std::size_t kPhaseCount = 10;
+
+enum class Event : std::uint8_t {
+  kStart,           // the start request's fields passed their checks
+  kPortFree,        // no other program listens on the web port (follows kCheckPort)
+  kPortHeld,        // another program does: its name is known
+  kScriptWritten,   // the launch script is on disk (follows kWriteScript)
+  kScriptFailed,    // it could not be written
+  kShellStarted,    // the launch started a shell (follows kLaunch)
+  kFirstLineTaken,  // the shell has read "echo off"
+  kTimeUp,  // the phase's timer: the start check, a grace, the wait after a forced end, a restart's
+  kStop,    // the stop button or the tray entry
+  kServerEnded,  // the watched server has ended
+  kCtrlCFailed,  // Ctrl+C could not be delivered (follows kSendCtrlC)
+  kExit,         // "退出": the window and the icon have gone
+  kSessionEnd,   // Windows ends the session: the server must be gone when the step returns
+  kShutdown,     // the window is destroyed
+};
+inline constexpr std::size_t kEventCount = 14;
+
+enum class Action : std::uint8_t {
+  kNone,       // the end of a row's actions
+  kCheckPort,  // on a thread of its own: the look-up takes tens of milliseconds
+  kWriteScript,
+  kMessagePortHeld,
+  kMessageScriptFailed,
+  kLaunch,
+  kShowNewLog,
+  kTypeFirstLine,
+  kWatchTyping,
+  kStopWatchingTyping,
+  kTypeScript,
+  kArmStartCheck,
+  kArmStopGrace,
+  kArmExitGrace,
+  kArmStopWait,
+  kCancelTimers,
+  kLookRunning,
+  kLookNotRunning,
+  kBalloonStarted,
+  kBalloonStartFailed,
+  kBalloonStopped,
+  kBalloonStopFailed,
+  kBalloonEnded,
+  kTooltipRunning,
+  kTooltipIdle,
+  kMessageNoServer,
+  kWatchServer,  // report the server's end as news
+  kAwaitEnd,     // a stop or an exit waits for the server's end
+  kCancelWatch,
+  kSendCtrlC,
+  kEndShell,           // our shell, once the server under it has ended
+  kEndServerAndShell,  // terminate the server, and its parent when that is our shell
+  kLetGo,              // the exit may end the program now
+  kAskInPlace,         // Ctrl+C, then wait for the server's end before returning (exit grace)
+  kWaitInPlace,        // wait for the server's end before returning (exit grace)
+  kWaitRestInPlace,    // the same, until the running exit grace is over
+  kKillAll,            // terminate the server and our shell, close the console
+  kArmRestartWait,
+  kBalloonRestart,
+  kBalloonRestartsUsedUp,
+  kRestart,  // the start request, as the start button makes it, counted as a restart
+  // The server's log on disk: the next launch's header, and a run's end line. The exit code is
+  // read from the watch, so it comes before the watch is cancelled or replaced.
+  kLogStart,
+  kLogStopped,
+  kLogExitCode,
+};
+
+// What the Windows side found out for an event. found: a server of ours runs (for the end of a
+// forced stop: the server being stopped is still there); askable: it runs under our shell and
+// can be waited for, so Ctrl+C may go to it; shown_running: the running look is shown;
+// restartable: the server that ended had run long enough to be restarted and the restart is not
+// switched off; restarts_left: fewer restarts than the most were made lately.
+struct Facts {
+  bool found = false;
+  bool askable = false;
+  bool shown_running = false;
+  bool restartable = false;
+  bool restarts_left = false;
+};
+
+// When a row applies, beside its phase and event.
+enum class Guard : std::uint8_t {
+  kAny,
+  kMissing,         // !found
+  kFound,           // found
+  kAskable,         // found && askable
+  kForcible,        // found && !askable
+  kNotAskable,      // !(found && askable)
+  kFoundShown,      // found && shown_running
+  kFoundHidden,     // found && !shown_running
+  kEndedForGood,    // !found && !restartable
+  kRestartDue,      // !found && restartable && restarts_left
+  kRestartsUsedUp,  // !found && restartable && !restarts_left
+};
+bool holds(Guard guard, const Facts& facts);
+
+inline constexpr std::size_t kMaxActions = 7;
+using Actions = std::array<Action, kMaxActions>;
+
+struct Row {
+  Phase from;
+  Event event;
+  Guard guard;
+  Phase to;
+  Actions actions;
+};
+
+// Every rule. A (phase, event) pair without a row is ignored: it changes nothing.
+std::span<const Row> table();
+
+struct Step {
+  Phase to;
+  const Actions* actions;
+};
+// The row for this phase, event and facts; nothing when the event is ignored there.
+std::optional<Step> step(Phase from, Event event, const Facts& facts);
+// Whether the phase has any row for the event (then its facts are worth gathering).
+bool handles(Phase from, Event event);
+
+// How long each timer runs.
+inline constexpr std::uint32_t kStartCheckMs = 500;
+// The graces a server asked with Ctrl+C is given are graceful::kStopGraceMs and kExitGraceMs.
+// A forced end is given this long to show; a server still there then was not ours to end.
+inline constexpr std::uint32_t kStopWaitMs = 2000;
+// A server that ends by itself after running at least kRestartAfterMs is started again after
+// the wait of its turn; at most kMostRestarts within kRestartWindowMs.
+inline constexpr std::uint32_t kRestartAfterMs = 5000;
+inline constexpr std::uint32_t kRestartWaitsMs[] = {1000, 5000, 15000};
+inline constexpr std::size_t kMostRestarts = std::size(kRestartWaitsMs);
+inline constexpr std::uint32_t kRestartWindowMs = 10 * 60 * 1000;
+
+const char* name(Phase phase);
+const char* name(Event event);
+
+}  // namespace control

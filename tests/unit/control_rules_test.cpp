@@ -1,0 +1,350 @@
+#include "server/control_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using control::Action;
+using control::Event;
+using control::Facts;
+using control::Phase;
+using A = Action;
+using E = Event;
+using P = Phase;
+using G = control::Guard;
+
+std::vector<Phase> all_phases() {
+  std::vector<Phase> phases;
+  for (std::size_t i = 0; i < control::kPhaseCount; ++i) phases.push_back(static_cast<Phase>(i));
+  return phases;
+}
+
+std::vector<Event> all_events() {
+  std::vector<Event> events;
+  for (std::size_t i = 0; i < control::kEventCount; ++i) events.push_back(static_cast<Event>(i));
+  return events;
+}
+
+std::vector<Facts> all_facts() {
+  std::vector<Facts> facts;
+  for (int bits = 0; bits < 8; ++bits)
+    facts.push_back({(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0});
+  return facts;
+}
+
+std::vector<Action> actions_of(const control::Actions& row) {
+  std::vector<Action> out;
+  for (Action a : row) {
+    if (a == A::kNone) break;
+    out.push_back(a);
+  }
+  return out;
+}
+
+bool has(const std::vector<Action>& actions, Action a) {
+  return std::find(actions.begin(), actions.end(), a) != actions.end();
+}
+
+std::string where(Phase p, Event e) {
+  return std::string(control::name(p)) + " + " + control::name(e);
+}
+
+// Whatever the facts, a phase and an event lead one way or none; an ended control does nothing;
+// and every row that leaves a phase to wait for a timer or the server's end arrives in a phase
+// that listens for it, so no wait is left without its end.
+TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
+  for (Phase p : all_phases()) {
+    for (Event e : all_events()) {
+      for (const Facts& f : all_facts()) {
+        int matching = 0;
+        for (const control::Row& row : control::table()) {
+          if (row.from == p && row.event == e && control::holds(row.guard, f)) ++matching;
+        }
+        EXPECT_LE(matching, 1) << where(p, e);
+        if (control::handles(p, e) && (e == E::kStop || e == E::kExit || e == E::kTimeUp ||
+                                       e == E::kSessionEnd || e == E::kShutdown)) {
+          EXPECT_TRUE(control::step(p, e, f)) << where(p, e) << " leaves some facts without a row";
+        }
+      }
+    }
+    EXPECT_EQ(p == P::kEnded, !control::handles(p, E::kShutdown)) << control::name(p);
+    EXPECT_EQ(p == P::kEnded, !control::handles(p, E::kSessionEnd)) << control::name(p);
+    if (p != P::kEnded) {
+      EXPECT_TRUE(control::handles(p, E::kExit) || p == P::kExiting);
+    }
+  }
+  for (const control::Row& row : control::table()) {
+    const std::vector<Action> actions = actions_of(row.actions);
+    const auto rest = row.actions.begin() + static_cast<std::ptrdiff_t>(actions.size());
+    EXPECT_TRUE(std::all_of(rest, row.actions.end(), [](Action a) { return a == A::kNone; }))
+        << where(row.from, row.event);
+    const bool arms = has(actions, A::kArmStartCheck) || has(actions, A::kArmStopGrace) ||
+                      has(actions, A::kArmExitGrace) || has(actions, A::kArmStopWait) ||
+                      has(actions, A::kArmRestartWait);
+    if (arms) {
+      EXPECT_TRUE(control::handles(row.to, E::kTimeUp)) << where(row.from, row.event);
+    }
+    if (has(actions, A::kAwaitEnd) || has(actions, A::kWatchServer)) {
+      EXPECT_TRUE(control::handles(row.to, E::kServerEnded)) << where(row.from, row.event);
+    }
+    if (has(actions, A::kWatchTyping)) {
+      EXPECT_TRUE(control::handles(row.to, E::kFirstLineTaken)) << where(row.from, row.event);
+    }
+    if (has(actions, A::kCheckPort)) {
+      EXPECT_TRUE(control::handles(row.to, E::kPortFree) && control::handles(row.to, E::kPortHeld));
+    }
+    if (has(actions, A::kWriteScript)) {
+      EXPECT_TRUE(control::handles(row.to, E::kScriptWritten) &&
+                  control::handles(row.to, E::kScriptFailed));
+    }
+    if (has(actions, A::kSendCtrlC)) {
+      EXPECT_TRUE(control::handles(row.to, E::kCtrlCFailed)) << where(row.from, row.event);
+    }
+    // Waiting in place is for the session end only, and the server goes right after.
+    if (has(actions, A::kAskInPlace) || has(actions, A::kWaitInPlace) ||
+        has(actions, A::kWaitRestInPlace)) {
+      EXPECT_EQ(row.event, E::kSessionEnd);
+      EXPECT_EQ(actions.back(), A::kKillAll);
+    }
+    // Wine's shell reads its input in blocks and runs the first line of a block only: a script
+    // typed before "echo off" was read would be lost with it, and the server never start.
+    if (row.from == P::kTyping && row.event != E::kFirstLineTaken && row.guard != G::kFound) {
+      EXPECT_FALSE(has(actions, A::kTypeScript)) << where(row.from, row.event);
+    }
+    if (row.to == P::kEnded) {
+      EXPECT_TRUE(has(actions, A::kKillAll)) << where(row.from, row.event);
+    }
+    // The log on disk: every launch has its header, and a run's end line is written where the
+    // run ends and nowhere else. The exit code is read while the watch still holds the process.
+    if (has(actions, A::kLaunch)) {
+      EXPECT_EQ(std::find(actions.begin(), actions.end(), A::kLogStart) + 1,
+                std::find(actions.begin(), actions.end(), A::kLaunch))
+          << where(row.from, row.event);
+    }
+    const bool stop_done =
+        (row.from == P::kStopAsked || row.from == P::kStopForced) && row.to == P::kIdle;
+    EXPECT_EQ(has(actions, A::kLogStopped), stop_done) << where(row.from, row.event);
+    const bool ended_by_itself = row.from == P::kRunning && row.event == E::kServerEnded;
+    EXPECT_EQ(has(actions, A::kLogExitCode), ended_by_itself) << where(row.from, row.event);
+    if (ended_by_itself) {
+      EXPECT_EQ(actions.front(), A::kLogExitCode) << where(row.from, row.event);
+    }
+  }
+}
+
+constexpr Facts kNone{};
+constexpr Facts kOurs{true, true, false};        // a server under our shell
+constexpr Facts kOursShown{true, true, true};    // the same, shown running
+constexpr Facts kForeign{true, false, true};     // a server of ours that cannot be asked
+constexpr Facts kStillThere{true, false, true};  // a forced end that did not take
+constexpr Facts kRestartDue{false, false, true, true, true};
+constexpr Facts kRestartsUsedUp{false, false, true, true, false};
+constexpr Facts kQuickDeath{false, false, true, false, true};
+
+struct Move {
+  Event event;
+  Facts facts;
+  Phase to;                      // the phase afterwards (the same when ignored)
+  std::vector<Action> expected;  // in this order; empty: the event is ignored
+};
+
+struct Story {
+  const char* what;
+  Phase from;
+  std::vector<Move> moves;
+};
+
+// What the user meets, as the control sees it, one event after the other.
+const Story kStories[] = {
+    {"a start: the port asked aside, the script written, echo off, then the script once the "
+     "shell read the line, then the check",
+     P::kIdle,
+     {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
+      {E::kStart, kNone, P::kChecking, {}},
+      {E::kStop, kOurs, P::kChecking, {}},
+      {E::kPortFree, kNone, P::kChecking, {A::kWriteScript}},
+      {E::kScriptWritten, kNone, P::kStarting, {A::kLogStart, A::kLaunch, A::kArmStartCheck}},
+      {E::kShellStarted, kNone, P::kTyping, {A::kShowNewLog, A::kTypeFirstLine, A::kWatchTyping}},
+      {E::kStop, kOurs, P::kTyping, {}},
+      {E::kStart, kNone, P::kTyping, {}},
+      {E::kFirstLineTaken, kNone, P::kStarting, {A::kStopWatchingTyping, A::kTypeScript}},
+      {E::kServerEnded, kNone, P::kStarting, {}},
+      {E::kTimeUp,
+       kOurs,
+       P::kRunning,
+       {A::kLookRunning, A::kWatchServer, A::kBalloonStarted, A::kTooltipRunning}}}},
+    {"a shell still coming up at the check: the start failed, the script follows the first line",
+     P::kTyping,
+     {{E::kTimeUp, kNone, P::kIdle, {A::kBalloonStartFailed}},
+      {E::kFirstLineTaken, kNone, P::kIdle, {A::kStopWatchingTyping, A::kTypeScript}}}},
+    {"a port held by another program is named and nothing starts",
+     P::kIdle,
+     {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
+      {E::kPortHeld, kNone, P::kIdle, {A::kMessagePortHeld}},
+      {E::kScriptWritten, kNone, P::kIdle, {}}}},
+    {"a launch script that cannot be written is reported and nothing starts",
+     P::kChecking,
+     {{E::kPortFree, kNone, P::kChecking, {A::kWriteScript}},
+      {E::kScriptFailed, kNone, P::kIdle, {A::kMessageScriptFailed}}}},
+    {"an exit while the port is asked: the answer changes nothing",
+     P::kChecking,
+     {{E::kExit, kNone, P::kExiting, {A::kLetGo}}, {E::kPortFree, kNone, P::kExiting, {}}}},
+    {"no shell: nothing is typed, the check decides (a server already there counts)",
+     P::kChecking,
+     {{E::kScriptWritten, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
+      {E::kTimeUp, kForeign, P::kRunning, {A::kLookRunning, A::kWatchServer}}}},
+    {"the server ends by itself; another run of the same file keeps the look",
+     P::kRunning,
+     {{E::kServerEnded, kOurs, P::kRunning, {A::kLogExitCode, A::kWatchServer}},
+      {E::kServerEnded,
+       kNone,
+       P::kIdle,
+       {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
+      {E::kServerEnded, kNone, P::kIdle, {}}}},
+    {"a server that had run a while is started again after its wait, by the start request",
+     P::kRunning,
+     {{E::kServerEnded,
+       kRestartDue,
+       P::kRestartWaiting,
+       {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kBalloonRestart,
+        A::kArmRestartWait}},
+      {E::kServerEnded, kNone, P::kRestartWaiting, {}},
+      {E::kTimeUp, kNone, P::kIdle, {A::kRestart}}}},
+    {"a quick death is not restarted",
+     P::kRunning,
+     {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
+    {"restarts used up are announced and none follows",
+     P::kRunning,
+     {{E::kServerEnded,
+       kRestartsUsedUp,
+       P::kIdle,
+       {A::kLogExitCode, A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
+      {E::kTimeUp, kNone, P::kIdle, {}}}},
+    {"a start by hand during the wait takes the restart's place",
+     P::kRestartWaiting,
+     {{E::kStart, kNone, P::kChecking, {A::kCancelTimers, A::kCheckPort}},
+      {E::kTimeUp, kNone, P::kChecking, {}}}},
+    {"a stop during the wait cancels it",
+     P::kRestartWaiting,
+     {{E::kStop, kNone, P::kIdle, {A::kCancelTimers}}, {E::kTimeUp, kNone, P::kIdle, {}}}},
+    {"an exit during the wait cancels it",
+     P::kRestartWaiting,
+     {{E::kExit, kNone, P::kExiting, {A::kCancelTimers, A::kLetGo}}}},
+    {"a stop that Ctrl+C ends; a second stop during the grace starts nothing",
+     P::kRunning,
+     {{E::kStop,
+       kOurs,
+       P::kStopAsked,
+       {A::kCancelWatch, A::kSendCtrlC, A::kAwaitEnd, A::kArmStopGrace}},
+      {E::kStop, kOurs, P::kStopAsked, {}},
+      {E::kStart, kNone, P::kStopAsked, {}},
+      {E::kServerEnded,
+       kNone,
+       P::kIdle,
+       {A::kEndShell, A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
+    {"a server deaf to Ctrl+C is forced once the grace is over",
+     P::kRunning,
+     {{E::kStop, kOurs, P::kStopAsked, {A::kSendCtrlC}},
+      {E::kTimeUp, kNone, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
+      {E::kStop, kOurs, P::kStopForced, {}},
+      {E::kServerEnded,
+       kNone,
+       P::kIdle,
+       {A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped}}}},
+    {"Ctrl+C that cannot be delivered forces the end at once",
+     P::kRunning,
+     {{E::kStop, kOurs, P::kStopAsked, {A::kSendCtrlC}},
+      {E::kCtrlCFailed, kNone, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}}}},
+    {"a server not under our shell is terminated without Ctrl+C",
+     P::kRunning,
+     {{E::kStop, kForeign, P::kStopForced, {A::kCancelWatch, A::kEndServerAndShell, A::kAwaitEnd}},
+      {E::kTimeUp,
+       kNone,
+       P::kIdle,
+       {A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
+    {"a termination that did not take is reported and the server watched again",
+     P::kStopForced,
+     {{E::kTimeUp, kStillThere, P::kRunning, {A::kWatchServer, A::kBalloonStopFailed}}}},
+    {"the same from the not-running look leaves that look",
+     P::kStopForced,
+     {{E::kTimeUp, {true, false, false}, P::kIdle, {A::kBalloonStopFailed}}}},
+    {"a stop with no server says so, then shows not running",
+     P::kRunning,
+     {{E::kStop,
+       kNone,
+       P::kIdle,
+       {A::kCancelWatch, A::kMessageNoServer, A::kLookNotRunning, A::kBalloonStopped,
+        A::kTooltipIdle}}}},
+    {"an exit asks the server, waits the exit grace, and a second exit starts nothing",
+     P::kRunning,
+     {{E::kExit,
+       kOursShown,
+       P::kExiting,
+       {A::kCancelWatch, A::kSendCtrlC, A::kAwaitEnd, A::kArmExitGrace}},
+      {E::kExit, kOursShown, P::kExiting, {}},
+      {E::kStop, kOursShown, P::kExiting, {}},
+      {E::kStart, kNone, P::kExiting, {}},
+      {E::kTimeUp, kNone, P::kExiting, {A::kLetGo}},
+      {E::kShutdown, kNone, P::kEnded, {A::kKillAll}},
+      {E::kShutdown, kNone, P::kEnded, {}}}},
+    {"an exit with no server of ours to ask goes at once",
+     P::kIdle,
+     {{E::kExit, kForeign, P::kExiting, {A::kLetGo}}}},
+    {"an exit during a start's wait",
+     P::kTyping,
+     {{E::kExit, kOurs, P::kExiting, {A::kCancelTimers, A::kSendCtrlC, A::kArmExitGrace}},
+      {E::kServerEnded, kNone, P::kExiting, {A::kLetGo}}}},
+    {"an exit during a stop's grace sends no second Ctrl+C",
+     P::kStopAsked,
+     {{E::kExit, kOurs, P::kExiting, {A::kArmExitGrace}},
+      {E::kCtrlCFailed, kNone, P::kExiting, {A::kLetGo}}}},
+    {"the session ends: the server gets its grace in place, once",
+     P::kRunning,
+     {{E::kSessionEnd, kOurs, P::kEnded, {A::kAskInPlace, A::kKillAll}},
+      {E::kSessionEnd, kOurs, P::kEnded, {}},
+      {E::kShutdown, kNone, P::kEnded, {}},
+      {E::kStart, kNone, P::kEnded, {}},
+      {E::kTimeUp, kNone, P::kEnded, {}}}},
+    {"the session ends during the exit grace: only its rest is waited for",
+     P::kExiting,
+     {{E::kSessionEnd, kOurs, P::kEnded, {A::kWaitRestInPlace, A::kKillAll}}}},
+    {"the session ends during a stop's grace: no second Ctrl+C",
+     P::kStopAsked,
+     {{E::kSessionEnd, kOurs, P::kEnded, {A::kWaitInPlace, A::kKillAll}}}},
+    {"the session ends with no server to ask",
+     P::kIdle,
+     {{E::kSessionEnd, kNone, P::kEnded, {A::kCancelTimers, A::kCancelWatch, A::kKillAll}}}},
+};
+
+TEST(ControlRules, Stories) {
+  for (const Story& story : kStories) {
+    SCOPED_TRACE(story.what);
+    Phase phase = story.from;
+    for (const Move& move : story.moves) {
+      const std::string at = where(phase, move.event);
+      const auto step = control::step(phase, move.event, move.facts);
+      if (move.expected.empty()) {
+        EXPECT_FALSE(step) << at << " should be ignored";
+        continue;
+      }
+      ASSERT_TRUE(step) << at;
+      EXPECT_EQ(step->to, move.to) << at << " leads to " << control::name(step->to);
+      // The expected actions come in this order, others may come between them.
+      const std::vector<Action> actions = actions_of(*step->actions);
+      auto from = actions.begin();
+      for (Action a : move.expected) {
+        from = std::find(from, actions.end(), a);
+        EXPECT_NE(from, actions.end()) << at << ": action " << static_cast<int>(a);
+        if (from == actions.end()) break;
+        ++from;
+      }
+      phase = step->to;
+    }
+  }
+}
+
+}  // namespace

@@ -102,6 +102,23 @@ TEST_F(Faults, ServerThatRanAWhileIsStartedAgain) {
   EXPECT_FALSE(wait_until([] { return count_named(kServerExe) != 1; }, 5500));
   EXPECT_EQ(running_server(), by_hand);
   EXPECT_TRUE(shows_running());
+
+  // The log file holds each run under its own header, each end that led to a restart with the
+  // server's code.
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+  const std::string header =
+      "启动：rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port;
+  const std::string file = folder_.read_file("logs\\server.log");
+  const std::vector<std::string> marks = marks_of(file);
+  // The run started by hand may end on its own before the exit, and its restart come too.
+  ASSERT_GE(marks.size(), 5u) << file;
+  for (std::size_t i = 0; i < marks.size(); i += 2) {
+    EXPECT_EQ(marks[i].rfind(header, 0), 0u) << i << "\n" << file;
+  }
+  EXPECT_EQ(marks[1], "结束：退出码 3");
+  EXPECT_EQ(marks[3], "结束：退出码 3");
+  EXPECT_TRUE(marks.back() == "结束：程序退出" || marks.back() == "结束：退出码 3") << file;
 }
 
 TEST_F(Faults, AutomaticRestartCanBeSwitchedOff) {

@@ -651,19 +651,6 @@ TEST_F(ServerControl, LogShownDuringAFloodKeepsUpAndKeepsAnswering) {
   EXPECT_EQ(all.substr(all.size() - text.size()), text);
 }
 
-// The header and end lines of the log file, without their time stamps ("==== " and 19 bytes).
-std::vector<std::string> marks_of(const std::string& file) {
-  std::vector<std::string> marks;
-  for (std::size_t at = file.find("==== "); at != std::string::npos;
-       at = file.find("==== ", at + 1)) {
-    if (at != 0 && file[at - 1] != '\n') continue;
-    const std::size_t end = file.find("\r\n", at);
-    if (end == std::string::npos || end < at + 25) break;
-    marks.push_back(file.substr(at + 25, end - at - 25));
-  }
-  return marks;
-}
-
 TEST_F(ServerControl, LogFileKeepsEveryRunWithItsEndAndNoPassword) {
   settings_.access_control = true;
   settings_.user = "用户";

@@ -57,6 +57,10 @@ struct global_free {
 struct reg_close_key {
   void operator()(HKEY h) const { ::RegCloseKey(h); }
 };
+// Waits for a callback under way, so that what it uses may go right after.
+struct unregister_wait {
+  void operator()(HANDLE h) const { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
+};
 struct unhook {
   void operator()(HHOOK h) const { ::UnhookWindowsHookEx(h); }
 };
@@ -69,6 +73,8 @@ using unique_hfont = unique_any<HFONT, nullptr, delete_object>;
 using unique_hbrush = unique_any<HBRUSH, nullptr, delete_object>;
 using unique_hglobal = unique_any<HGLOBAL, nullptr, global_free>;
 using unique_hkey = unique_any<HKEY, nullptr, reg_close_key>;
+// A wait registered with RegisterWaitForSingleObject.
+using unique_wait = unique_any<HANDLE, nullptr, unregister_wait>;
 using unique_hhook = unique_any<HHOOK, nullptr, unhook>;
 
 struct find_close {

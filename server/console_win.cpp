@@ -8,6 +8,7 @@
 #include "server/console_ctrl_win.h"
 #include "server/console_text.h"
 #include "server/launch.h"
+#include "server/server_log_win.h"
 
 namespace console {
 namespace {
@@ -20,9 +21,25 @@ constexpr DWORD kPipeBytes = 1024 * 1024;
 // How long the end of a shell may take before the pipes are closed behind it.
 constexpr DWORD kShellEndMs = 1000;
 
+// The log file never holds up the reader: whatever goes wrong there, the pipe is drained.
+void keep_on_disk(server_log::DiskLog* disk, std::string_view bytes) noexcept {
+  if (disk == nullptr) return;
+  try {
+    if (bytes.empty()) {
+      disk->log().flush();
+    } else {
+      disk->log().output(bytes);
+    }
+  } catch (const std::exception&) {
+    // Out of memory: these bytes are not kept on disk.
+  }
+}
+
 // The reader's thread: drains the pipe as fast as the shell and the server write, until every
-// process holding its write end is gone.
-void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox) noexcept {
+// process holding its write end is gone. Every byte goes to the log file as received, and to the
+// window as whole characters.
+void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox,
+                 std::shared_ptr<server_log::DiskLog> disk) noexcept {
   const win::unique_handle pipe(pipe_handle);
   // Draining comes before showing: a server that floods its output must not wait for the window.
   ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
@@ -31,12 +48,16 @@ void read_output(HANDLE pipe_handle, std::shared_ptr<Inbox> inbox) noexcept {
     std::vector<char> buffer(kReadBytes);
     DWORD got = 0;
     while (::ReadFile(pipe.get(), buffer.data(), kReadBytes, &got, nullptr) && got > 0) {
-      inbox->put(decoder.feed(std::string_view(buffer.data(), got)));
+      const std::string_view bytes(buffer.data(), got);
+      keep_on_disk(disk.get(), bytes);
+      if (inbox) inbox->put(decoder.feed(bytes));
     }
-    inbox->put(decoder.flush());
+    if (inbox) inbox->put(decoder.flush());
   } catch (const std::exception&) {
     // Out of memory: the log stops here, the shell and the server are not affected.
   }
+  // The end of the output is an end of the run: nothing of it may wait for the timer.
+  keep_on_disk(disk.get(), {});
 }
 
 // A job whose processes end when its last handle closes, which the system does when the program
@@ -97,6 +118,7 @@ std::string Inbox::take_all() {
 
 bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
   release(0);
+  const std::optional<std::string> log_line = std::exchange(next_log_line_, std::nullopt);
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   win::unique_handle input_read, input_write, output_read, output_write;
   if (!::CreatePipe(input_read.put(), input_write.put(), &inheritable, 0) ||
@@ -140,6 +162,8 @@ bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
   job_ = kill_on_close_job();
   // A program that runs in a job itself may not be allowed to make another: go on without.
   if (job_ && !::AssignProcessToJobObject(job_.get(), shell_.get())) job_.reset();
+  // The header goes in before the shell can print anything.
+  if (log_line) start_log(*log_line, output);
   ::ResumeThread(thread.get());
   // From here only the shell and what it starts hold the output's write end, so the reader sees
   // the end of the output once they are all gone.
@@ -148,14 +172,42 @@ bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
   input_write_ = std::move(input_write);
 
   try {
-    if (output) {
-      std::thread(read_output, output_read.get(), std::move(output)).detach();
+    // Without a log box the output still goes to the file.
+    if (output || disk_log_) {
+      std::thread(read_output, output_read.get(), std::move(output), disk_log_).detach();
       output_read.release();  // the reader owns it now
     }
   } catch (const std::exception&) {
     // No reader: the shell still runs the server; its output is lost.
   }
   return true;
+}
+
+void Console::log_next_start(const launch::Fields& fields) {
+  next_log_line_ = server_log::masked_command_line(fields);
+}
+
+void Console::start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox) {
+  try {
+    if (!disk_log_) disk_log_ = server_log::DiskLog::create();
+    // The run's own log tab hears of a file that cannot be written; a later run's tab does not.
+    const std::weak_ptr<Inbox> tab = inbox;
+    disk_log_->log().start(line, [tab](std::string_view text) {
+      if (const auto inbox = tab.lock()) inbox->put(text);
+    });
+  } catch (const std::exception&) {
+    // Out of memory: this run is not kept on disk; the server starts all the same.
+  }
+}
+
+void Console::log_end(const server_log::End& end) {
+  if (!disk_log_) return;
+  try {
+    disk_log_->log().end(end);
+    if (end.kind == server_log::End::Kind::ProgramExit) disk_log_->log().flush();
+  } catch (const std::exception&) {
+    // Out of memory: the end line is missing; the next header still starts a line of its own.
+  }
 }
 
 void Console::write_line(std::string_view line) {

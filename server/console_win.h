@@ -7,10 +7,17 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/handles_win.h"
+#include "server/launch.h"
+#include "server/server_log.h"
+
+namespace server_log {
+class DiskLog;
+}
 
 namespace console {
 
@@ -53,12 +60,23 @@ class Console {
   // The shell's process id; 0 when none was started. The open handle keeps the id its own.
   DWORD shell_id() const { return shell_ ? ::GetProcessId(shell_.get()) : 0; }
 
+  // The server's log on disk (logs\server.log). The next launch's run begins with a header that
+  // shows these fields' launch line, its password masked; every byte the reader receives follows.
+  void log_next_start(const launch::Fields& fields);
+  // Ends the run in the log. At program exit what waits is written out at once: no flush comes
+  // later.
+  void log_end(const server_log::End& end);
+
  private:
+  void start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox);
+
   // Holds the shell and everything it starts: they end with the program, however it ends.
   win::unique_handle job_;
   win::unique_handle shell_;
   win::unique_handle input_read_;
   win::unique_handle input_write_;
+  std::shared_ptr<server_log::DiskLog> disk_log_;
+  std::optional<std::string> next_log_line_;
 };
 
 }  // namespace console

@@ -9,8 +9,8 @@ using G = Guard;
 using P = Phase;
 
 // The stop's good end: the server is gone.
-constexpr Actions kStopped{A::kCancelTimers, A::kCancelWatch, A::kLookNotRunning,
-                           A::kBalloonStopped, A::kTooltipIdle};
+constexpr Actions kStopped{A::kCancelTimers,   A::kCancelWatch,    A::kLogStopped,
+                           A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle};
 // The server is asked first when it runs under our shell; else the exit goes on at once and the
 // shutdown kill ends whatever runs.
 constexpr Actions kExitAsking{A::kCancelTimers, A::kCancelWatch, A::kSendCtrlC, A::kAwaitEnd,
@@ -32,7 +32,11 @@ constexpr Row kRows[] = {
     {P::kChecking, E::kPortHeld, G::kAny, P::kIdle, {A::kMessagePortHeld}},
     {P::kChecking, E::kPortFree, G::kAny, P::kChecking, {A::kWriteScript}},
     {P::kChecking, E::kScriptFailed, G::kAny, P::kIdle, {A::kMessageScriptFailed}},
-    {P::kChecking, E::kScriptWritten, G::kAny, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
+    {P::kChecking,
+     E::kScriptWritten,
+     G::kAny,
+     P::kStarting,
+     {A::kLogStart, A::kLaunch, A::kArmStartCheck}},
     {P::kStarting,
      E::kShellStarted,
      G::kAny,
@@ -59,24 +63,25 @@ constexpr Row kRows[] = {
 
     // The server's own end while it is shown running; another run of the same server file keeps
     // the look true.
-    {P::kRunning, E::kServerEnded, G::kFound, P::kRunning, {A::kWatchServer}},
+    {P::kRunning, E::kServerEnded, G::kFound, P::kRunning, {A::kLogExitCode, A::kWatchServer}},
     {P::kRunning,
      E::kServerEnded,
      G::kEndedForGood,
      P::kIdle,
-     {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
+     {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
     {P::kRunning,
      E::kServerEnded,
      G::kRestartsUsedUp,
      P::kIdle,
-     {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonRestartsUsedUp}},
+     {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle,
+      A::kBalloonRestartsUsedUp}},
     // A server that had run a while is started again after a wait, as the start button would.
     // A start by hand meanwhile takes its place; a stop, an exit or a session end cancels it.
     {P::kRunning,
      E::kServerEnded,
      G::kRestartDue,
      P::kRestartWaiting,
-     {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonRestart,
+     {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonRestart,
       A::kArmRestartWait}},
     {P::kRestartWaiting, E::kTimeUp, G::kAny, P::kIdle, {A::kRestart}},
     {P::kRestartWaiting, E::kStart, G::kAny, P::kChecking, {A::kCancelTimers, A::kCheckPort}},
@@ -130,8 +135,8 @@ constexpr Row kRows[] = {
      E::kServerEnded,
      G::kAny,
      P::kIdle,
-     {A::kCancelTimers, A::kCancelWatch, A::kEndShell, A::kLookNotRunning, A::kBalloonStopped,
-      A::kTooltipIdle}},
+     {A::kCancelTimers, A::kCancelWatch, A::kEndShell, A::kLogStopped, A::kLookNotRunning,
+      A::kBalloonStopped, A::kTooltipIdle}},
     {P::kStopAsked, E::kTimeUp, G::kAny, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
     {P::kStopAsked,
      E::kCtrlCFailed,
@@ -151,7 +156,7 @@ constexpr Row kRows[] = {
      E::kTimeUp,
      G::kFoundHidden,
      P::kIdle,
-     {A::kCancelWatch, A::kBalloonStopFailed}},
+     {A::kCancelWatch, A::kLogStopped, A::kBalloonStopFailed}},
 
     // The exit. A server asked already by a stop is only given the exit grace: a second Ctrl+C
     // could cut short the clean end the first one began.

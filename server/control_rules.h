@@ -86,6 +86,11 @@ enum class Action : std::uint8_t {
   kBalloonRestart,
   kBalloonRestartsUsedUp,
   kRestart,  // the start request, as the start button makes it, counted as a restart
+  // The server's log on disk: the next launch's header, and a run's end line. The exit code is
+  // read from the watch, so it comes before the watch is cancelled or replaced.
+  kLogStart,
+  kLogStopped,
+  kLogExitCode,
 };
 
 // What the Windows side found out for an event. found: a server of ours runs (for the end of a

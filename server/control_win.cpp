@@ -12,6 +12,7 @@
 #include "server/graceful_stop.h"
 #include "server/port_owner_win.h"
 #include "server/process_win.h"
+#include "server/server_log.h"
 #include "tray/notify_record.h"
 
 namespace server {
@@ -374,6 +375,16 @@ void Control::carry_out(Action action) {
         end_server_and_shell(server_id);
       }
       console_.release(kShellExitCode);
+      console_.log_end(server_log::End::program_exit());
+      break;
+    case Action::kLogStart:
+      console_.log_next_start(start_fields_);
+      break;
+    case Action::kLogStopped:
+      console_.log_end(server_log::End::stop());
+      break;
+    case Action::kLogExitCode:
+      console_.log_end(server_log::End::exit_code(watch_.exit_code()));
       break;
   }
 }

@@ -14,7 +14,9 @@ void ProcessWatch::watch(DWORD pid, std::string_view name, HWND window, UINT mes
   target_->token = ++last_token_;
   target_->pid = pid;
   target_->name = name;
-  process_.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  // With the right to read its exit code where that is granted, else only to wait.
+  process_.reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process_) process_.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
   const bool opened = static_cast<bool>(process_);
   const bool listed = !opened && proc::id_has_name(proc::process_list(), pid, name);
   switch (proc::watch_way(opened, listed)) {
@@ -53,6 +55,15 @@ void ProcessWatch::cancel() {
   }
   process_.reset();
   target_.reset();
+}
+
+std::optional<DWORD> ProcessWatch::exit_code() const {
+  DWORD code = 0;
+  if (!process_ || ::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0 ||
+      !::GetExitCodeProcess(process_.get(), &code)) {
+    return std::nullopt;
+  }
+  return code;
 }
 
 void ProcessWatch::post(Target& target) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,9 @@ class ProcessWatch {
   void cancel();
   // Whether a notice is about the process watched now.
   bool current(WPARAM token) const { return target_ && token == target_->token; }
+  // The watched process's exit code once it has ended; nothing while it runs or when it could
+  // not be opened to read it.
+  std::optional<DWORD> exit_code() const;
 
  private:
   struct Target {

@@ -19,6 +19,7 @@
 #include "tray/notify_record.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
+#include "tray/notify_record.h"
 
 using namespace e2e;
 using namespace layout;
@@ -102,6 +103,23 @@ TEST_F(Faults, ServerThatRanAWhileIsStartedAgain) {
   EXPECT_FALSE(wait_until([] { return count_named(kServerExe) != 1; }, 5500));
   EXPECT_EQ(running_server(), by_hand);
   EXPECT_TRUE(shows_running());
+
+  // The log file holds each run under its own header, each end that led to a restart with the
+  // server's code.
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+  const std::string header =
+      "启动：rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port;
+  const std::string file = folder_.read_file("logs\\server.log");
+  const std::vector<std::string> marks = marks_of(file);
+  // The run started by hand may end on its own before the exit, and its restart come too.
+  ASSERT_GE(marks.size(), 5u) << file;
+  for (std::size_t i = 0; i < marks.size(); i += 2) {
+    EXPECT_EQ(marks[i].rfind(header, 0), 0u) << i << "\n" << file;
+  }
+  EXPECT_EQ(marks[1], "结束：退出码 3");
+  EXPECT_EQ(marks[3], "结束：退出码 3");
+  EXPECT_TRUE(marks.back() == "结束：程序退出" || marks.back() == "结束：退出码 3") << file;
 }
 
 TEST_F(Faults, AutomaticRestartCanBeSwitchedOff) {
@@ -298,6 +316,30 @@ TEST_F(Faults, LockedLaunchScriptIsReportedAndLeftAsItWas) {
   EXPECT_EQ(folder_.read_file("run.bat"), "old script");
   EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
   EXPECT_TRUE(shows_not_running());
+}
+
+TEST_F(Faults, LockedLogFileChangesNothingButSaysSoOnceInTheLog) {
+  CreateDirectoryA(folder_.file("logs").c_str(), nullptr);
+  const win::unique_file held = lock_file(folder_.file("logs\\server.log"));
+  ASSERT_TRUE(held);
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  EXPECT_EQ(http_status(port_, "/still-served"), 200);
+  // The notice comes with the first flush, a second after the start at the latest.
+  const std::string notice = "服务器日志无法写入 logs\\server.log";
+  ASSERT_TRUE(log_shows(notice, 10000)) << log();
+  EXPECT_TRUE(log_shows("GET /still-served 200")) << log();
+  EXPECT_EQ(http_status(port_, "/and-again"), 200);
+  EXPECT_TRUE(log_shows("GET /and-again 200")) << log();
+  const std::string text = log();
+  EXPECT_EQ(text.find(notice), text.rfind(notice)) << "said once";
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+  EXPECT_TRUE(shows_running());
+  EXPECT_TRUE(sync(program_.main));
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
 }
 
 TEST_F(Faults, LockedSettingsFileFailuresAreReportedOncePerAction) {

@@ -25,6 +25,19 @@ std::string name_of(DWORD pid) {
   return "";
 }
 
+// A line of its own that starts with "==== ", then 19 bytes of time stamp and a space.
+std::vector<std::string> marks_of(const std::string& file) {
+  std::vector<std::string> marks;
+  for (std::size_t at = file.find("==== "); at != std::string::npos;
+       at = file.find("==== ", at + 1)) {
+    if (at != 0 && file[at - 1] != '\n') continue;
+    const std::size_t end = file.find("\r\n", at);
+    if (end == std::string::npos || end < at + 25) break;
+    marks.push_back(file.substr(at + 25, end - at - 25));
+  }
+  return marks;
+}
+
 DWORD running_server() { return proc::find_by_name(kServerExe, false); }
 
 DWORD child_named(DWORD parent, const std::string& name) {

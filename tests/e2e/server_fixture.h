@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/layout.h"
 #include "tests/e2e/harness.h"
@@ -39,6 +40,8 @@ DWORD parent_of(DWORD pid);
 std::string name_of(DWORD pid);
 // The first process with the server's name, else 0.
 DWORD running_server();
+// The header and end lines of the server's log file, without their time stamps.
+std::vector<std::string> marks_of(const std::string& file);
 // The first process with that name whose parent is parent, else 0.
 DWORD child_named(DWORD parent, const std::string& name);
 

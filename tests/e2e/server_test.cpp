@@ -651,6 +651,86 @@ TEST_F(ServerControl, LogShownDuringAFloodKeepsUpAndKeepsAnswering) {
   EXPECT_EQ(all.substr(all.size() - text.size()), text);
 }
 
+TEST_F(ServerControl, LogFileKeepsEveryRunWithItsEndAndNoPassword) {
+  settings_.access_control = true;
+  settings_.user = "用户";
+  settings_.password = "s3cr:et";
+  const std::string header = "启动：rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " +
+                             settings_.port + " -a \"用户:******\" -l";
+  {
+    // A server that ends by itself, with a code of its own; the program then exits.
+    ScopedVariable mode(standin::kModeVariable, "exit-after:1500:7");
+    start();
+    click(按钮_启动);
+    ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+    ASSERT_TRUE(wait_until([&] { return shows_not_running(); }, 10000));
+    post_command(program_.main, 托盘_退出);
+    ASSERT_TRUE(ended(program_.id));
+  }
+  // The next copy of the program adds to the same file: a run stopped, then one cut by the exit.
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  click(按钮_停止);
+  ASSERT_TRUE(wait_until([&] { return shows_not_running(); }));
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  const DWORD server = running_server();
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+  EXPECT_TRUE(ended(server));
+
+  const std::string file = folder_.read_file("logs\\server.log");
+  EXPECT_EQ(marks_of(file), (std::vector<std::string>{header, "结束：退出码 7", header,
+                                                      "结束：停止", header, "结束：程序退出"}))
+      << file;
+  EXPECT_EQ(file.find("s3cr"), std::string::npos) << "the password is never written";
+  // What the server said is there, after its run's header, as it said it.
+  const std::size_t first = file.find(header);
+  const std::size_t said = file.find(kStartedPrefix + "127.0.0.1:" + settings_.port);
+  EXPECT_GT(said, first);
+  EXPECT_LT(said, file.find("结束：退出码 7"));
+}
+
+TEST_F(ServerControl, LogFileRotatesAndStaysUnderItsCapDuringAFlood) {
+  const std::size_t bytes = 20000000;
+  ScopedVariable mode(standin::kModeVariable, "flood:" + std::to_string(bytes));
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(log_shows(standin::kFloodEnd, 120000));
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(folder_.file("logs\\*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"server.1.log", "server.2.log", "server.3.log",
+                                             "server.log"}));
+  // Oldest first: together they are the newest part of the output, each file under the cap.
+  std::string kept;
+  for (const char* name : {"server.3.log", "server.2.log", "server.1.log", "server.log"}) {
+    const std::string part = folder_.read_file(std::string("logs\\") + name);
+    EXPECT_LE(part.size(), 4u << 20) << name;
+    kept += part;
+  }
+  EXPECT_LE(kept.size(), 16u << 20);
+  EXPECT_GE(kept.size(), 12u << 20);
+  const std::size_t end_line = kept.rfind("\r\n==== ");
+  ASSERT_NE(end_line, std::string::npos);
+  EXPECT_EQ(kept.substr(end_line + 2 + 25), "结束：程序退出\r\n");
+  const std::string output = kept.substr(0, end_line + 2);
+  const std::string all = standin::flood_text(bytes) + standin::kFloodEnd + "\r\n";
+  ASSERT_LE(output.size(), all.size());
+  EXPECT_TRUE(all.compare(all.size() - output.size(), output.size(), output) == 0);
+}
+
 TEST_F(ServerControl, RandomBytesFromTheServerNeitherBreakNorStopTheLog) {
   ScopedVariable mode(standin::kModeVariable, "random:200000:7");
   start();

@@ -118,6 +118,21 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
     if (row.to == P::kEnded) {
       EXPECT_TRUE(has(actions, A::kKillAll)) << where(row.from, row.event);
     }
+    // The log on disk: every launch has its header, and a run's end line is written where the
+    // run ends and nowhere else. The exit code is read while the watch still holds the process.
+    if (has(actions, A::kLaunch)) {
+      EXPECT_EQ(std::find(actions.begin(), actions.end(), A::kLogStart) + 1,
+                std::find(actions.begin(), actions.end(), A::kLaunch))
+          << where(row.from, row.event);
+    }
+    const bool stop_done =
+        (row.from == P::kStopAsked || row.from == P::kStopForced) && row.to == P::kIdle;
+    EXPECT_EQ(has(actions, A::kLogStopped), stop_done) << where(row.from, row.event);
+    const bool ended_by_itself = row.from == P::kRunning && row.event == E::kServerEnded;
+    EXPECT_EQ(has(actions, A::kLogExitCode), ended_by_itself) << where(row.from, row.event);
+    if (ended_by_itself) {
+      EXPECT_EQ(actions.front(), A::kLogExitCode) << where(row.from, row.event);
+    }
   }
 }
 
@@ -152,7 +167,7 @@ const Story kStories[] = {
       {E::kStart, kNone, P::kChecking, {}},
       {E::kStop, kOurs, P::kChecking, {}},
       {E::kPortFree, kNone, P::kChecking, {A::kWriteScript}},
-      {E::kScriptWritten, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
+      {E::kScriptWritten, kNone, P::kStarting, {A::kLogStart, A::kLaunch, A::kArmStartCheck}},
       {E::kShellStarted, kNone, P::kTyping, {A::kShowNewLog, A::kTypeFirstLine, A::kWatchTyping}},
       {E::kStop, kOurs, P::kTyping, {}},
       {E::kStart, kNone, P::kTyping, {}},
@@ -184,26 +199,30 @@ const Story kStories[] = {
       {E::kTimeUp, kForeign, P::kRunning, {A::kLookRunning, A::kWatchServer}}}},
     {"the server ends by itself; another run of the same file keeps the look",
      P::kRunning,
-     {{E::kServerEnded, kOurs, P::kRunning, {A::kWatchServer}},
+     {{E::kServerEnded, kOurs, P::kRunning, {A::kLogExitCode, A::kWatchServer}},
       {E::kServerEnded,
        kNone,
        P::kIdle,
-       {A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
+       {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
       {E::kServerEnded, kNone, P::kIdle, {}}}},
     {"a server that had run a while is started again after its wait, by the start request",
      P::kRunning,
      {{E::kServerEnded,
        kRestartDue,
        P::kRestartWaiting,
-       {A::kCancelWatch, A::kLookNotRunning, A::kBalloonRestart, A::kArmRestartWait}},
+       {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kBalloonRestart,
+        A::kArmRestartWait}},
       {E::kServerEnded, kNone, P::kRestartWaiting, {}},
       {E::kTimeUp, kNone, P::kIdle, {A::kRestart}}}},
     {"a quick death is not restarted",
      P::kRunning,
-     {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kBalloonEnded}}}},
+     {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
     {"restarts used up are announced and none follows",
      P::kRunning,
-     {{E::kServerEnded, kRestartsUsedUp, P::kIdle, {A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
+     {{E::kServerEnded,
+       kRestartsUsedUp,
+       P::kIdle,
+       {A::kLogExitCode, A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
       {E::kTimeUp, kNone, P::kIdle, {}}}},
     {"a start by hand during the wait takes the restart's place",
      P::kRestartWaiting,
@@ -226,13 +245,16 @@ const Story kStories[] = {
       {E::kServerEnded,
        kNone,
        P::kIdle,
-       {A::kEndShell, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
+       {A::kEndShell, A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
     {"a server deaf to Ctrl+C is forced once the grace is over",
      P::kRunning,
      {{E::kStop, kOurs, P::kStopAsked, {A::kSendCtrlC}},
       {E::kTimeUp, kNone, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
       {E::kStop, kOurs, P::kStopForced, {}},
-      {E::kServerEnded, kNone, P::kIdle, {A::kLookNotRunning, A::kBalloonStopped}}}},
+      {E::kServerEnded,
+       kNone,
+       P::kIdle,
+       {A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped}}}},
     {"Ctrl+C that cannot be delivered forces the end at once",
      P::kRunning,
      {{E::kStop, kOurs, P::kStopAsked, {A::kSendCtrlC}},
@@ -240,7 +262,10 @@ const Story kStories[] = {
     {"a server not under our shell is terminated without Ctrl+C",
      P::kRunning,
      {{E::kStop, kForeign, P::kStopForced, {A::kCancelWatch, A::kEndServerAndShell, A::kAwaitEnd}},
-      {E::kTimeUp, kNone, P::kIdle, {A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
+      {E::kTimeUp,
+       kNone,
+       P::kIdle,
+       {A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
     {"a termination that did not take is reported and the server watched again",
      P::kStopForced,
      {{E::kTimeUp, kStillThere, P::kRunning, {A::kWatchServer, A::kBalloonStopFailed}}}},

@@ -267,15 +267,33 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   ASSERT_TRUE(parsed.mode) << parsed.error;
   EXPECT_EQ(parsed.mode->kind, TestMode::Kind::CtrlCIgnore);
 
-  for (const char* bad : {"flood",           "flood:",          "flood:-1",
-                          "flood:1x",        "flood: 1",        "flood:268435457",
-                          "Flood:1",         "flood:1:2",       "exit:86400001",
-                          "exit:",           "random:10",       "random:10:4294967296",
-                          "random::1",       "serve",           "flood:99999999999999999999999",
-                          "ctrl-c",          "ctrl-c:",         "ctrl-c:86400001",
-                          "ignore-ctrl-c:1", "ignore-ctrl-c:",  "Ctrl-C:1",
-                          "exit-after:5",    "exit-after:5:",   "exit-after:5:4294967296",
-                          "exit-after::1",   "exit-after:5:1:1"}) {
+  for (const char* bad : {"flood",
+                          "flood:",
+                          "flood:-1",
+                          "flood:1x",
+                          "flood: 1",
+                          "flood:268435457",
+                          "Flood:1",
+                          "flood:1:2",
+                          "exit:86400001",
+                          "exit:",
+                          "random:10",
+                          "random:10:4294967296",
+                          "random::1",
+                          "serve",
+                          "flood:99999999999999999999999",
+                          "ctrl-c",
+                          "ctrl-c:",
+                          "ctrl-c:86400001",
+                          "ignore-ctrl-c:1",
+                          "ignore-ctrl-c:",
+                          "Ctrl-C:1",
+                          "exit-after:5",
+                          "exit-after:5:",
+                          "exit-after:5:4294967296",
+                          "exit-after::1",
+                          "exit-after:5:1:1",
+                          "exit-after:5:-1"}) {
     parsed = parse_test_mode(bad);
     EXPECT_FALSE(parsed.mode) << bad;
     EXPECT_NE(parsed.error.find(kModeVariable), std::string::npos) << bad;

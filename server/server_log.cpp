@@ -1,0 +1,190 @@
+#include "server/server_log.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace server_log {
+
+std::string file_name(int index) {
+  return index == 0 ? std::string("server.log") : "server." + std::to_string(index) + ".log";
+}
+
+std::string stamp_text(const Stamp& s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", s.year, s.month, s.day, s.hour,
+                s.minute, s.second);
+  return text;
+}
+
+std::string masked_command_line(const launch::Fields& fields) {
+  launch::Fields masked = fields;
+  masked.password = kMask;
+  return launch::command_line(masked);
+}
+
+std::string start_line(const Stamp& stamp, std::string_view masked_line) {
+  std::string line = "==== " + stamp_text(stamp) + " 启动：";
+  line += masked_line;
+  line += "\r\n";
+  return line;
+}
+
+std::string end_line(const Stamp& stamp, const End& end) {
+  std::string line = "==== " + stamp_text(stamp) + " 结束：";
+  switch (end.kind) {
+    case End::Kind::Stop:
+      line += "停止";
+      break;
+    case End::Kind::ExitCode:
+      line += "退出码 ";
+      line += end.code ? std::to_string(*end.code) : std::string("未知");
+      break;
+    case End::Kind::ProgramExit:
+      line += "程序退出";
+      break;
+  }
+  line += "\r\n";
+  return line;
+}
+
+Split split(std::uint64_t size, std::uint64_t bytes) {
+  Split result;
+  if (size + bytes <= kFileCap) {
+    result.first = bytes;
+  } else if (size == 0) {
+    result.first = kFileCap;
+  }
+  const std::uint64_t rest = bytes - result.first;
+  result.rotations = (rest + kFileCap - 1) / kFileCap;
+  return result;
+}
+
+FileLog::FileLog(Files& files, Clock clock, Arm arm)
+    : files_(files), clock_(std::move(clock)), arm_(std::move(arm)) {}
+
+void FileLog::add(std::string_view bytes) {
+  if (bytes.empty() || failed_) return;
+  buffer_.append(bytes);
+  at_line_start_ = bytes.back() == '\n';
+}
+
+void FileLog::start(std::string_view masked_line, Notice notice) {
+  const std::lock_guard<std::mutex> lock(buffer_mutex_);
+  ++run_;
+  failed_ = false;
+  run_open_ = true;
+  notice_ = std::move(notice);
+  const bool was_empty = buffer_.empty();
+  // The header starts a line of its own, also after a run whose last line was cut off.
+  if (!at_line_start_) add("\r\n");
+  add(start_line(clock_(), masked_line));
+  if (was_empty) arm_(kFlushMs);
+}
+
+void FileLog::output(std::string_view bytes) {
+  bool write_now = false;
+  {
+    const std::lock_guard<std::mutex> lock(buffer_mutex_);
+    if (failed_ || bytes.empty()) return;
+    const bool was_empty = buffer_.empty();
+    add(bytes);
+    write_now = buffer_.size() >= kMaxBufferBytes;
+    if (!write_now && buffer_.size() >= kBufferBytes && !flush_asked_) {
+      flush_asked_ = true;
+      arm_(0);
+    } else if (was_empty) {
+      arm_(kFlushMs);
+    }
+  }
+  if (write_now) flush();
+}
+
+void FileLog::end(const End& end) {
+  const std::lock_guard<std::mutex> lock(buffer_mutex_);
+  if (!std::exchange(run_open_, false) || failed_) return;
+  if (!at_line_start_) add("\r\n");
+  add(end_line(clock_(), end));
+  arm_(0);
+}
+
+void FileLog::flush() {
+  const std::lock_guard<std::mutex> file_lock(file_mutex_);
+  // Room as a flood needs it is kept; what only a stalled flush needed goes back.
+  constexpr std::size_t kKeptRoom = 1024 * 1024;
+  if (writing_.capacity() > kKeptRoom) {
+    std::string().swap(writing_);
+  } else {
+    writing_.clear();
+  }
+  std::uint64_t run = 0;
+  {
+    const std::lock_guard<std::mutex> lock(buffer_mutex_);
+    writing_.swap(buffer_);
+    run = run_;
+    flush_asked_ = false;
+  }
+  if (writing_.empty() || write(writing_)) return;
+  // The file stays closed until the next run tries again: a locked or full file is not
+  // hammered at every read.
+  files_.close();
+  open_ = false;
+  Notice notice;
+  {
+    const std::lock_guard<std::mutex> lock(buffer_mutex_);
+    if (run != run_ || failed_) return;
+    failed_ = true;
+    buffer_.clear();
+    notice = notice_;
+  }
+  if (notice) notice(kFailedNotice);
+}
+
+bool FileLog::failed() const {
+  const std::lock_guard<std::mutex> lock(buffer_mutex_);
+  return failed_;
+}
+
+bool FileLog::open() {
+  const std::optional<Files::Opened> opened = files_.open();
+  if (!opened) return false;
+  open_ = true;
+  size_ = opened->size;
+  // What follows starts a line of its own, also after the last words of a killed program; a file
+  // too full for the line break is about to move up anyway.
+  if (!opened->ends_line && size_ + 2 <= kFileCap) {
+    if (!files_.append("\r\n")) return false;
+    size_ += 2;
+  }
+  return true;
+}
+
+bool FileLog::write(std::string_view bytes) {
+  if (!open_ && !open()) return false;
+  const Split pieces = split(size_, bytes.size());
+  if (pieces.first > 0) {
+    if (!files_.append(bytes.substr(0, pieces.first))) return false;
+    size_ += pieces.first;
+    bytes.remove_prefix(pieces.first);
+  }
+  for (std::uint64_t i = 0; i < pieces.rotations; ++i) {
+    if (!rotate()) return false;
+    const std::string_view piece = bytes.substr(0, std::min<std::uint64_t>(kFileCap, bytes.size()));
+    if (!files_.append(piece)) return false;
+    size_ += piece.size();
+    bytes.remove_prefix(piece.size());
+  }
+  return true;
+}
+
+bool FileLog::rotate() {
+  files_.close();
+  open_ = false;
+  if (!files_.remove(kOldFiles)) return false;
+  for (int i = kOldFiles - 1; i >= 0; --i) {
+    if (!files_.rename(i, i + 1)) return false;
+  }
+  return open();
+}
+
+}  // namespace server_log

@@ -1,0 +1,154 @@
+// The server's output kept on disk, in logs\server.log beside the program: what a run said
+// outlives the log tab, an exit and a crash of the program. The rules live here; the files, the
+// clock and the flush timer are handed in (server_log_win.cpp), so that every decision can be
+// checked without Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/launch.h"
+
+namespace server_log {
+
+inline constexpr char kFolder[] = "logs";
+// A file is never let grow past this; kOldFiles older ones are kept beside it, so the log never
+// takes more than (kOldFiles + 1) * kFileCap on disk.
+inline constexpr std::uint64_t kFileCap = std::uint64_t{4} << 20;
+inline constexpr int kOldFiles = 3;
+// Output waits in memory never longer than kFlushMs; once this much waits, the flush is asked
+// for at once. The reader hands the writing to the flush so that it drains the pipe as fast as
+// without the file, and writes itself only when kMaxBufferBytes wait: that bounds the memory.
+inline constexpr std::size_t kBufferBytes = 64 * 1024;
+inline constexpr std::size_t kMaxBufferBytes = 4 * 1024 * 1024;
+inline constexpr unsigned kFlushMs = 1000;
+inline constexpr char kMask[] = "******";
+// The program's own line in the log tab when the file cannot be written.
+inline constexpr char kFailedNotice[] =
+    "\r\n（服务器日志无法写入 logs\\server.log，本次运行不再记录）\r\n";
+
+// "server.log" for 0, "server.N.log" for the older ones.
+std::string file_name(int index);
+
+struct Stamp {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+// "2026-12-09 10:00:00"
+std::string stamp_text(const Stamp& stamp);
+
+// The launch line as run.bat holds it, the password inside -a "account:password" shown as
+// kMask. Built from the fields rather than searched for in the line, so that a password that
+// looks like a delimiter, or that also appears in the account or the address, hides exactly
+// itself.
+std::string masked_command_line(const launch::Fields& fields);
+
+// "==== <time> 启动：<masked line>" with its line end.
+std::string start_line(const Stamp& stamp, std::string_view masked_line);
+
+struct End {
+  enum class Kind { Stop, ExitCode, ProgramExit };
+  Kind kind = Kind::Stop;
+  // The server's exit code with ExitCode; nothing when it could not be read.
+  std::optional<std::uint32_t> code;
+
+  static End stop() { return {Kind::Stop, std::nullopt}; }
+  static End exit_code(std::optional<std::uint32_t> code) { return {Kind::ExitCode, code}; }
+  static End program_exit() { return {Kind::ProgramExit, std::nullopt}; }
+};
+// "==== <time> 结束：停止 | 退出码 N | 程序退出" with its line end.
+std::string end_line(const Stamp& stamp, const End& end);
+
+// How `bytes` more bytes go into a log whose current file holds `size`: how many go into the
+// current file first (all when they fit; none when they do not and the file holds something,
+// so that what arrived together stays together), then each later piece starts a new file. No
+// piece is larger than kFileCap, also when one write is.
+struct Split {
+  std::uint64_t first = 0;
+  std::uint64_t rotations = 0;  // new files to start after the first piece
+};
+Split split(std::uint64_t size, std::uint64_t bytes);
+
+// The log's files, by index (0 is server.log). Each answer says whether it worked; a missing file
+// is no failure for remove and rename.
+class Files {
+ public:
+  virtual ~Files() = default;
+  struct Opened {
+    std::uint64_t size = 0;
+    // Whether the file is empty or ends in a line break: a program killed mid-line leaves a file
+    // that does not.
+    bool ends_line = true;
+  };
+  // Opens server.log for appending, creating the folder and the file.
+  virtual std::optional<Opened> open() = 0;
+  virtual bool append(std::string_view bytes) = 0;
+  virtual void close() = 0;
+  virtual bool remove(int index) = 0;
+  virtual bool rename(int from, int to) = 0;
+};
+
+// Buffers the output of the current run and writes it, rotated, to Files. Thread-safe: the
+// console reader adds output, the UI thread starts and ends runs, the flush timer flushes; only
+// the reader and the flush touch the files, and the UI thread never waits for them.
+class FileLog {
+ public:
+  using Clock = std::function<Stamp()>;
+  // Asks for flush() within the given milliseconds (0: as soon as possible).
+  using Arm = std::function<void(unsigned ms)>;
+  // Where the one line that says the file failed goes (the run's log tab).
+  using Notice = std::function<void(std::string_view)>;
+
+  FileLog(Files& files, Clock clock, Arm arm);
+  FileLog(const FileLog&) = delete;
+  FileLog& operator=(const FileLog&) = delete;
+
+  // A new run: its header goes first. A file that failed in an earlier run is tried again.
+  void start(std::string_view masked_line, Notice notice);
+  // Output of the server, as received.
+  void output(std::string_view bytes);
+  // Ends the open run with its end line, flushed soon; nothing when no run is open.
+  void end(const End& end);
+  // Writes out whatever waits.
+  void flush();
+
+  // Whether the current run's file log has stopped.
+  bool failed() const;
+
+ private:
+  // With buffer_mutex_ held.
+  void add(std::string_view bytes);
+  bool write(std::string_view bytes);
+  bool open();
+  bool rotate();
+  void fail();
+
+  Files& files_;
+  const Clock clock_;
+  const Arm arm_;
+
+  // Taken only for moments: the UI thread takes it too.
+  mutable std::mutex buffer_mutex_;
+  std::string buffer_;
+  std::uint64_t run_ = 0;
+  bool run_open_ = false;
+  bool failed_ = false;
+  bool at_line_start_ = true;
+  // A flush at once was asked for and has not taken the buffer yet.
+  bool flush_asked_ = false;
+  Notice notice_;
+
+  // Held while the files are written; taken before buffer_mutex_ when both are.
+  std::mutex file_mutex_;
+  // What a flush writes; cleared, not freed, so that the buffer it is swapped with next keeps its
+  // room and a flood is not copied again at every growth.
+  std::string writing_;
+  bool open_ = false;
+  std::uint64_t size_ = 0;
+};
+
+}  // namespace server_log

@@ -18,7 +18,10 @@ def main(out, listing, *reports):
     problems = []
     for path in reports:
         try:
-            root = ET.parse(path).getroot()
+            # A failure message may quote the program's GBK text as it is: read the bytes
+            # leniently rather than lose the whole shard's report over one message.
+            with open(path, "rb") as f:
+                root = ET.fromstring(f.read().decode("utf-8", errors="replace"))
         except (OSError, ET.ParseError) as e:
             problems.append(f"report {path}: {e}")
             continue

@@ -85,7 +85,7 @@ native_lane() {
 
 native_log=$(mktemp)
 trap 'rm -f "$times" "$native_log"' EXIT
-nice -n 10 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
+nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
   $(declare -p root times win release sanitize fuzz_seconds cmake_launcher)
   native_lane" >"$native_log" 2>&1 &
 native_pid=$!

@@ -6,8 +6,12 @@
 # The passes run side by side, each in a Wine prefix of its own (code page 936, Chinese font
 # replacements) and on an Xvfb display of its own, so that no two share a wineserver, a tray, a
 # focus or a C:\rmt-e2e folder:
-#   - the main pass, split into RMT_E2E_SHARDS shards (3 unless told) by GoogleTest's own sharding
+#   - the main pass, split into RMT_E2E_SHARDS shards (2 unless told) by GoogleTest's own sharding
 #     (GTEST_TOTAL_SHARDS, GTEST_SHARD_INDEX): a new test lands in one shard without being named;
+#   - the tests that start a server and need the program's start check to find it (server_suites
+#     below), one after another in a pass of their own: the check looks once, after a fixed
+#     500 ms, and two or three of these tests side by side on two cores made it miss a server
+#     that was still starting now and then;
 #   - the tests that start the loopback build, whose update server listens on the one fixed port
 #     RMT_TEST_PORT (suites in port_suites below), one after another in a pass of their own;
 #   - the Dpi suite again on screens of 144 and 192 DPI;
@@ -24,12 +28,14 @@ build=$(cd "$1" && pwd); shift
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/wine_env.sh"
 
-shards=${RMT_E2E_SHARDS:-3}
+shards=${RMT_E2E_SHARDS:-2}
 limit=${RMT_WINE_TIMEOUT:-600}
 # Suites whose tests start RivermeshTools-loopback.exe: its update check reaches 127.0.0.1 on
 # RMT_TEST_PORT, where the test's own web server must be the only listener. A new test that starts
 # the loopback build belongs in one of these suites.
 port_suites=(UpdateCheck HelpMenu)
+# Suites whose tests click start and need the running look: a new such suite belongs here.
+server_suites=(ServerControl Faults GracefulEnd BalloonClicks StartedByTheRunValue)
 
 # The x86-64 build runs under the 64-bit loader, in 64-bit prefixes of its own.
 bits=32
@@ -65,7 +71,8 @@ logs=$build/e2e-logs
 rm -rf "$logs"
 mkdir -p "$logs"
 cd "$build" || exit 1
-rm -f e2e-results.xml e2e-shard*-results.xml e2e-port-results.xml e2e-dpi*-results.xml \
+rm -f e2e-results.xml e2e-shard*-results.xml e2e-port-results.xml e2e-server-results.xml \
+  e2e-dpi*-results.xml \
   e2e32-results.xml unit-win-results.xml unit-win64-results.xml
 
 # -- Prefixes. The base prefix is made (or kept) first; the copies follow it when it was made
@@ -115,8 +122,10 @@ bounded "$limit" "listing the end-to-end tests" wine e2e_tests.exe --gtest_list_
   /^[^ ]/ { suite = $1; next }
   /^  /   { print suite $1 }' >"$list"
 stop_wine
-port_tests=$(grep -E "^($(IFS='|'; echo "${port_suites[*]}"))\." "$list" | paste -sd: -)
-shard_filter=$(with_negatives "$main_filter" "${port_suites[@]/%/.*}")
+of_suites() { grep -E "^($(IFS='|'; echo "$*"))\." "$list" | paste -sd: -; }
+port_tests=$(of_suites "${port_suites[@]}")
+server_tests=$(of_suites "${server_suites[@]}")
+shard_filter=$(with_negatives "$main_filter" "${port_suites[@]/%/.*}" "${server_suites[@]/%/.*}")
 if [ ! -s "$list" ]; then
   echo "run_e2e: e2e_tests.exe listed no tests"
   status=1
@@ -124,7 +133,7 @@ fi
 
 prefixes=()
 for ((i = 0; i < shards; i++)); do prefixes+=("wineprefix-shard$i"); done
-prefixes+=(wineprefix-port wineprefix-dpi144 wineprefix-dpi192)
+prefixes+=(wineprefix-port wineprefix-server wineprefix-dpi144 wineprefix-dpi192)
 for p in "${prefixes[@]}"; do
   clone_prefix "$p" || { echo "run_e2e: could not copy the base prefix to $p"; exit 1; }
 done
@@ -152,17 +161,34 @@ pass() {
   names+=("$name")
 }
 
+# ready PREFIX ARCH: this pass's prefix with its wineserver and Wine's services running, once
+# every pass has got that far. Started all at once with the first tests, the passes' Wine start-ups
+# would take the processor from those tests' timed waits (the start check's 500 ms among them).
+ready() {
+  export WINEPREFIX=$build/$1 WINEARCH=$2
+  wineserver -p
+  bounded 300 "starting Wine in $1" wine cmd /c exit >/dev/null 2>&1
+  touch "$logs/$1.ready"
+  local n
+  for _ in $(seq 3000); do
+    n=$(find "$logs" -name '*.ready' | wc -l)
+    [ "$n" -ge "$passes" ] && return 0
+    sleep 0.1
+  done
+  echo "run_e2e: not every pass got ready within 300 s; going on" >&2
+}
+
 # e2e PREFIX WHAT REPORT [arguments...]: the end-to-end tests in a copied prefix.
 e2e() {
   local what=$2 report=$3
-  export WINEPREFIX=$build/$1 WINEARCH=win64
+  ready "$1" win64
   shift 3
   bounded "$limit" "$what" wine e2e_tests.exe --gtest_output="xml:$report" "$@"
 }
 
 unit_pass() {
   local rc=0
-  export WINEPREFIX=$build/wineprefix WINEARCH=win64
+  ready wineprefix win64
   # A report name, not a path: Wine would read a Unix path as C:\...
   bounded "$limit" "Windows unit tests" wine "$build/unit_tests.exe" \
     --gtest_output="xml:unit-win-results.xml" >"$logs/unit-win.out" 2>&1 || rc=1
@@ -186,6 +212,11 @@ shard_pass() {
     "${extra[@]}"
 }
 
+server_pass() {
+  e2e wineprefix-server "end-to-end tests that start a server" e2e-server-results.xml \
+    --gtest_filter="$server_tests" "${extra[@]}"
+}
+
 port_pass() {
   e2e wineprefix-port "end-to-end tests on the loopback port" e2e-port-results.xml \
     --gtest_filter="$port_tests" "${extra[@]}"
@@ -195,6 +226,7 @@ port_pass() {
 # a screen has (1024 x 768 at 192 DPI would be a screen smaller than Windows lets anyone scale).
 dpi_pass() {
   export WINEPREFIX=$build/wineprefix-dpi$1 WINEARCH=win64
+  # Wine reads the DPI when its server starts: set it, then let that server end.
   if [ ! -f "$WINEPREFIX/.rmt-dpi-$1" ]; then
     bounded 60 "setting the screen's DPI" wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
       /t REG_DWORD /d "$1" /f >/dev/null 2>&1
@@ -209,11 +241,18 @@ dpi_pass() {
 # with its reason.
 platform32_pass() {
   prepare_prefix "$build/wineprefix32" win32 || return 1
+  ready wineprefix32 win32
   bounded "$limit" "32-bit Windows refusal" wine e2e_tests.exe --gtest_filter='Platform32.*' \
     --gtest_output=xml:e2e32-results.xml
 }
 
+passes=$((shards + 4))
+[ -n "$port_tests" ] && passes=$((passes + 1))
+[ -n "$server_tests" ] && passes=$((passes + 1))
+[ "$bits" = 32 ] || passes=$((passes - 1))
+rm -f "$logs"/*.ready
 for ((i = 0; i < shards; i++)); do pass "shard$i" 1024x768 shard_pass "$i"; done
+[ -n "$server_tests" ] && pass server 1024x768 server_pass
 [ -n "$port_tests" ] && pass port 1024x768 port_pass
 for dpi in 144 192; do pass "dpi$dpi" "$((1024 * dpi / 96))x$((768 * dpi / 96))" dpi_pass "$dpi"; done
 if [ "$bits" = 32 ]; then
@@ -241,6 +280,7 @@ done
 
 reports=()
 for ((i = 0; i < shards; i++)); do reports+=("e2e-shard$i-results.xml"); done
+[ -n "$server_tests" ] && reports+=(e2e-server-results.xml)
 [ -n "$port_tests" ] && reports+=(e2e-port-results.xml)
 python3 "$here/merge_reports.py" e2e-results.xml "$list" "${reports[@]}" || status=1
 exit $status

@@ -77,7 +77,9 @@ bool App::on_created() {
   if (show_request_ != 0) {
     ChangeWindowMessageFilterEx(window_.hwnd(), show_request_, MSGFLT_ALLOW, nullptr);
   }
-  start_update_check();
+  // The check's worker starts once start-up is done: loading the network libraries beside it
+  // would hold back the window the user waits for. Its notice arrives later either way.
+  ui_task::post(window_.hwnd(), [this] { start_update_check(); });
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(form_, program::directory());
   const bool settings_read = settings_->load();

@@ -37,4 +37,4 @@ wineserver -f -p &
 export RMT_BENCH_WINESERVER_PID=$!
 [ -n "$xvfb_pid" ] && export RMT_BENCH_XSERVER_PID=$xvfb_pid
 cd "$win"
-wine bench.exe "$@"
+bounded 3600 "the benchmark" wine bench.exe "$@"

@@ -6,12 +6,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine_env.sh"
-cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+source "$root/scripts/ccache_env.sh"
+cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Release "${cmake_launcher[@]}" >/dev/null
 cmake --build "$root/build/native" -j"$(nproc)"
 
 configure_windows() {  # DIR TOOLCHAIN
   cmake -S "$root" -B "$root/build/$1" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2.cmake" "${cmake_launcher[@]}" >/dev/null
 }
 configure_windows win64 mingw-x86_64
 if [ "$(windows_build_name)" = win ]; then

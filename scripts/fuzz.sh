@@ -1,20 +1,38 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of tests/fuzz with clang into build/fuzz and runs each for a bounded
-# time (RMT_FUZZ_SECONDS, 25 by default) from its seed corpus and what earlier runs found. A crash,
-# a sanitizer report or a broken property fails the run and leaves the input in build/fuzz/artifacts.
-# Writes a JUnit report, one test case per target, to the path given (build/fuzz/fuzz-results.xml).
+# Builds the libFuzzer targets of tests/fuzz with clang into build/fuzz and runs each one: first
+# every input of its corpora once (the seeds in tests/fuzz/corpus/ and what earlier runs found in
+# build/fuzz/corpus/: the regression inputs), then fuzzing for SECONDS from there.
+#   scripts/fuzz.sh [SECONDS] [--report FILE] [--build-only]
+# SECONDS is 25 unless given (RMT_FUZZ_SECONDS too), about 2.5 minutes for all six targets; 0
+# replays the corpora only. A crash, a sanitizer report or a broken property fails the run and
+# leaves the input in build/fuzz/artifacts. --report writes a JUnit report, one test case per
+# target (build/fuzz/fuzz-results.xml unless told); --build-only builds and runs nothing.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
-report=${1:-$build/fuzz-results.xml}
+report=$build/fuzz-results.xml
 seconds=${RMT_FUZZ_SECONDS:-25}
+build_only=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --report) report=$2; shift 2 ;;
+    --build-only) build_only=1; shift ;;
+    *[!0-9]* | "") echo "fuzz: unknown argument $1" >&2; exit 2 ;;
+    *) seconds=$1; shift ;;
+  esac
+done
 targets=(launch settings console update url process)
+source "$root/scripts/ccache_env.sh"
 
 mkdir -p "$build/artifacts"
 built=1
-cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null &&
-  cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || built=0
+cmake -S "$root/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ "${cmake_launcher[@]}" \
+  >/dev/null && cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 || built=0
 [ "$built" = 1 ] || { echo "fuzz: build failed, see $build/build.log"; tail -20 "$build/build.log"; }
+if [ "$build_only" = 1 ]; then
+  [ "$built" = 1 ]
+  exit
+fi
 
 status=0
 rm -f "$build/results.txt.new"
@@ -25,17 +43,23 @@ for t in "${targets[@]}"; do
     # The launch line's inputs run past the shell's cut of a script line at 8,191 characters.
     max_len=4096
     [ "$t" = launch ] && max_len=20000
-    timeout $((seconds + 60)) "$build/${t}_fuzz" -max_total_time="$seconds" -timeout=10 \
-      -rss_limit_mb=2048 -max_len=$max_len -artifact_prefix="$build/artifacts/$t-" \
-      "$build/corpus/$t" "$root/tests/fuzz/corpus/$t" >"$log" 2>&1
+    common=(-timeout=10 -rss_limit_mb=2048 -max_len=$max_len -artifact_prefix="$build/artifacts/$t-")
+    # The corpora once, whatever the time: an input that found a fault once keeps being checked.
+    timeout 600 "$build/${t}_fuzz" "${common[@]}" -runs=0 "$build/corpus/$t" \
+      "$root/tests/fuzz/corpus/$t" >"$log" 2>&1
     rc=$?
+    if [ "$rc" = 0 ] && [ "$seconds" -gt 0 ]; then
+      timeout $((seconds + 60)) "$build/${t}_fuzz" "${common[@]}" -max_total_time="$seconds" \
+        "$build/corpus/$t" "$root/tests/fuzz/corpus/$t" >>"$log" 2>&1
+      rc=$?
+    fi
   else
     echo "not built" >"$log"
     rc=1
   fi
   # libFuzzer's last word, or on a crash its last status line.
-  runs=$(grep -oE 'Done [0-9]+ runs' "$log" | grep -oE '[0-9]+' ||
-    grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#' || true)
+  runs=$(grep -oE 'Done [0-9]+ runs' "$log" | grep -oE '[0-9]+' | awk '{ n += $1 } END { print n }')
+  [ -n "$runs" ] || runs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
   echo "fuzz $t: ${runs:-0} runs, exit $rc"
   if [ "$rc" != 0 ]; then
     status=1

@@ -15,8 +15,9 @@ if [ -z "$version" ]; then
   exit 1
 fi
 bash "$root/scripts/setup.sh"
+source "$root/scripts/ccache_env.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" "${cmake_launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target RivermeshTools
 python3 "$root/scripts/package_zip.py" "$build/RivermeshTools.exe" \
   "$root/packaging/README-zh-CN.txt" "$version" "$dist"

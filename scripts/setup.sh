@@ -11,7 +11,7 @@ need_root() {
 }
 
 packages=(
-  cmake g++ make libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev
+  cmake g++ make ccache libgtest-dev libgmock-dev googletest clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   xvfb xdotool imagemagick x11-utils locales fonts-wqy-microhei file python3
 )

@@ -1,46 +1,107 @@
 #!/usr/bin/env bash
-# Sets up, builds both configurations, runs the unit tests (natively and under Wine) and the
-# end-to-end suite, and ends with one line of totals.
+# Sets up, builds, runs every test and ends with one line of totals. Each step's wall time is
+# printed when the step ends, and all of them again above the totals.
+#
+# After the set-up and the build, two lanes run side by side:
+#   - the Wine lane: the Windows unit tests and the end-to-end suite (tests/e2e/run_e2e.sh, whose
+#     passes run side by side too). It mostly waits on windows and processes;
+#   - the native lane, at a lower priority so that the Wine lane's timing-sensitive tests get the
+#     processor when they need it: the native unit tests, the sanitizer build and its unit tests,
+#     the fuzz targets (every corpus input once, then RMT_TEST_FUZZ_SECONDS of fuzzing each, 5
+#     unless told; the long run is scripts/fuzz.sh) and the release package test.
+# The native lane's output is printed once the Wine lane has ended.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh" || exit 1
-bash "$root/scripts/build.sh" || exit 1
+started=$(date +%s%N)
+times=$(mktemp)
+trap 'rm -f "$times"' EXIT
+
+seconds_since() { awk -v ns="$(($(date +%s%N) - $1))" 'BEGIN { printf "%.1f", ns / 1e9 }'; }
+
+# step NAME COMMAND...: runs COMMAND, prints and keeps its wall time, and passes on its status.
+step() {
+  local name=$1 begun rc took
+  shift
+  begun=$(date +%s%N)
+  "$@"
+  rc=$?
+  took=$(seconds_since "$begun")
+  printf '%s\t%s\n' "$took" "$name" >>"$times"
+  echo "-- $name: $took s$([ "$rc" = 0 ] || echo ", failed (exit $rc)")"
+  return "$rc"
+}
+
+step "set-up" bash "$root/scripts/setup.sh" || exit 1
+step "build (native and Windows)" bash "$root/scripts/build.sh" || exit 1
 
 source "$root/scripts/wine_env.sh"
+source "$root/scripts/ccache_env.sh"
 
 status=0
 win=$root/build/$(windows_build_name)
 driven=$(windows_build_reason)
 unit64=
+release=
 if [ "$win" = "$root/build/win" ]; then
   export RMT_UNIT64_DIR=$root/build/win64
   unit64=$win/unit-win64-results.xml
+  # The 32-bit build is the release configuration: the package test makes its first copy there.
+  release=$win
 fi
-rm -f "$root"/build/native/unit-results.xml "$win"/*-results.xml
-echo "== unit tests (Linux)"
-(cd "$root/build/native" && ctest --output-on-failure --output-junit unit-results.xml) || status=1
+rm -f "$root"/build/native/unit-results.xml "$root"/build/native-asan/asan-results.xml \
+  "$root"/build/fuzz/fuzz-results.xml "$win"/*-results.xml
 
-# -- Sanitizers and fuzzing: the native unit tests again, built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; then every fuzz target of tests/fuzz for a bounded time.
-echo "== unit tests (Linux) with AddressSanitizer and UndefinedBehaviorSanitizer"
-rm -f "$root"/build/native-asan/asan-results.xml "$root"/build/fuzz/fuzz-results.xml
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-{ cmake -S "$root" -B "$root/build/native-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" >/dev/null &&
-  cmake --build "$root/build/native-asan" --target unit_tests -j"$(nproc)" &&
-  (cd "$root/build/native-asan" && ctest --output-on-failure --output-junit asan-results.xml); } ||
-  status=1
-echo "== fuzz targets (libFuzzer, bounded time each)"
-bash "$root/scripts/fuzz.sh" "$root/build/fuzz/fuzz-results.xml" || status=1
-# -- end of sanitizers and fuzzing
+# The sanitizer build is a configuration of its own: the fuzz build's clang stores literals as
+# UTF-8 only, and the unit tests check the GBK bytes of the program's texts.
+asan_build() {
+  local log=$root/build/native-asan-build.log
+  mkdir -p "$root/build"
+  { cmake -S "$root" -B "$root/build/native-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" "${cmake_launcher[@]}" &&
+    cmake --build "$root/build/native-asan" --target unit_tests -j"$(nproc)"; } >"$log" 2>&1 ||
+    { tail -n 30 "$log"; return 1; }
+}
+ctest_in() {  # BUILD_DIR REPORT
+  (cd "$1" && ctest -j"$(nproc)" --output-on-failure --output-junit "$2" >"$2.log" 2>&1) &&
+    tail -n 3 "$1/$2.log" || { cat "$1/$2.log"; return 1; }
+}
+fuzz_seconds=${RMT_TEST_FUZZ_SECONDS:-5}
+
+native_lane() {
+  local rc=0
+  step "unit tests (Linux)" ctest_in "$root/build/native" unit-results.xml || rc=1
+  step "sanitizer build" asan_build || rc=1
+  step "unit tests (Linux) with AddressSanitizer and UndefinedBehaviorSanitizer" \
+    ctest_in "$root/build/native-asan" asan-results.xml || rc=1
+  step "fuzz build" bash "$root/scripts/fuzz.sh" --build-only || rc=1
+  step "fuzz targets: every corpus input, then $fuzz_seconds s each" \
+    bash "$root/scripts/fuzz.sh" "$fuzz_seconds" --report "$root/build/fuzz/fuzz-results.xml" ||
+    rc=1
+  step "release package (built twice, compared)" \
+    bash "$root/tests/package/package_test.sh" "$win/package-results.xml" $release || rc=1
+  return $rc
+}
+
+native_log=$(mktemp)
+trap 'rm -f "$times" "$native_log"' EXIT
+nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
+  $(declare -p root times win release sanitize fuzz_seconds cmake_launcher)
+  native_lane" >"$native_log" 2>&1 &
+native_pid=$!
 
 echo "== unit tests (Windows, under Wine) and end-to-end tests: $driven"
-bash "$root/tests/e2e/run_e2e.sh" "$win" || status=1
+step "Windows unit tests and end-to-end suite under Wine" bash "$root/tests/e2e/run_e2e.sh" "$win" ||
+  status=1
 
-echo "== release package (built twice, compared)"
-bash "$root/tests/package/package_test.sh" "$win/package-results.xml" || status=1
+wait "$native_pid" || status=1
+echo "== native lane: unit tests (Linux, also with sanitizers), fuzz targets, release package"
+cat "$native_log"
 
 echo "The end-to-end suite drove $driven."
+echo "Wall time of each step (the native lane ran beside the Wine lane):"
+awk -F'\t' '{ printf "  %7.1f s  %s\n", $1, $2 }' "$times"
+echo "  $(printf '%7s' "$(seconds_since "$started")") s  the whole test command"
 python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
   "$root/build/native-asan/asan-results.xml" "$root/build/fuzz/fuzz-results.xml" \
   "$win/unit-win-results.xml" $unit64 "$win/e2e-results.xml" "$win/e2e32-results.xml" \

@@ -6,7 +6,10 @@ import xml.etree.ElementTree as ET
 passed = failed = skipped = 0
 for path in sys.argv[1:]:
     try:
-        root = ET.parse(path).getroot()
+        # A failure message may quote the program's GBK text as it is: the bytes are read
+        # leniently, so that one message does not hide the report's count.
+        with open(path, "rb") as f:
+            root = ET.fromstring(f.read().decode("utf-8", errors="replace"))
     except (OSError, ET.ParseError):
         print(f"missing or unreadable report: {path}")
         failed += 1

@@ -42,25 +42,40 @@ use_wine64() {
   case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
 }
 
-# start_display [WIDTHxHEIGHT]: Xvfb with a screen of that size (1024x768 unless told).
+# start_display [WIDTHxHEIGHT]: Xvfb with a screen of that size (1024x768 unless told). Xvfb picks
+# a free display number itself (-displayfd), so runners started side by side never race for one.
 start_display() {
   if [ -n "${DISPLAY:-}" ]; then return; fi
-  local n
-  for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 "${1:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
+  local answer n
+  answer=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp 3>"$answer" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    n=$(head -n 1 "$answer")
+    if [ -n "$n" ]; then
+      rm -f "$answer"
       export DISPLAY=":$n"
-      for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X$n" ] && return
-        sleep 0.1
-      done
-      echo "Xvfb did not start on :$n" >&2
-      exit 1
+      return
     fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
   done
-  echo "no free display found" >&2
+  rm -f "$answer"
+  echo "Xvfb did not start" >&2
   exit 1
+}
+
+# bounded SECONDS WHAT COMMAND...: runs COMMAND (a Wine run) for at most SECONDS; a run that hangs
+# is stopped and fails with a message naming WHAT, instead of holding the caller for ever.
+bounded() {
+  local limit=$1 what=$2 rc
+  shift 2
+  timeout -k 10 "$limit" "$@"
+  rc=$?
+  if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
+    echo "$what: no end within $limit s under Wine; stopped (a hang)" >&2
+  fi
+  return $rc
 }
 
 # prepare_prefix DIR ARCH: a prefix made once per build tree, with Chinese fonts.
@@ -69,15 +84,16 @@ prepare_prefix() {
   export WINEARCH="$2"
   if [ ! -f "$WINEPREFIX/.rmt-ready-2" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
+    bounded 300 "wineboot -i ($WINEPREFIX)" wineboot -i >/dev/null 2>&1 || return 1
     local font
     for font in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" SimSun SimHei "Microsoft Sans Serif" Arial; do
-      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /t REG_SZ \
-        /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+      bounded 60 "wine reg add" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" \
+        /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
     done
     # Without a window manager, a managed window waits two seconds for every unmap.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    wineserver -w
+    bounded 60 "wine reg add" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ \
+      /d N /f >/dev/null 2>&1
+    bounded 120 "wineserver -w ($WINEPREFIX)" wineserver -w || return 1
     touch "$WINEPREFIX/.rmt-ready-2"
   fi
   # The program's update check must reach no outside address from a test or demo: web requests
@@ -85,11 +101,13 @@ prepare_prefix() {
   # (the tests' own servers) are reached directly.
   if [ ! -f "$WINEPREFIX/.rmt-offline-1" ]; then
     local inet='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
-    wine reg add "$inet" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
-    wine reg add "$inet" /v ProxyServer /t REG_SZ /d 127.0.0.1:9 /f >/dev/null 2>&1
-    wine reg add "$inet" /v ProxyOverride /t REG_SZ /d '<local>;127.0.0.1;localhost' /f \
+    bounded 60 "wine reg add" wine reg add "$inet" /v ProxyEnable /t REG_DWORD /d 1 /f \
       >/dev/null 2>&1
-    wineserver -w
+    bounded 60 "wine reg add" wine reg add "$inet" /v ProxyServer /t REG_SZ /d 127.0.0.1:9 /f \
+      >/dev/null 2>&1
+    bounded 60 "wine reg add" wine reg add "$inet" /v ProxyOverride /t REG_SZ \
+      /d '<local>;127.0.0.1;localhost' /f >/dev/null 2>&1
+    bounded 120 "wineserver -w ($WINEPREFIX)" wineserver -w || return 1
     touch "$WINEPREFIX/.rmt-offline-1"
   fi
 }
@@ -97,17 +115,18 @@ prepare_prefix() {
 # prepare_dpi_prefix DIR DPI: a prefix like the one above whose screen has DPI dots per inch.
 # Wine reads the value when its server starts, so the server is left to end once it is set.
 prepare_dpi_prefix() {
-  prepare_prefix "$1" win64
+  prepare_prefix "$1" win64 || return 1
   if [ ! -f "$WINEPREFIX/.rmt-dpi-$2" ]; then
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null 2>&1
-    wineserver -w
+    bounded 60 "wine reg add" wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
+      /t REG_DWORD /d "$2" /f >/dev/null 2>&1
+    bounded 120 "wineserver -w ($WINEPREFIX)" wineserver -w || return 1
     touch "$WINEPREFIX/.rmt-dpi-$2"
   fi
 }
 
 stop_wine() {
   [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-  [ -n "${WINEPREFIX:-}" ] && wineserver -w >/dev/null 2>&1
+  [ -n "${WINEPREFIX:-}" ] && timeout 60 wineserver -w >/dev/null 2>&1
   return 0
 }
 

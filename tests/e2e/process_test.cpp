@@ -26,11 +26,35 @@ std::string role() {
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
-// Sets the child role for processes started while it lives.
+// Sets the child role for processes started while it lives. A child runs its one test whatever
+// shard of the suite this run is: GoogleTest's sharding variables, handed down, would give it a
+// share of its one test, most often none.
 class RoleForChildren {
  public:
-  explicit RoleForChildren(const char* role) { ::SetEnvironmentVariableA(kRoleVariable, role); }
-  ~RoleForChildren() { ::SetEnvironmentVariableA(kRoleVariable, nullptr); }
+  explicit RoleForChildren(const char* role) {
+    ::SetEnvironmentVariableA(kRoleVariable, role);
+    for (Saved& v : sharding_) {
+      char value[32] = {};
+      const DWORD n = ::GetEnvironmentVariableA(v.name, value, sizeof value);
+      v.set = n > 0 && n < sizeof value;
+      if (v.set) v.value.assign(value, n);
+      ::SetEnvironmentVariableA(v.name, nullptr);
+    }
+  }
+  ~RoleForChildren() {
+    ::SetEnvironmentVariableA(kRoleVariable, nullptr);
+    for (const Saved& v : sharding_) {
+      if (v.set) ::SetEnvironmentVariableA(v.name, v.value.c_str());
+    }
+  }
+
+ private:
+  struct Saved {
+    const char* name;
+    bool set = false;
+    std::string value;
+  };
+  Saved sharding_[2] = {{"GTEST_TOTAL_SHARDS", false, {}}, {"GTEST_SHARD_INDEX", false, {}}};
 };
 
 std::string child_args(const std::string& program) {

@@ -98,6 +98,14 @@ class ServerFixture : public ::testing::Test {
     return enabled(control(layout::按钮_启动)) && !enabled(control(layout::按钮_停止)) &&
            status() == "   状态：未运行";
   }
+  // The status of the server's first answer. A server shown running may not listen yet: its
+  // process is there, but on a loaded machine it can still be starting up, so the answer is
+  // awaited (0 when none came within the bound).
+  int answer_status(const std::string& path = "/", DWORD timeout_ms = 10000) const {
+    int status = 0;
+    wait_until([&] { return (status = http_status(port_, path)) != 0; }, timeout_ms);
+    return status;
+  }
   bool log_shows(const std::string& part, DWORD timeout_ms = 10000) const {
     return wait_until([&] { return log().find(part) != std::string::npos; }, timeout_ms);
   }

@@ -38,7 +38,7 @@ TEST_F(ServerControl, StartStopAndStartAgainWithTheButtons) {
   expect_server_under_shell();
   const DWORD first_shell = parent_of(running_server());
 
-  EXPECT_EQ(http_status(port_, "/from-the-test"), 200);
+  EXPECT_EQ(answer_status("/from-the-test"), 200);
   // The stand-in's start line arrives with its Chinese text intact, then the request's line.
   EXPECT_TRUE(log_shows(kStartedPrefix + "127.0.0.1:" + settings_.port)) << log();
   EXPECT_TRUE(log_shows(kStandIn));
@@ -69,7 +69,7 @@ TEST_F(ServerControl, TrayEntryStartsWithAccessControlAndExitEndsEverything) {
                                               settings_.port + " -a \"用户:pa ss\" -l");
   expect_server_under_shell();
   // The server was given the account: it wants credentials.
-  EXPECT_EQ(http_status(port_), 401);
+  EXPECT_EQ(answer_status(), 401);
 
   const DWORD server = running_server();
   const DWORD shell = parent_of(server);
@@ -84,7 +84,7 @@ TEST_F(ServerControl, StartedByAnotherProgramItStartsTheServerAtOnce) {
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
   expect_server_under_shell();
   EXPECT_FALSE(visible(program_.main));
-  EXPECT_EQ(http_status(port_), 200);
+  EXPECT_EQ(answer_status(), 200);
 }
 
 TEST_F(ServerControl, SessionEndEndsProgramShellAndServer) {
@@ -186,7 +186,7 @@ TEST_F(GracefulEnd, StopAsksTheServerToEndBeforeForcingIt) {
     // The next server is not hit by what the last one was sent.
     click(按钮_启动);
     ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status();
-    EXPECT_EQ(http_status(port_), 200) << log();
+    EXPECT_EQ(answer_status(), 200) << log();
     program_.process.kill();
   }
 }
@@ -738,7 +738,7 @@ TEST_F(ServerControl, RandomBytesFromTheServerNeitherBreakNorStopTheLog) {
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
   ASSERT_TRUE(log_shows(standin::kRandomEnd, 30000));
   EXPECT_EQ(log().find('\0'), std::string::npos);
-  EXPECT_EQ(http_status(port_), 200);
+  EXPECT_EQ(answer_status(), 200);
   EXPECT_TRUE(sync(program_.main));
 }
 

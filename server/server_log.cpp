@@ -50,11 +50,7 @@ std::string end_line(const Stamp& stamp, const End& end) {
 
 Split split(std::uint64_t size, std::uint64_t bytes) {
   Split result;
-  if (size + bytes <= kFileCap) {
-    result.first = bytes;
-  } else if (size == 0) {
-    result.first = kFileCap;
-  }
+  if (size < kFileCap) result.first = std::min<std::uint64_t>(bytes, kFileCap - size);
   const std::uint64_t rest = bytes - result.first;
   result.rotations = (rest + kFileCap - 1) / kFileCap;
   return result;

@@ -64,9 +64,9 @@ struct End {
 std::string end_line(const Stamp& stamp, const End& end);
 
 // How `bytes` more bytes go into a log whose current file holds `size`: how many go into the
-// current file first (all when they fit; none when they do not and the file holds something,
-// so that what arrived together stays together), then each later piece starts a new file. No
-// piece is larger than kFileCap, also when one write is.
+// current file first (as many as fit: a read from the pipe is no unit of the server's, and a file
+// closed early would keep less of the output on disk), then each later piece starts a new file.
+// No piece is larger than kFileCap, also when one write is.
 struct Split {
   std::uint64_t first = 0;
   std::uint64_t rotations = 0;  // new files to start after the first piece

@@ -134,10 +134,10 @@ TEST(ServerLogRotation, SplitsSoThatNoFilePassesTheCap) {
       {0, 0, 0, 0},
       {0, 100, 100, 0},
       {kFileCap - 100, 100, 100, 0},   // exactly full: no new file yet
-      {kFileCap - 100, 101, 0, 1},     // a chunk is not torn between two files
+      {kFileCap - 100, 101, 100, 1},   // a file is filled before the next begins
       {0, kFileCap + 1, kFileCap, 1},  // one write larger than a file
-      {10, 3 * kFileCap, 0, 3},
-      {10, 3 * kFileCap + 1, 0, 4},
+      {10, 3 * kFileCap, kFileCap - 10, 3},
+      {10, 4 * kFileCap, kFileCap - 10, 4},
       {kFileCap + 5, 1, 0, 1},  // a file already over the cap (made elsewhere)
   };
   for (const Case& c : cases) {

@@ -361,8 +361,10 @@ int settled_tray_icon_count() {
   const HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
   for (HWND w = tray ? FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr) : nullptr; w;
        w = FindWindowExA(tray, w, "__winex11_tray_icon", nullptr)) {
+    // A send that times out still arrives later: the icon would then go after the count was
+    // taken. A busy tray (many killed programs' icons, a loaded machine) needs the longer bound.
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(w, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2), SMTO_ABORTIFHUNG, 500, &ignored);
+    SendMessageTimeoutA(w, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2), SMTO_ABORTIFHUNG, 5000, &ignored);
   }
   // An icon may come or go a few hundred milliseconds after its program's window: two equal
   // looks in a row are not enough, the count must hold for a while.

@@ -14,9 +14,9 @@ void BalloonClicks::sent(bool balloon_pending) {
 std::string BalloonClicks::on_event(std::int32_t code) {
   switch (code) {
     case kBalloonShown:
-      if (taken_.empty()) {
-        showing_.clear();
-      } else {
+      // With nothing taken, the shell speaks again of the balloon on screen (or of one from
+      // before this program's count): what it opens stays as it is.
+      if (!taken_.empty()) {
         showing_ = std::move(taken_.front());
         taken_.pop_front();
       }

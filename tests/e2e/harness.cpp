@@ -358,9 +358,15 @@ int settled_tray_icon_count() {
   // The tray keeps the icon of a program that was killed until a mouse event for it finds the
   // owner gone; the next program's own sweep would then take it away while adding its icon, and
   // the count would not grow. A move over each icon clears such icons first.
+  // The icons are listed first: a cleared icon's window is gone, and the next one could no
+  // longer be found from it.
   const HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+  std::vector<HWND> icons;
   for (HWND w = tray ? FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr) : nullptr; w;
        w = FindWindowExA(tray, w, "__winex11_tray_icon", nullptr)) {
+    icons.push_back(w);
+  }
+  for (HWND w : icons) {
     // A send that times out still arrives later: the icon would then go after the count was
     // taken. A busy tray (many killed programs' icons, a loaded machine) needs the longer bound.
     DWORD_PTR ignored = 0;

@@ -21,7 +21,8 @@ TEST(BalloonClicks, ClickOpensTheAddressOfTheBalloonOnScreenOnce) {
   shown_later(b, "http://127.0.0.1:8888");
   EXPECT_EQ(b.on_event(kBalloonClicked), "") << "not shown yet";
   EXPECT_EQ(b.on_event(kBalloonShown), "");
-  EXPECT_EQ(b.on_event(0x200), "");  // a mouse move over the icon changes nothing
+  EXPECT_EQ(b.on_event(0x200), "");          // a mouse move over the icon changes nothing
+  EXPECT_EQ(b.on_event(kBalloonShown), "");  // said once more of the same balloon
   EXPECT_EQ(b.on_event(kBalloonClicked), "http://127.0.0.1:8888");
   EXPECT_EQ(b.on_event(kBalloonClicked), "");
 }

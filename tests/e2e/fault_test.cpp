@@ -98,11 +98,9 @@ TEST_F(Faults, ServerThatRanAWhileIsStartedAgain) {
   ASSERT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
   click(按钮_启动);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }, 4000)) << status();
-  const DWORD by_hand = running_server();
-  // Past the moment the restart was due: no second server came.
-  EXPECT_FALSE(wait_until([] { return count_named(kServerExe) != 1; }, 5500));
-  EXPECT_EQ(running_server(), by_hand);
-  EXPECT_TRUE(shows_running());
+  // Past the moment the restart was due, never two servers. The one started by hand ends by
+  // itself too (after 6 s; on a loaded machine within this wait), and may then be restarted.
+  EXPECT_FALSE(wait_until([] { return count_named(kServerExe) > 1; }, 7000));
 
   // The log file holds each run under its own header, each end that led to a restart with the
   // server's code.

@@ -1,5 +1,5 @@
 # Shared by the scripts that run Windows programs under Wine: sourced, not run.
-export WINEDEBUG=-all
+export WINEDEBUG=${RMT_WINEDEBUG:--all}
 export LC_ALL=zh_CN.UTF-8
 # No Mono or Gecko installer prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="

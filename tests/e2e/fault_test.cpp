@@ -16,7 +16,6 @@
 #include "app/messages.h"
 #include "platform/handles_win.h"
 #include "server/process_win.h"
-#include "tray/notify_record.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
 #include "tray/notify_record.h"
@@ -231,7 +230,8 @@ TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {
   const DWORD second = child_named(shell.id(), "RivermeshTools.exe");
   const HWND b_main = find_main_window(second);
   ASSERT_NE(b_main, nullptr);
-  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }));
+  EXPECT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }))
+      << "before " << icons << "; " << tray_state();
   EXPECT_TRUE(IsWindow(program_.main));
 
   // Both start their servers; B's server and shell are what A must leave alone from here on.

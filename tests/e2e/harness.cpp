@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -352,6 +353,62 @@ int tray_icon_count() {
     if (IsWindowVisible(w)) ++n;
   }
   return n;
+}
+
+namespace {
+
+DWORD WINAPI anchor_thread(void* ready) {
+  // The window makes this thread a user of the desktop; it is never shown.
+  HWND window = CreateWindowExA(0, "STATIC", "rmt-e2e desktop anchor", WS_POPUP, 0, 0, 1, 1,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  SetEvent(ready);
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
+  if (window) DestroyWindow(window);
+  return 0;
+}
+
+// The suite's desktop lives from the first test to the last.
+class AnchoredDesktop : public ::testing::Environment {
+ public:
+  void SetUp() override { anchor_ = std::make_unique<DesktopAnchor>(); }
+  void TearDown() override { anchor_.reset(); }
+
+ private:
+  std::unique_ptr<DesktopAnchor> anchor_;
+};
+
+[[maybe_unused]] const ::testing::Environment* const anchored_desktop =
+    ::testing::AddGlobalTestEnvironment(new AnchoredDesktop);
+
+std::string handle_text(HWND w) { return std::to_string(reinterpret_cast<std::uintptr_t>(w)); }
+
+}  // namespace
+
+DesktopAnchor::DesktopAnchor() {
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, anchor_thread, ready, 0, &thread_id_);
+  if (thread_) WaitForSingleObject(ready, 10000);
+  CloseHandle(ready);
+}
+
+DesktopAnchor::~DesktopAnchor() {
+  if (!thread_) return;
+  PostThreadMessageA(thread_id_, WM_QUIT, 0, 0);
+  WaitForSingleObject(thread_, 5000);
+  CloseHandle(thread_);
+}
+
+std::string tray_state() {
+  // Without the shell's window no program can add an icon: the shell has ended.
+  std::string text = "shell window " + handle_text(FindWindowA("Shell_TrayWnd", nullptr));
+  const HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+  text += ", tray " + handle_text(tray) + (tray && IsWindowVisible(tray) ? " shown" : " hidden");
+  for (HWND w = tray ? FindWindowExA(tray, nullptr, "__winex11_tray_icon", nullptr) : nullptr; w;
+       w = FindWindowExA(tray, w, "__winex11_tray_icon", nullptr)) {
+    text += ", icon " + handle_text(w) + (visible(w) ? " shown" : " hidden");
+  }
+  return text;
 }
 
 int settled_tray_icon_count() {

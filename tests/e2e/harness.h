@@ -11,6 +11,24 @@
 
 namespace e2e {
 
+// Keeps the desktop of a session alive while it lives, as a logged-on user's shell does on
+// Windows. Wine's server closes a desktop one second after its last program outside the desktop
+// process has gone, and its shell (the tray with it) ends; a program started during that close
+// finds neither a tray nor a new shell, and one started after it waits for a new shell to start.
+// Between two tests no program of ours may run, so the suite and the benchmark hold a hidden
+// window of their own, on a thread that answers its messages.
+class DesktopAnchor {
+ public:
+  DesktopAnchor();
+  ~DesktopAnchor();
+  DesktopAnchor(const DesktopAnchor&) = delete;
+  DesktopAnchor& operator=(const DesktopAnchor&) = delete;
+
+ private:
+  HANDLE thread_ = nullptr;
+  DWORD thread_id_ = 0;
+};
+
 // Folder of e2e_tests.exe; the program, the stand-in and the test tools are built beside it.
 std::string build_dir();
 
@@ -116,6 +134,8 @@ int tray_icon_count();
 // The same once it has stopped changing: icons of programs ended by earlier tests may linger
 // until the tray notices, and a new program's icon takes a moment to appear.
 int settled_tray_icon_count();
+// What a failed count saw: the shell's window, the tray and each icon in it.
+std::string tray_state();
 
 // Reads one key of a settings file; "<missing>" when the key is absent.
 std::string ini_value(const std::string& file, const std::string& section, const std::string& key);

@@ -81,7 +81,7 @@ TEST_F(ServerControl, TrayEntryStartsWithAccessControlAndExitEndsEverything) {
 
 TEST_F(ServerControl, StartedByAnotherProgramItStartsTheServerAtOnce) {
   start(false);
-  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
   expect_server_under_shell();
   EXPECT_FALSE(visible(program_.main));
   EXPECT_EQ(answer_status(), 200);
@@ -196,7 +196,8 @@ TEST_F(GracefulEnd, ExitLetsTheServerEndAfterWindowAndIconWent) {
     SCOPED_TRACE(c.mode);
     const int icons = settled_tray_icon_count();
     const auto [server, shell] = run_server(c);
-    ASSERT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }));
+    ASSERT_TRUE(wait_until([&] { return tray_icon_count() == icons + 1; }))
+        << "before " << icons << "; " << tray_state();
     const DWORD asked = GetTickCount();
     post_command(program_.main, 托盘_退出);
     EXPECT_TRUE(

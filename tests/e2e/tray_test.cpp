@@ -111,7 +111,8 @@ TEST(Tray, IconComesBackWhenTheShellRestarts) {
   TestFolder folder;
   Program program = start_program(folder, false);
   ASSERT_NE(program.main, nullptr);
-  ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }));
+  ASSERT_TRUE(wait_until([&] { return tray_icon_count() == before + 1; }))
+      << "before " << before << "; " << tray_state();
 
   // A restarted shell has forgotten every icon.
   NOTIFYICONDATAA gone{};

@@ -856,6 +856,7 @@ Settings read_settings(int argc, char** argv) {
 int run(int argc, char** argv) {
   const Settings settings = read_settings(argc, argv);
   Winsock winsock;
+  const e2e::DesktopAnchor anchor;
   say("Rivermesh Tools benchmark: min/median/max of %d runs each, no verdicts\n", settings.runs);
   const std::pair<const char*, void (*)(const Settings&)> figures[] = {
       {"program-start", figure_window_shown},

@@ -50,6 +50,7 @@ App::App(tray::TrayIcon& tray, UINT show_request)
 
 App::~App() {
   drop_.revoke();
+  if (ole_) OleUninitialize();
   g_app = nullptr;
 }
 
@@ -77,19 +78,16 @@ bool App::on_created() {
   if (show_request_ != 0) {
     ChangeWindowMessageFilterEx(window_.hwnd(), show_request_, MSGFLT_ALLOW, nullptr);
   }
-  // The check's worker starts once start-up is done: loading the network libraries beside it
-  // would hold back the window the user waits for. Its notice arrives later either way.
-  ui_task::post(window_.hwnd(), [this] { start_update_check(); });
+  // The rest follows once the window has been drawn (and before anything the posts below ask):
+  // the user waits for the window, and the tray's answer, OLE's start-up and the network
+  // libraries of the update check would each hold it back.
+  ui_task::post(window_.hwnd(), [this] { finish_start_up(); });
   window_.set_title(layout::versioned_title());
   settings_ = std::make_unique<settings::Panel>(form_, program::directory());
   const bool settings_read = settings_->load();
   settings_->refresh_server_folder();
-  tray_.add_icon(window_.hwnd(), icon_data(), presentation::kIdleTooltip);
-  tray_.set_mouse_handler(tray_mouse_handler);
-  drop_.register_window(window_.hwnd());
   log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
-  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
   if (!settings_read) {
     // The window is there before the box, so that it is the box's owner; nothing starts.
     if (started_from_desktop_shell()) window_.set_visible(true);
@@ -102,6 +100,19 @@ bool App::on_created() {
     ui_task::post(window_.hwnd(), [this] { server_.start_request(); });
   }
   return true;
+}
+
+void App::finish_start_up() {
+  if (torn_down_) return;
+  HWND hwnd = window_.hwnd();
+  if (IsWindowVisible(hwnd)) RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  tray_.add_icon(hwnd, icon_data(), presentation::kIdleTooltip);
+  tray_.set_mouse_handler(tray_mouse_handler);
+  // Drag and drop needs OLE on this thread.
+  if (!ole_) ole_ = SUCCEEDED(OleInitialize(nullptr));
+  if (ole_) drop_.register_window(hwnd);
+  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
+  start_update_check();
 }
 
 void App::on_close_query() { window_.set_visible(false); }

@@ -54,6 +54,8 @@ class App final : public WindowEvents {
   void teardown();
   void refresh_port_tooltip();
   std::span<const unsigned char> icon_data() const;
+  // What start-up leaves until the window has been drawn: the icon, drag and drop, the check.
+  void finish_start_up();
   void start_update_check();
   void show_update_notice(const update::Notice& notice);
 
@@ -70,6 +72,7 @@ class App final : public WindowEvents {
   // A notice that came before start-up had set the title and added the icon.
   std::optional<update::Notice> early_notice_;
   bool torn_down_ = false;
+  bool ole_ = false;
   int exit_code_ = 0;
   const UINT show_request_;
 };

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <ole2.h>
 
 #include "app/app_win.h"
 #include "app/instance.h"
@@ -26,8 +25,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return 0;
   }
 
-  // Drag and drop needs OLE on this thread.
-  const bool ole = SUCCEEDED(OleInitialize(nullptr));
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
 
@@ -38,6 +35,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     App app(tray, show_request);
     code = app.run(instance);
   }
-  if (ole) OleUninitialize();
   return code;
 }

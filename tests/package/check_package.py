@@ -15,6 +15,10 @@ import xml.etree.ElementTree as ET
 import zipfile
 
 ENTRIES = ["RivermeshTools.exe", "README-zh-CN.txt"]
+# What Windows loads before the program's first line runs; the file dialog, the network and
+# OLE are loaded on first use, after the window has appeared.
+LOADED_AT_START = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
+                   "shell32.dll", "user32.dll"}
 
 
 def package(copy):
@@ -52,6 +56,30 @@ def product_version(exe):
     return exe[at:end].decode("utf-16-le")
 
 
+def imported_dlls(exe):
+    """The names in a 32-bit PE's import directory, lower case."""
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", exe, pe + 6)
+    optional = pe + 24
+    import_rva = struct.unpack_from("<I", exe, optional + 104)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", exe, table + 40 * i + 8)
+            if address <= rva < address + size:
+                return rva - address + raw
+        raise AssertionError(f"address {rva:#x} lies in no section")
+
+    names = set()
+    at = offset(import_rva)
+    while any(exe[at : at + 20]):
+        name = offset(struct.unpack_from("<I", exe, at + 12)[0])
+        names.add(exe[name : exe.index(b"\0", name)].decode("ascii").lower())
+        at += 20
+    return names
+
+
 def check_reproducible(root, copies):
     first, second = (package(c) for c in copies)
     assert os.path.basename(first) == os.path.basename(second), "the two packages differ in name"
@@ -82,6 +110,9 @@ def check_program(root, copies):
     assert symbols == 0 and symbol_count == 0, "the program is not stripped"
     for path in [root] + copies:
         assert path.encode() not in exe, f"the program holds the build machine's path {path}"
+    loaded = imported_dlls(exe)
+    assert loaded == LOADED_AT_START, (
+        f"the program loads {sorted(loaded)} at start, expected {sorted(LOADED_AT_START)}")
     shown = product_version(exe)
     assert shown == version_of(zip_path), (
         f"the package is named {version_of(zip_path)} but the program's version resource "

@@ -32,12 +32,13 @@ add_library(rmt_program STATIC ${program_sources})
 target_link_libraries(rmt_program PUBLIC rmt_core)
 
 # What the window does not need in order to appear is loaded on first use: the file dialog, the
-# network (the update check, the port's owner) and OLE's drag and drop. Loaded at start, they and
-# what they pull in cost about 40 ms under Wine before the window could show. Each .def names the
+# network (the update check, the port's owner), OLE's drag and drop and the shell (the tray icon,
+# opening pages). Loaded at start, they and what they pull in cost about 40 ms under Wine before
+# the window could show. Each .def names the
 # functions the program calls; a call of any other fails the link, so a new one is added there.
 set(delay_import_libs)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
-foreach(dll comdlg32 iphlpapi ole32 wininet)
+foreach(dll comdlg32 iphlpapi ole32 shell32 wininet)
   set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -63,7 +64,7 @@ function(rmt_program_executable target probe manifest project donation_main dona
   target_compile_definitions(${target} PRIVATE RMT_PROBE_URL="${probe}"
     RMT_MANIFEST_URL="${manifest}" RMT_PROJECT_URL="${project}"
     RMT_DONATION_MAIN_URL="${donation_main}" RMT_DONATION_MIRROR_URL="${donation_mirror}")
-  target_link_libraries(${target} PRIVATE rmt_program rmt_core comctl32 shell32 uuid user32 gdi32
+  target_link_libraries(${target} PRIVATE rmt_program rmt_core comctl32 uuid user32 gdi32
     advapi32 ${delay_import_libs})
   add_dependencies(${target} delay_import_libs)
 endfunction()

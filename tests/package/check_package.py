@@ -15,10 +15,10 @@ import xml.etree.ElementTree as ET
 import zipfile
 
 ENTRIES = ["RivermeshTools.exe", "README-zh-CN.txt"]
-# What Windows loads before the program's first line runs; the file dialog, the network and
-# OLE are loaded on first use, after the window has appeared.
+# What Windows loads before the program's first line runs; the file dialog, the network, OLE and
+# the shell are loaded on first use, after the window has appeared.
 LOADED_AT_START = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
-                   "shell32.dll", "user32.dll"}
+                   "user32.dll"}
 
 
 def package(copy):

@@ -51,7 +51,7 @@ TEST_F(ServerControl, StartStopAndStartAgainWithTheButtons) {
   EXPECT_TRUE(ended(first_shell));
 
   click(按钮_启动);
-  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
   expect_server_under_shell();
   EXPECT_NE(parent_of(running_server()), first_shell);
   EXPECT_TRUE(log_shows(kStartedPrefix));
@@ -660,7 +660,7 @@ TEST_F(ServerControl, LogFileKeepsEveryRunWithItsEndAndNoPassword) {
                              settings_.port + " -a \"用户:******\" -l";
   {
     // A server that ends by itself, with a code of its own; the program then exits.
-    ScopedVariable mode(standin::kModeVariable, "exit-after:1500:7");
+    ScopedVariable mode(standin::kModeVariable, "exit-after:3000:7");
     start();
     click(按钮_启动);
     ASSERT_TRUE(wait_until([&] { return shows_running(); }));

@@ -109,9 +109,9 @@ void App::finish_start_up() {
   tray_.add_icon(hwnd, icon_data(), presentation::kIdleTooltip);
   tray_.set_mouse_handler(tray_mouse_handler);
   // Drag and drop needs OLE on this thread.
-  if (!ole_) ole_ = SUCCEEDED(OleInitialize(nullptr));
+  ole_ = SUCCEEDED(OleInitialize(nullptr));
   if (ole_) drop_.register_window(hwnd);
-  if (early_notice_) show_update_notice(*std::exchange(early_notice_, std::nullopt));
+  // Last: its notice needs the icon and the title.
   start_update_check();
 }
 
@@ -301,10 +301,6 @@ void App::start_update_check() {
 }
 
 void App::show_update_notice(const update::Notice& notice) {
-  if (!started_) {
-    early_notice_ = notice;
-    return;
-  }
   view_.balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone,
                 update::project_page());
   window_.set_title(notice.window_title);

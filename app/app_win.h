@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 
 #include "app/drop_target_win.h"
@@ -69,8 +68,6 @@ class App final : public WindowEvents {
   ServerView view_{window_, tray_, log_, balloon_clicks_, settings_};
   server::Control server_;
   bool started_ = false;
-  // A notice that came before start-up had set the title and added the icon.
-  std::optional<update::Notice> early_notice_;
   bool torn_down_ = false;
   bool ole_ = false;
   int exit_code_ = 0;

@@ -36,18 +36,31 @@ target_link_libraries(rmt_program PUBLIC rmt_core)
 # opening pages). Loaded at start, they and what they pull in cost about 40 ms under Wine before
 # the window could show. Each .def names the
 # functions the program calls; a call of any other fails the link, so a new one is added there.
+#
+# Each function's slot starts out pointing at its loading stub, and the program calls through the
+# slot (the headers declare the functions as imported), never the stub by name. The 32-bit linker
+# drops the code of an import library's member that nothing names but its slot, as it may for a
+# plain import's jump, so the slots would start out at 0 and the first call would jump there.
+# Every stub is therefore named on the link line as needed (`-u`).
 set(delay_import_libs)
+set(delay_import_stubs)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
 foreach(dll comdlg32 iphlpapi ole32 shell32 wininet)
   set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+  file(STRINGS ${def} exports REGEX "^[A-Za-z_][A-Za-z0-9_]*@[0-9]+$")
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    # 64-bit names carry no stdcall suffix.
+    # 64-bit names carry no stdcall suffix and no leading underscore.
     file(READ ${def} text)
     string(REGEX REPLACE "@[0-9]+" "" text "${text}")
     set(def ${CMAKE_BINARY_DIR}/delayload/${dll}.def)
     file(WRITE ${def} "${text}")
+    list(TRANSFORM exports REPLACE "@[0-9]+$" "")
+  else()
+    list(TRANSFORM exports PREPEND "_")
   endif()
+  list(TRANSFORM exports PREPEND "LINKER:-u,")
+  list(APPEND delay_import_stubs ${exports})
   set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
   add_custom_command(OUTPUT ${lib}
     COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${def} --dllname ${dll}.dll
@@ -66,6 +79,7 @@ function(rmt_program_executable target probe manifest project donation_main dona
     RMT_DONATION_MAIN_URL="${donation_main}" RMT_DONATION_MIRROR_URL="${donation_mirror}")
   target_link_libraries(${target} PRIVATE rmt_program rmt_core comctl32 uuid user32 gdi32
     advapi32 ${delay_import_libs})
+  target_link_options(${target} PRIVATE ${delay_import_stubs})
   add_dependencies(${target} delay_import_libs)
 endfunction()
 

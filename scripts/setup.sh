@@ -36,7 +36,17 @@ if [ "${#missing[@]}" -gt 0 ]; then
     echo "setup: apt-get update failed (try $try), trying again" >&2
     sleep 10
   done
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
+  if ! install; then
+    # The security suite's i386 index can arrive cut short while its mirror syncs; the amd64
+    # libraries then come from the security suite and their i386 twins only from the release,
+    # and Multi-Arch: same packages need one version of both. Preferring the release's own suite
+    # resolves the set (the security updates follow once the mirror has caught up).
+    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$suite" ] || { echo "setup: the install failed and /etc/os-release names no suite" >&2; exit 1; }
+    echo "setup: the install failed; trying again with the release suite '$suite' preferred" >&2
+    install -t "$suite"
+  fi
 fi
 
 # Wine reads the Windows code page from the Unix locale: zh_CN.UTF-8 gives code page 936.

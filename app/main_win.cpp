@@ -4,11 +4,13 @@
 
 #include "app/app_win.h"
 #include "app/instance.h"
+#include "platform/delay_load_win.h"
 #include "platform/handles_win.h"
 #include "platform/program_win.h"
 #include "tray/tray_icon_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  platform::search_system_folder_only();
   static_assert(instance::kErrorAccessDenied == ERROR_ACCESS_DENIED);
   static_assert(instance::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
   // One copy per program folder: a second one would add an icon and fight over the server.

@@ -23,10 +23,12 @@ set(RMT_TEST_PORT 38517 CACHE STRING "Loopback port of the test build's update s
 
 # The program's Win32 layer as a library: the program links what its entry reaches, the
 # end-to-end tests what they test of it (the process utilities), without compiling it again. The
-# entry, the terminate handler (it replaces the library's, so it is linked directly) and the file
-# that holds the addresses (compiled once per executable) are the executables' own.
+# entry, the terminate handler and the delay-load hook (each replaces a default of the runtime
+# library, so it is linked directly) and the file that holds the addresses (compiled once per
+# executable) are the executables' own.
 set(address_source ${CMAKE_SOURCE_DIR}/update/addresses_win.cpp)
-set(entry_sources ${CMAKE_SOURCE_DIR}/app/main_win.cpp ${CMAKE_SOURCE_DIR}/app/terminate_win.cpp)
+set(entry_sources ${CMAKE_SOURCE_DIR}/app/main_win.cpp ${CMAKE_SOURCE_DIR}/app/terminate_win.cpp
+  ${CMAKE_SOURCE_DIR}/platform/delay_load_win.cpp)
 list(REMOVE_ITEM program_sources ${address_source} ${entry_sources})
 add_library(rmt_program STATIC ${program_sources})
 target_link_libraries(rmt_program PUBLIC rmt_core)
@@ -139,6 +141,11 @@ add_executable(launcher WIN32 ${CMAKE_SOURCE_DIR}/tools/launcher/launcher_win.cp
 
 # Registered as the web browser in the test prefix: records the addresses it is given.
 add_executable(url_recorder WIN32 ${CMAKE_SOURCE_DIR}/tools/url_recorder/url_recorder_win.cpp)
+
+# A library under the network library's name, for the test that drops it beside the program.
+add_library(planted_dll SHARED ${CMAKE_SOURCE_DIR}/tools/planted_dll/planted_dll_win.cpp)
+set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME wininet
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
 
 # GoogleTest for the Windows-side suites. Debian ships its sources, compiled here with the cross
 # compiler; MSYS2's MINGW32 environment ships it built (mingw-w64-i686-gtest).

@@ -47,6 +47,9 @@ if [ "$win" = "$root/build/win" ]; then
   unit64=$win/unit-win64-results.xml
   # The 32-bit build is the release configuration: the package test makes its first copy there.
   release=$win
+else
+  # The package test reads the x86-64 program's import tables too where it was built.
+  export RMT_X64_PROGRAM=$win/RivermeshTools.exe
 fi
 rm -f "$root"/build/native/unit-results.xml "$root"/build/native-asan/asan-results.xml \
   "$root"/build/fuzz/fuzz-results.xml "$win"/*-results.xml

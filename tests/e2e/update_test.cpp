@@ -292,6 +292,45 @@ TEST(UpdateCheck, AnythingElseStaysSilentAndRemovesTheScratchFile) {
   }
 }
 
+// Wine's own setting, for the program alone, that prefers a library file to Wine's own one.
+class PreferLibraryFile {
+ public:
+  explicit PreferLibraryFile(const char* dll) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_,
+                    nullptr);
+    RegSetValueExA(key_, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
+  }
+  ~PreferLibraryFile() {
+    RegCloseKey(key_);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+  }
+  PreferLibraryFile(const PreferLibraryFile&) = delete;
+  PreferLibraryFile& operator=(const PreferLibraryFile&) = delete;
+
+ private:
+  static constexpr char kKey[] =
+      "Software\\Wine\\AppDefaults\\RivermeshTools.exe\\DllOverrides";
+  HKEY key_ = nullptr;
+};
+
+TEST(UpdateCheck, ANetworkLibraryDroppedBesideTheProgramIsNeverLoaded) {
+  // Wine takes its own network library before a file of that name unless told to prefer files;
+  // told so, it loaded this one beside the program when the program loaded the library by name.
+  PreferLibraryFile prefer("wininet");
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  server.answer(manifest("1.0.3", "4"));
+  TestFolder folder;
+  folder.copy_in("planted\\wininet.dll", "wininet.dll");
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  // The check ran, through the system's library.
+  EXPECT_TRUE(wait_until([&] { return text_of(program.main) == notice_title("1.0.3"); }))
+      << text_of(program.main);
+  EXPECT_FALSE(exists(folder.file("wininet.dll.loaded")));
+  EXPECT_TRUE(program.process.running());
+}
+
 TEST(UpdateCheck, WithoutAProbeAnswerTheFolderIsLeftAlone) {
   TestFolder folder;
   place_users_ver_ini(folder);

@@ -14,6 +14,8 @@ import sys
 import xml.etree.ElementTree as ET
 import zipfile
 
+import pe_imports
+
 ENTRIES = ["RivermeshTools.exe", "README-zh-CN.txt"]
 # What Windows loads before the program's first line runs; the file dialog, the network, OLE and
 # the shell are loaded on first use, after the window has appeared.
@@ -119,6 +121,36 @@ def check_program(root, copies):
         f"says {shown}")
 
 
+def check_imports(root, copies):
+    """Every slot of the packed program and of the x86-64 build beside it (where this machine
+    built it: RMT_X64_PROGRAM) starts out inside the program, and every name it imports is one
+    that its DLL exports."""
+    pe_imports.check(os.path.join(copies[0], "build", "RivermeshTools.exe"))
+    other = os.environ.get("RMT_X64_PROGRAM")
+    if other:
+        pe_imports.check(other)
+
+
+def check_import_faults_seen(root, copies):
+    """The check above sees both faults: in a copy of the program with one delay-import slot set
+    to 0 and one imported name changed, it names each."""
+    exe = bytearray(read(os.path.join(copies[0], "build", "RivermeshTools.exe")))
+    path = os.path.join(copies[0], "broken-imports.exe")
+    with open(path, "wb") as f:
+        f.write(exe)
+    image = pe_imports.Image(path)
+    dll, ((name, _, slot), *_) = next(d for d in image.delay_imports()
+                                      if d[0].lower() == "shell32.dll")
+    exe[image.offset(slot) : image.offset(slot) + image.word] = bytes(image.word)
+    at = exe.index(b"CreateWindowExA\0")
+    exe[at : at + 15] = b"CreateWindowExZ"
+    with open(path, "wb") as f:
+        f.write(exe)
+    found = "\n".join(pe_imports.faults(path))
+    assert f"{dll}!{name} starts out at 0x0" in found, f"a slot of 0 went unseen: {found}"
+    assert "does not export CreateWindowExZ" in found, f"a name not exported went unseen: {found}"
+
+
 def check_guide(root, copies):
     zip_path = package(copies[0])
     raw = member(zip_path, ENTRIES[1])
@@ -145,7 +177,9 @@ def check_checksum(root, copies):
 
 
 CHECKS = [("Reproducible", check_reproducible), ("Contents", check_contents),
-          ("Program", check_program), ("Guide", check_guide), ("Checksum", check_checksum)]
+          ("Program", check_program), ("Imports", check_imports),
+          ("ImportFaultsSeen", check_import_faults_seen),
+          ("Guide", check_guide), ("Checksum", check_checksum)]
 
 
 def main(results, root, *copies):

@@ -123,15 +123,16 @@ class Image:
         return out
 
     def delay_imports(self):
-        """[(dll, [(name, initial slot value)])] of the delay-load descriptors."""
+        """[(dll, [(name, initial slot value, slot's RVA)])] of the delay-load descriptors."""
         found = []
         for at in self.delay_descriptors():
             attributes, name, _, iat, lookup = struct.unpack_from("<5I", self.data, self.offset(at))
             # Old-style descriptors hold addresses instead of RVAs.
             fix = 0 if attributes & 1 else self.base
             names = self.names(lookup - fix)
-            slots = [self.word_at(iat - fix + self.word * i) for i in range(len(names))]
-            found.append((self.string(name - fix), list(zip(names, slots))))
+            rvas = [iat - fix + self.word * i for i in range(len(names))]
+            found.append((self.string(name - fix),
+                          [(n, self.word_at(r), r) for n, r in zip(names, rvas)]))
         return found
 
     def exports(self):
@@ -163,14 +164,14 @@ def faults(path, dll_path=system_dll):
     out = []
     delayed = image.delay_imports()
     for dll, entries in delayed:
-        for name, slot in entries:
+        for name, slot, _ in entries:
             section = image.section_of(slot - image.base) if slot >= image.base else None
             if section is None or not section[5] & EXECUTE:
                 out.append(f"{path}: the delay-import slot of {dll}!{name} starts out at "
                            f"{slot:#x}, not at code inside the program")
     wanted = {dll: names for dll, names in image.imports().items()}
     for dll, entries in delayed:
-        wanted.setdefault(dll, []).extend(name for name, _ in entries)
+        wanted.setdefault(dll, []).extend(entry[0] for entry in entries)
     exported = {}
     for dll, names in sorted(wanted.items()):
         found = dll_path(image.machine, dll)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the native configuration (build/native) and the Windows one this machine runs: the
 # 32-bit build (build/win) where 32-bit code runs, with the x86-64 unit tests beside it
-# (build/win64), else the whole x86-64 build (build/win64). RMT_FORCE_X64=1 takes the x86-64
-# path on any machine.
+# (build/win64), else the whole x86-64 build (build/win64) and the 32-bit release program alone
+# (build/win). RMT_FORCE_X64=1 takes the x86-64 path on any machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine_env.sh"
@@ -21,4 +21,8 @@ if [ "$(windows_build_name)" = win ]; then
   cmake --build "$root/build/win64" -j"$(nproc)" --target unit_tests
 else
   cmake --build "$root/build/win64" -j"$(nproc)"
+  # The program users get, all the same: the test command runs it under emulation, and the
+  # package test packs it.
+  configure_windows win mingw-i686
+  cmake --build "$root/build/win" -j"$(nproc)" --target RivermeshTools
 fi

@@ -38,14 +38,40 @@ cd "$demo"
 # click would, so the program shows its window.
 wine explorer.exe /desktop="Rivermesh,$screen" RivermeshTools.exe >/dev/null 2>&1 &
 
+# A process of this prefix whose own program (the first word of its command line) matches.
+prefix_runs() {
+  local p
+  for p in /proc/[0-9]*; do
+    tr '\0' '\n' <"$p/cmdline" 2>/dev/null | head -n 1 | grep -qiE "$1" || continue
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+# What the program looks like a few seconds on: still running, and no crash box of the system's
+# (Wine's debugger shows it) on the screen. Either fault ends the command with a failure.
+checked_start() {
+  sleep 6
+  if prefix_runs 'winedbg(\.exe)?$'; then
+    echo "run: a crash box stands on the screen: the program crashed" >&2
+    return 1
+  fi
+  if ! prefix_runs 'RivermeshTools\.exe$'; then
+    echo "run: the program ended by itself before the screenshot" >&2
+    return 1
+  fi
+}
+
 if [ "$headless" = 1 ]; then
   trap 'stop_all' EXIT
-  sleep 6
+  checked_start
+  started=$?
   shot="$root/build/demo/screenshot.png"
   [ "$dpi" = 96 ] || shot="$root/build/demo/screenshot-dpi$dpi.png"
   import -window root "$shot"
   echo "screenshot: $shot"
+  exit $started
 else
+  checked_start || exit 1
   echo "Rivermesh Tools runs in $demo (WINEPREFIX=$WINEPREFIX); end it with its tray menu's 退出."
   wait
 fi

@@ -33,8 +33,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   # decide whether the lists that did arrive are enough.
   for try in 1 2 3; do
     apt-get update -qq && break
-    echo "setup: apt-get update failed (try $try), trying again" >&2
-    sleep 10
+    echo "setup: apt-get update failed (try $try)" >&2
+    [ "$try" = 3 ] || sleep 10
   done
   install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
   if ! install; then
@@ -56,4 +56,16 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
   locale-gen >/dev/null
 fi
+
+# Where this machine runs no 32-bit code, the test command runs the 32-bit release program under
+# user-mode emulation.
+source "$(dirname "$0")/wine_env.sh"
+if ! native_32bit_code &&
+  ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
+  need_root
+  echo "setup: this machine runs no 32-bit code: installing qemu-user-static to emulate it" >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static \
+    >/dev/null
+fi
+
 echo "setup: ready"

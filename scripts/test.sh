@@ -9,7 +9,10 @@
 #     processor when they need it: the native unit tests, the sanitizer build and its unit tests,
 #     the fuzz targets (every corpus input once, then RMT_TEST_FUZZ_SECONDS of fuzzing each, 5
 #     unless told; the long run is scripts/fuzz.sh) and the release package test.
-# The native lane's output is printed once the Wine lane has ended.
+# Where this machine runs no 32-bit code, the Wine lane drives the x86-64 build, and a third lane
+# (tests/e2e/run_emulated.sh, lowest priority too) runs the 32-bit release program itself under
+# emulation: a green run always means that the program users get was run.
+# The other lanes' output is printed once the Wine lane has ended.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 started=$(date +%s%N)
@@ -41,17 +44,19 @@ status=0
 win=$root/build/$(windows_build_name)
 driven=$(windows_build_reason)
 unit64=
-release=
+emulated=
+# The 32-bit build is the release configuration: the package test makes its first copy there.
+release=$root/build/win
 if [ "$win" = "$root/build/win" ]; then
   export RMT_UNIT64_DIR=$root/build/win64
   unit64=$win/unit-win64-results.xml
-  # The 32-bit build is the release configuration: the package test makes its first copy there.
-  release=$win
 else
   # The package test reads the x86-64 program's import tables too where it was built.
   export RMT_X64_PROGRAM=$win/RivermeshTools.exe
+  # The x86-64 build is not what users get: the 32-bit release program runs too, emulated.
+  emulated=$win/e2e-emulated-results.xml
 fi
-rm -f "$root"/build/native/unit-results.xml "$root"/build/native-asan/asan-results.xml \
+rm -f "$root"/build/native/unit-results.xml "$root"/build/win64/e2e-emulated-results.xml "$root"/build/native-asan/asan-results.xml \
   "$root"/build/fuzz/fuzz-results.xml "$win"/*-results.xml
 
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
@@ -97,6 +102,19 @@ nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_l
   native_lane; rc=\$?; touch '$RMT_E2E_AFTER'; exit \$rc" >"$native_log" 2>&1 &
 native_pid=$!
 
+emulated_log=$(mktemp)
+emulated_pid=
+if [ -n "$emulated" ]; then
+  # At the lowest priority too: emulation takes a core for minutes, and the Wine lane's timed
+  # waits come first.
+  nice -n 19 bash -c "$(declare -f seconds_since step)
+    $(declare -p root times win release)
+    step 'the 32-bit release program under emulation' bash '$root/tests/e2e/run_emulated.sh' \
+      '$win' '$release'" >"$emulated_log" 2>&1 &
+  emulated_pid=$!
+fi
+trap 'rm -f "$times" "$native_log" "$emulated_log"' EXIT
+
 echo "== unit tests (Windows, under Wine) and end-to-end tests: $driven"
 step "Windows unit tests and end-to-end suite under Wine" bash "$root/tests/e2e/run_e2e.sh" "$win" ||
   status=1
@@ -104,8 +122,15 @@ step "Windows unit tests and end-to-end suite under Wine" bash "$root/tests/e2e/
 wait "$native_pid" || status=1
 echo "== native lane: unit tests (Linux, also with sanitizers), fuzz targets, release package"
 cat "$native_log"
+if [ -n "$emulated_pid" ]; then
+  wait "$emulated_pid" || status=1
+  echo "== the 32-bit release program, emulated beside the Wine lane"
+  cat "$emulated_log"
+fi
 
 echo "The end-to-end suite drove $driven."
+[ -z "$emulated" ] ||
+  echo "The emulated pass drove the 32-bit release program (build/win/RivermeshTools.exe)."
 echo "Wall time of each step (the native lane ran beside the Wine lane):"
 awk -F'\t' '{ printf "  %7.1f s  %s\n", $1, $2 }' "$times"
 echo "  $(printf '%7s' "$(seconds_since "$started")") s  the whole test command"
@@ -113,5 +138,5 @@ python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
   "$root/build/native-asan/asan-results.xml" "$root/build/fuzz/fuzz-results.xml" \
   "$win/unit-win-results.xml" $unit64 "$win/e2e-results.xml" "$win/e2e32-results.xml" \
   "$win/e2e-dpi144-results.xml" "$win/e2e-dpi192-results.xml" "$win/package-results.xml" \
-  || status=1
+  $emulated || status=1
 exit $status

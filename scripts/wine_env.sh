@@ -9,7 +9,25 @@ xvfb_pid=""
 # there every 32-bit program fails to start, Wine's 32-bit loader among them. RMT_FORCE_X64=1
 # makes a machine that does run it take the x86-64 path anyway.
 runs_32bit_code() {
-  [ -z "${RMT_FORCE_X64:-}" ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+  [ -z "${RMT_FORCE_X64:-}" ] && native_32bit_code
+}
+
+# Whether the processor runs 32-bit code itself. An enabled binfmt_misc entry that hands i386
+# programs to qemu (the emulated pass registers one) would make any 32-bit program start, slowly:
+# such entries are switched off for the moment of the look.
+native_32bit_code() {
+  local entry rc off=()
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    case "$entry" in */register | */status) continue ;; esac
+    if grep -qs '^enabled' "$entry" && grep -qs 'qemu-i386' "$entry" &&
+      echo 0 >"$entry" 2>/dev/null; then
+      off+=("$entry")
+    fi
+  done
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+  rc=$?
+  for entry in "${off[@]}"; do echo 1 >"$entry" 2>/dev/null; done
+  return $rc
 }
 
 # The build that runs the Windows programs here: build/win (32-bit, the release build) where

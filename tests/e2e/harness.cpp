@@ -499,7 +499,7 @@ DWORD child_named_program(DWORD parent) {
 }  // namespace
 
 Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file,
-                      const std::string& arguments) {
+                      const std::string& arguments, DWORD timeout_ms) {
   Program p;
   const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
   const std::string line = arguments.empty() ? quoted(exe) : quoted(exe) + " " + arguments;
@@ -508,15 +508,15 @@ Program start_program(const TestFolder& folder, bool from_shell, const std::stri
     p.process = Process::start(shell, line, folder.path());
     // By name as well: a process id is soon used again, and a process that an earlier holder of
     // the launcher's id started may still be listed as its child for a moment.
-    wait_until([&] { return (p.id = child_named_program(p.process.id())) != 0; }, 10000);
+    wait_until([&] { return (p.id = child_named_program(p.process.id())) != 0; }, timeout_ms);
   } else {
     p.process = Process::start(exe, arguments, folder.path());
     p.id = p.process.id();
   }
-  if (p.id) p.main = find_main_window(p.id);
+  if (p.id) p.main = find_main_window(p.id, timeout_ms);
   // Start-up runs while the window is being created; the program idles once it is done.
   if (HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, p.id)) {
-    WaitForInputIdle(h, 10000);
+    WaitForInputIdle(h, timeout_ms);
     CloseHandle(h);
   }
   if (p.main) sync(p.main);

@@ -164,10 +164,11 @@ struct Program {
   HWND main = nullptr;
 };
 // build_file: the executable in the build folder to run, copied in as RivermeshTools.exe;
-// arguments: what follows the program's quoted path on its command line.
+// arguments: what follows the program's quoted path on its command line; timeout_ms: the bound
+// for each step of the start (the program's process, its window, its first idle moment).
 Program start_program(const TestFolder& folder, bool from_shell,
                       const std::string& build_file = "RivermeshTools.exe",
-                      const std::string& arguments = "");
+                      const std::string& arguments = "", DWORD timeout_ms = 10000);
 
 // Returns once the program's UI thread has handled everything sent before.
 bool sync(HWND main);

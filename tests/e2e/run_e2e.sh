@@ -65,7 +65,7 @@ with_negatives() {
     *) echo "$filter-$added" ;;
   esac
 }
-main_filter=$(with_negatives "$user_filter" 'Platform32.*')
+main_filter=$(with_negatives "$user_filter" 'Platform32.*' 'ReleaseProgram.*')
 
 logs=$build/e2e-logs
 rm -rf "$logs"

@@ -39,8 +39,8 @@ target_link_libraries(rmt_program PUBLIC rmt_core)
 # the window could show. Each .def names the
 # functions the program calls; a call of any other fails the link, so a new one is added there.
 #
-# Each function's slot starts out pointing at its loading stub, and the program calls through the
-# slot (the headers declare the functions as imported), never the stub by name. The 32-bit linker
+# Each function's slot starts out pointing at its loading stub, and the program mostly calls through
+# the slot (most headers declare the functions as imported), not the stub by name. The 32-bit linker
 # drops the code of an import library's member that nothing names but its slot, as it may for a
 # plain import's jump, so the slots would start out at 0 and the first call would jump there.
 # Every stub is therefore named on the link line as needed (`-u`).

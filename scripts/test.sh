@@ -56,7 +56,7 @@ else
   # The x86-64 build is not what users get: the 32-bit release program runs too, emulated.
   emulated=$win/e2e-emulated-results.xml
 fi
-rm -f "$root"/build/native/unit-results.xml "$root"/build/win64/e2e-emulated-results.xml "$root"/build/native-asan/asan-results.xml \
+rm -f "$root"/build/native/unit-results.xml "$root"/build/native-asan/asan-results.xml \
   "$root"/build/fuzz/fuzz-results.xml "$win"/*-results.xml
 
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"

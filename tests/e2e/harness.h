@@ -36,24 +36,18 @@ std::string build_dir();
 std::string quoted(const std::string& text);
 
 // Sets an environment variable for the processes started while it lives: the program passes its
-// environment on to the shell and the server. The value it had before comes back at the end.
+// environment on to the shell and the server.
 class ScopedVariable {
  public:
   ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    char before[4096];
-    const DWORD length = GetEnvironmentVariableA(name, before, sizeof before);
-    had_ = length > 0 && length < sizeof before;
-    if (had_) before_.assign(before, length);
     SetEnvironmentVariableA(name, value.c_str());
   }
-  ~ScopedVariable() { SetEnvironmentVariableA(name_, had_ ? before_.c_str() : nullptr); }
+  ~ScopedVariable() { SetEnvironmentVariableA(name_, nullptr); }
   ScopedVariable(const ScopedVariable&) = delete;
   ScopedVariable& operator=(const ScopedVariable&) = delete;
 
  private:
   const char* name_;
-  bool had_ = false;
-  std::string before_;
 };
 
 // Polls until pred() holds or timeout_ms passes; answers pred() at the end. The default bound

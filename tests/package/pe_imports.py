@@ -169,7 +169,7 @@ def faults(path, dll_path=system_dll):
             if section is None or not section[5] & EXECUTE:
                 out.append(f"{path}: the delay-import slot of {dll}!{name} starts out at "
                            f"{slot:#x}, not at code inside the program")
-    wanted = {dll: names for dll, names in image.imports().items()}
+    wanted = image.imports()
     for dll, entries in delayed:
         wanted.setdefault(dll, []).extend(entry[0] for entry in entries)
     exported = {}

@@ -37,6 +37,10 @@ XML
 [ -f "$release/RivermeshTools.exe" ] || fail "no release program in $release"
 if [ -n "${RMT_FORCE_EMULATION:-}" ] || ! native_32bit_code; then
   how="under emulation (qemu-i386-static)"
+  # qemu's default 32-bit processor has no SSE2, and Wine's C runtime copies memory with SSE2
+  # instructions: the program's first thread that copied a large block died on an illegal
+  # instruction, and Wine's debugger then held the whole program.
+  export QEMU_CPU=${QEMU_CPU:-max}
   qemu=$(command -v qemu-i386-static) || fail "qemu-i386-static is missing (Debian's qemu-user-static)"
   if ! mountpoint -q "$binfmt"; then
     mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || fail "binfmt_misc cannot be mounted"

@@ -37,9 +37,9 @@ XML
 [ -f "$release/RivermeshTools.exe" ] || fail "no release program in $release"
 if [ -n "${RMT_FORCE_EMULATION:-}" ] || ! native_32bit_code; then
   how="under emulation (qemu-i386-static)"
-  # qemu's default 32-bit processor has no SSE2, and Wine's C runtime copies memory with SSE2
-  # instructions: the program's first thread that copied a large block died on an illegal
-  # instruction, and Wine's debugger then held the whole program.
+  # With qemu's default 32-bit processor a thread of the program died on an "illegal
+  # instruction" in the SSE2 memory copy of Wine's C runtime, and Wine's debugger then held the
+  # whole program; with its most capable processor that copy runs.
   export QEMU_CPU=${QEMU_CPU:-max}
   qemu=$(command -v qemu-i386-static) || fail "qemu-i386-static is missing (Debian's qemu-user-static)"
   if ! mountpoint -q "$binfmt"; then

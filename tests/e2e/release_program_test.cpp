@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -52,7 +53,11 @@ TEST_F(ReleaseProgram, ShowsWindowAndIconRunsTheServerAndLeavesNothingAtExit) {
   // an emulated shell comes up a minute later, so the look may say the start failed while the
   // server runs. The stop is then out of a user's reach (its button is disabled), and only the
   // exit below ends the server.
-  if (wait_until([&] { return shows_running(); }, 5000)) {
+  const bool shown_running = wait_until([&] { return shows_running(); }, 5000);
+  std::printf("release program: the start %s\n",
+              shown_running ? "showed the running look; stopped with its button"
+                            : "showed failed while the server came up; ended by the exit");
+  if (shown_running) {
     ASSERT_TRUE(click_enabled(按钮_停止));
     EXPECT_TRUE(wait_until([] { return running_server() == 0; }, kProcessStart));
     EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, kProcessStart));

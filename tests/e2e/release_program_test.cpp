@@ -2,6 +2,9 @@
 // 32-bit code, the suite drives the x86-64 build, and this pass runs the 32-bit release program
 // under emulation (tests/e2e/run_emulated.sh), where each 32-bit process takes about a minute to
 // start. RMT_RELEASE_PROGRAM names the program, relative to this suite's build folder.
+// Winsock 2 must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -66,7 +69,9 @@ TEST_F(ReleaseProgram, ShowsWindowAndIconRunsTheServerAndLeavesNothingAtExit) {
   const DWORD shell = child_named(program_.id, "cmd.exe");
   post_command(program_.main, 托盘_退出);
   EXPECT_TRUE(ended(program_.id, kProcessStart));
-  if (shell != 0) EXPECT_TRUE(ended(shell, kProcessStart));
+  if (shell != 0) {
+    EXPECT_TRUE(ended(shell, kProcessStart));
+  }
   EXPECT_TRUE(wait_until([] { return running_server() == 0; }, kProcessStart));
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == icons; }, kProcessStart));
 }

@@ -109,7 +109,7 @@ if [ -n "$emulated" ]; then
   # waits come first.
   nice -n 19 bash -c "$(declare -f seconds_since step)
     $(declare -p root times win release)
-    step 'the 32-bit release program under emulation' bash '$root/tests/e2e/run_emulated.sh' \
+    step 'the 32-bit release program (emulated where 32-bit code does not run)' bash '$root/tests/e2e/run_emulated.sh' \
       '$win' '$release'" >"$emulated_log" 2>&1 &
   emulated_pid=$!
 fi
@@ -124,7 +124,7 @@ echo "== native lane: unit tests (Linux, also with sanitizers), fuzz targets, re
 cat "$native_log"
 if [ -n "$emulated_pid" ]; then
   wait "$emulated_pid" || status=1
-  echo "== the 32-bit release program, emulated beside the Wine lane"
+  echo "== the 32-bit release program, beside the Wine lane"
   cat "$emulated_log"
 fi
 

@@ -109,8 +109,8 @@ if [ -n "$emulated" ]; then
   # waits come first.
   nice -n 19 bash -c "$(declare -f seconds_since step)
     $(declare -p root times win release)
-    step 'the 32-bit release program (emulated where 32-bit code does not run)' bash '$root/tests/e2e/run_emulated.sh' \
-      '$win' '$release'" >"$emulated_log" 2>&1 &
+    step 'the 32-bit release program (emulated where 32-bit code does not run)' \
+      bash '$root/tests/e2e/run_emulated.sh' '$win' '$release'" >"$emulated_log" 2>&1 &
   emulated_pid=$!
 fi
 trap 'rm -f "$times" "$native_log" "$emulated_log"' EXIT

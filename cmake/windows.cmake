@@ -25,8 +25,9 @@ set(RMT_TEST_PORT 38517 CACHE STRING "Loopback port of the test build's update s
 # end-to-end tests what they test of it (the process utilities), without compiling it again. The
 # entry, the terminate handler and the delay-load hook (each replaces a default of the runtime
 # library, so it is linked directly) and the file that holds the addresses (compiled once per
-# executable) are the executables' own.
-set(address_source ${CMAKE_SOURCE_DIR}/update/addresses_win.cpp)
+# executable), like the start's bounds, are the executables' own.
+set(address_source ${CMAKE_SOURCE_DIR}/update/addresses_win.cpp
+  ${CMAKE_SOURCE_DIR}/server/start_bounds_win.cpp)
 set(entry_sources ${CMAKE_SOURCE_DIR}/app/main_win.cpp ${CMAKE_SOURCE_DIR}/app/terminate_win.cpp
   ${CMAKE_SOURCE_DIR}/platform/delay_load_win.cpp)
 list(REMOVE_ITEM program_sources ${address_source} ${entry_sources})
@@ -47,7 +48,7 @@ target_link_libraries(rmt_program PUBLIC rmt_core)
 set(delay_import_libs)
 set(delay_import_stubs)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delayload)
-foreach(dll comdlg32 iphlpapi ole32 shell32 wininet)
+foreach(dll comdlg32 iphlpapi ole32 shell32 wininet ws2_32)
   set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
   file(STRINGS ${def} exports REGEX "^[A-Za-z_][A-Za-z0-9_]*@[0-9]+$")
@@ -112,8 +113,12 @@ set_target_properties(RivermeshToolsLoopback PROPERTIES OUTPUT_NAME RivermeshToo
 # Its update check gives up sooner, so that the tests of a stalling server wait seconds, not a
 # minute. Like the addresses, a value of the build: the program reads no setting for it.
 set(rmt_test_check_deadline_ms 8000)
+# The same for a start's bounds: a server that never appears, or never answers.
+set(rmt_test_appear_most_ms 5000)
+set(rmt_test_answer_most_ms 6000)
 target_compile_definitions(RivermeshToolsLoopback PRIVATE
-  RMT_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms})
+  RMT_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms}
+  RMT_APPEAR_MOST_MS=${rmt_test_appear_most_ms} RMT_ANSWER_MOST_MS=${rmt_test_answer_most_ms})
 
 # Stand-in for the outside server: same file name as the real one, for demos and tests only.
 add_executable(standin ${CMAKE_SOURCE_DIR}/tools/standin/standin_win.cpp)
@@ -201,4 +206,6 @@ add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
   ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/net.cpp)
 target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
-  RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms})
+  RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms}
+  RMT_TEST_APPEAR_MOST_MS=${rmt_test_appear_most_ms}
+  RMT_TEST_ANSWER_MOST_MS=${rmt_test_answer_most_ms})

@@ -116,7 +116,7 @@ std::string Inbox::take_all() {
   return all;
 }
 
-bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
+bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output, HANDLE notices) {
   release(0);
   const std::optional<std::string> log_line = std::exchange(next_log_line_, std::nullopt);
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -160,6 +160,12 @@ bool Console::launch(const std::string& folder, std::shared_ptr<Inbox> output) {
   shell_.reset(created.hProcess);
   const win::unique_handle thread(created.hThread);
   job_ = kill_on_close_job();
+  if (job_ && notices != nullptr) {
+    // Attached before the shell is in the job, so that no process of it goes unreported.
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT port{job_.get(), notices};
+    ::SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation, &port,
+                              sizeof port);
+  }
   // A program that runs in a job itself may not be allowed to make another: go on without.
   if (job_ && !::AssignProcessToJobObject(job_.get(), shell_.get())) job_.reset();
   // The header goes in before the shell can print anything.

@@ -48,9 +48,10 @@ class Console {
   Console& operator=(const Console&) = delete;
 
   // Ends an earlier launch, then starts cmd.exe hidden in folder with its input and output on
-  // pipes, and the reader, which puts the output into output. False when no shell could be
-  // started.
-  bool launch(const std::string& folder, std::shared_ptr<Inbox> output);
+  // pipes, and the reader, which puts the output into output. The job that holds the shell
+  // reports each process it gets to notices (a completion port; null for none) from before the
+  // shell's first thread runs. False when no shell could be started.
+  bool launch(const std::string& folder, std::shared_ptr<Inbox> output, HANDLE notices);
   // Types a line into the shell.
   void write_line(std::string_view line);
   // Whether the shell has taken everything typed so far.
@@ -59,6 +60,8 @@ class Console {
   void release(UINT exit_code);
   // The shell's process id; 0 when none was started. The open handle keeps the id its own.
   DWORD shell_id() const { return shell_ ? ::GetProcessId(shell_.get()) : 0; }
+  // The job that holds the shell and what it starts; null when the platform refused one.
+  HANDLE job() const { return job_.get(); }
 
   // The server's log on disk (logs\server.log). The next launch's run begins with a header that
   // shows these fields' launch line, its password masked; every byte the reader receives follows.

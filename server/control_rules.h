@@ -15,8 +15,9 @@ namespace control {
 enum class Phase : std::uint8_t {
   kIdle,            // nothing under way; the not-running look is shown
   kChecking,        // a start asks aside whether another program holds the web port
-  kStarting,        // a start is waiting for its check (no shell, or the script typed)
-  kTyping,          // a start's shell has "echo off" but has not taken it yet
+  kTyping,          // a start's shell is being made, or has "echo off" but has not taken it yet
+  kStarting,        // the script is typed: the server has not been seen yet
+  kAnswering,       // the server runs and is watched; its web port has not answered yet
   kRunning,         // the running look is shown; the server's end is watched
   kRestartWaiting,  // the server ended by itself; its restart waits for its timer
   kStopAsked,       // a stop sent the server Ctrl+C and gives it its grace
@@ -24,7 +25,7 @@ enum class Phase : std::uint8_t {
   kExiting,         // the window and the icon are gone; the server is given the exit grace
   kEnded,           // the program ends: nothing more is started, stopped or shown
 };
-inline constexpr std::size_t kPhaseCount = 10;
+inline constexpr std::size_t kPhaseCount = 11;
 
 enum class Event : std::uint8_t {
   kStart,           // the start request's fields passed their checks
@@ -33,8 +34,12 @@ enum class Event : std::uint8_t {
   kScriptWritten,   // the launch script is on disk (follows kWriteScript)
   kScriptFailed,    // it could not be written
   kShellStarted,    // the launch started a shell (follows kLaunch)
+  kShellFailed,     // no shell could be started
   kFirstLineTaken,  // the shell has read "echo off"
-  kTimeUp,  // the phase's timer: the start check, a grace, the wait after a forced end, a restart's
+  kServerMissing,   // the server file is not there as the script is typed (follows kTypeScript)
+  kServerAppeared,  // a process of the server file runs under this start's shell
+  kPortAnswered,    // its web port accepted a connection
+  kTimeUp,  // the phase's timer: a start's bound, a grace, the wait after a forced end, a restart's
   kStop,    // the stop button or the tray entry
   kServerEnded,  // the watched server has ended
   kCtrlCFailed,  // Ctrl+C could not be delivered (follows kSendCtrlC)
@@ -42,7 +47,7 @@ enum class Event : std::uint8_t {
   kSessionEnd,   // Windows ends the session: the server must be gone when the step returns
   kShutdown,     // the window is destroyed
 };
-inline constexpr std::size_t kEventCount = 14;
+inline constexpr std::size_t kEventCount = 18;
 
 enum class Action : std::uint8_t {
   kNone,       // the end of a row's actions
@@ -51,23 +56,28 @@ enum class Action : std::uint8_t {
   kMessagePortHeld,
   kMessageScriptFailed,
   kLaunch,
-  kShowNewLog,
+  kShowNewLog,  // a start by hand clears the log tab; an automatic restart keeps it, with a mark
   kTypeFirstLine,
   kWatchTyping,
   kStopWatchingTyping,
   kTypeScript,
-  kArmStartCheck,
+  kArmAppearWait,  // the bound for the server to appear once the script is typed
+  kArmAnswerWait,  // the bound for its web port to answer once it appeared
   kArmStopGrace,
   kArmExitGrace,
   kArmStopWait,
-  kCancelTimers,
+  kCancelTimers,  // the phase timer, the look at the shell's input and a start's look-out
+  kLookStarting,
   kLookRunning,
   kLookNotRunning,
+  kLookRestartWaiting,
   kBalloonStarted,
+  kBalloonNotAnswering,
   kBalloonStartFailed,
   kBalloonStopped,
   kBalloonStopFailed,
   kBalloonEnded,
+  kTooltipStarting,
   kTooltipRunning,
   kTooltipIdle,
   kMessageNoServer,
@@ -82,6 +92,7 @@ enum class Action : std::uint8_t {
   kWaitInPlace,        // wait for the server's end before returning (exit grace)
   kWaitRestInPlace,    // the same, until the running exit grace is over
   kKillAll,            // terminate the server and our shell, close the console
+  kEndStart,           // a failed start: our shell and whatever it started end
   kArmRestartWait,
   kBalloonRestart,
   kBalloonRestartsUsedUp,
@@ -91,11 +102,13 @@ enum class Action : std::uint8_t {
   kLogStart,
   kLogStopped,
   kLogExitCode,
+  kLogStartFailed,
 };
 
 // What the Windows side found out for an event. found: a server of ours runs (for the end of a
 // forced stop: the server being stopped is still there); askable: it runs under our shell and
-// can be waited for, so Ctrl+C may go to it; shown_running: the running look is shown;
+// can be waited for, so Ctrl+C may go to it; shown_running: the running look (or the starting
+// look, which also says that a server of ours is there or coming) is shown;
 // restartable: the server that ended had run long enough to be restarted and the restart is not
 // switched off; restarts_left: fewer restarts than the most were made lately.
 struct Facts {
@@ -122,7 +135,7 @@ enum class Guard : std::uint8_t {
 };
 bool holds(Guard guard, const Facts& facts);
 
-inline constexpr std::size_t kMaxActions = 7;
+inline constexpr std::size_t kMaxActions = 8;
 using Actions = std::array<Action, kMaxActions>;
 
 struct Row {
@@ -145,8 +158,12 @@ std::optional<Step> step(Phase from, Event event, const Facts& facts);
 // Whether the phase has any row for the event (then its facts are worth gathering).
 bool handles(Phase from, Event event);
 
-// How long each timer runs.
-inline constexpr std::uint32_t kStartCheckMs = 500;
+// How long each timer runs. A start is decided by the server: started once its web port
+// answers, failed when it ended first or did not appear within kAppearMostMs of the script being
+// typed, kept but reported when its port has not answered within kAnswerMostMs of it appearing.
+// The test build has shorter bounds (server/start_bounds_win.cpp).
+inline constexpr std::uint32_t kAppearMostMs = 30000;
+inline constexpr std::uint32_t kAnswerMostMs = 60000;
 // The graces a server asked with Ctrl+C is given are graceful::kStopGraceMs and kExitGraceMs.
 // A forced end is given this long to show; a server still there then was not ours to end.
 inline constexpr std::uint32_t kStopWaitMs = 2000;

@@ -13,6 +13,7 @@
 #include "server/port_owner_win.h"
 #include "server/process_win.h"
 #include "server/server_log.h"
+#include "server/start_rules.h"
 #include "tray/notify_record.h"
 
 namespace server {
@@ -34,11 +35,15 @@ constexpr UINT_PTR kPhaseTimerIds = 0x400;
 // The shell gives no sign when it has read a line: its input is looked at this often until then,
 // for at most kTypingMostMs.
 constexpr UINT kTypingLookMs = 5;
-constexpr DWORD kTypingMostMs = 10000;
+// A shell that has not read its first line by then is typed to as it is. A machine that starts a
+// shell slowly (a login, a cold disk, a virus scanner) takes seconds; emulated, about a minute.
+constexpr DWORD kTypingMostMs = 90000;
 // A server being stopped that cannot be waited on is looked for this often.
 constexpr DWORD kStopLookMs = 100;
 // Events that came in during a step, waiting for it; clicks beyond this many are dropped.
 constexpr std::size_t kMostWaiting = 16;
+// The automatic restart's mark in the log tab, which keeps the output that explains the end.
+constexpr char kRestartMark[] = "\r\n---- 自动重启 ----\r\n";
 
 // These must be done when their handler returns: they never wait for a step under way.
 bool ends_control(Event event) { return event == Event::kSessionEnd || event == Event::kShutdown; }
@@ -52,6 +57,7 @@ bool can_wait_for(DWORD pid) {
 void Control::start_request() {
   if (!control::handles(phase_, Event::kStart)) return;
   restarts_.clear();
+  restarting_ = false;
   request_start();
 }
 
@@ -178,6 +184,10 @@ void Control::take_step(Pending pending) {
   if ((event == Event::kPortFree || event == Event::kPortHeld) && pending.tag != port_checks_) {
     return;
   }
+  if ((event == Event::kServerAppeared || event == Event::kPortAnswered) &&
+      pending.tag != launches_) {
+    return;
+  }
   if (event == Event::kTimeUp) {
     if (pending.tag != timer_) return;
     timer_ = 0;
@@ -198,15 +208,15 @@ void Control::take_step(Pending pending) {
 
 control::Facts Control::facts_for(Event event) {
   control::Facts facts;
-  facts.shown_running = view_.running_shown();
+  facts.shown_running = server_shown_;
   const bool ending = event == Event::kStop || event == Event::kExit || event == Event::kSessionEnd;
-  const bool start_check =
-      event == Event::kTimeUp && (phase_ == Phase::kStarting || phase_ == Phase::kTyping);
-  if (event == Event::kTimeUp && phase_ == Phase::kStopForced) {
+  if (event == Event::kServerAppeared) {
+    target_ = sighting_.pid;
+  } else if (event == Event::kTimeUp && phase_ == Phase::kStopForced) {
     // Whether the server being stopped is still there, by its id: a forced end can be refused.
     facts.found =
         target_ != 0 && proc::id_has_name(proc::process_list(), target_, launch::kServerExe);
-  } else if (ending || start_check || (event == Event::kServerEnded && phase_ == Phase::kRunning)) {
+  } else if (ending || (event == Event::kServerEnded && phase_ == Phase::kRunning)) {
     target_ = proc::find_by_path(server_path());
     facts.found = target_ != 0;
     if (!facts.found && event == Event::kServerEnded) {
@@ -244,7 +254,8 @@ void Control::carry_out(Action action) {
       launch();
       break;
     case Action::kShowNewLog:
-      view_.clear_log();
+      // A restart's mark went into the new log's inbox before the shell could print anything.
+      if (!restarting_) view_.clear_log();
       break;
     case Action::kTypeFirstLine:
       console_.write_line("echo off");
@@ -259,10 +270,18 @@ void Control::carry_out(Action action) {
       ::KillTimer(view_.window(), kTypingTimer);
       break;
     case Action::kTypeScript:
-      console_.write_line(launch::kScriptName);
+      if (::GetFileAttributesA(server_path().c_str()) == INVALID_FILE_ATTRIBUTES) {
+        follow_up(Event::kServerMissing);
+      } else {
+        console_.write_line(launch::kScriptName);
+        look_out();
+      }
       break;
-    case Action::kArmStartCheck:
-      arm(control::kStartCheckMs);
+    case Action::kArmAppearWait:
+      arm(build::kAppearMostMs);
+      break;
+    case Action::kArmAnswerWait:
+      arm(build::kAnswerMostMs);
       break;
     case Action::kArmStopGrace:
       arm(graceful::kStopGraceMs);
@@ -278,13 +297,25 @@ void Control::carry_out(Action action) {
       disarm();
       typing_watched_ = false;
       ::KillTimer(view_.window(), kTypingTimer);
+      lookout_.cancel();
+      sighting_ = {};
+      break;
+    case Action::kLookStarting:
+      server_shown_ = true;
+      view_.apply(presentation::kStarting);
       break;
     case Action::kLookRunning:
       running_since_ = ::GetTickCount();
+      server_shown_ = true;
       view_.apply(presentation::kRunning);
       break;
     case Action::kLookNotRunning:
+      server_shown_ = false;
       view_.apply(presentation::kNotRunning);
+      break;
+    case Action::kLookRestartWaiting:
+      server_shown_ = false;
+      view_.apply(presentation::kRestartWaiting);
       break;
     case Action::kBalloonStarted: {
       const launch::Fields now = view_.fields();
@@ -292,6 +323,10 @@ void Control::carry_out(Action action) {
                     tray::kBalloonNone, presentation::access_url(now.ip, now.port));
       break;
     }
+    case Action::kBalloonNotAnswering:
+      view_.balloon(presentation::kNotAnsweringTitle,
+                    presentation::not_answering_text(start_fields_.port), tray::kBalloonError, {});
+      break;
     case Action::kBalloonStartFailed:
       view_.balloon(presentation::kStartFailedTitle, presentation::kCheckSettingsText,
                     tray::kBalloonError, {});
@@ -313,6 +348,9 @@ void Control::carry_out(Action action) {
       view_.tooltip(presentation::running_tooltip(now.ip, now.port));
       break;
     }
+    case Action::kTooltipStarting:
+      view_.tooltip(presentation::kStartingTooltip);
+      break;
     case Action::kTooltipIdle:
       view_.tooltip(presentation::kIdleTooltip);
       break;
@@ -368,6 +406,7 @@ void Control::carry_out(Action action) {
       break;
     case Action::kRestart:
       restarts_.push_back(::GetTickCount());
+      restarting_ = true;
       request_start();
       break;
     case Action::kKillAll:
@@ -377,6 +416,9 @@ void Control::carry_out(Action action) {
       console_.release(kShellExitCode);
       console_.log_end(server_log::End::program_exit());
       break;
+    case Action::kEndStart:
+      end_start();
+      break;
     case Action::kLogStart:
       console_.log_next_start(start_fields_);
       break;
@@ -385,6 +427,9 @@ void Control::carry_out(Action action) {
       break;
     case Action::kLogExitCode:
       console_.log_end(server_log::End::exit_code(watch_.exit_code()));
+      break;
+    case Action::kLogStartFailed:
+      console_.log_end(server_log::End::start_failed());
       break;
   }
 }
@@ -416,9 +461,42 @@ void Control::wait_in_place(DWORD until_tick) {
 
 void Control::launch() {
   const std::string folder = view_.server_folder();
-  if (!console_.launch(folder, view_.new_log_inbox())) return;
+  const std::shared_ptr<console::Inbox> inbox = view_.new_log_inbox();
+  if (inbox && restarting_) inbox->put(kRestartMark);
+  const HANDLE notices = lookout_.prepare();
+  if (!console_.launch(folder, inbox, notices)) {
+    lookout_.cancel();
+    follow_up(Event::kShellFailed);
+    return;
+  }
   launched_server_ = folder + launch::kServerExe;
+  ++launches_;
   follow_up(Event::kShellStarted);
+}
+
+void Control::look_out() {
+  const WPARAM launch = launches_;
+  lookout_.begin(
+      console_.job(), launched_server_, start::probe_host(start_fields_.ip), start_fields_.port,
+      view_.window(),
+      [this, launch](const StartLookout::Sighting& seen) {
+        if (launch != launches_) return;
+        sighting_ = seen;
+        dispatch(Event::kServerAppeared, launch);
+      },
+      [this, launch] { dispatch(Event::kPortAnswered, launch); });
+}
+
+void Control::end_start() {
+  // A server under our shell ends with it; one the user started elsewhere is not ours to end.
+  const DWORD shell = console_.shell_id();
+  if (const DWORD server_id = proc::find_by_path(server_path())) {
+    if (graceful::under_our_shell(proc::process_list(), server_id, shell)) {
+      proc::terminate(server_id);
+    }
+  }
+  // The job's end takes whatever else the shell started.
+  console_.release(kShellExitCode);
 }
 
 void Control::end_server_and_shell(DWORD server_id) {

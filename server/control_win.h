@@ -16,9 +16,17 @@
 #include "server/control_rules.h"
 #include "server/launch.h"
 #include "server/presentation.h"
+#include "server/start_lookout_win.h"
 #include "server/watch_win.h"
 
 namespace server {
+
+// A start's bounds as this executable has them: the control's own, shorter in the test build so
+// that its tests wait seconds (server/start_bounds_win.cpp, compiled once per executable).
+namespace build {
+extern const std::uint32_t kAppearMostMs;
+extern const std::uint32_t kAnswerMostMs;
+}  // namespace build
 
 class View {
  public:
@@ -90,6 +98,10 @@ class Control {
   void disarm();
   void wait_in_place(DWORD until_tick);
   void launch();
+  // Once the script is typed: the look-out for the server and its port.
+  void look_out();
+  // A start that failed: the server under our shell, the shell and its job end.
+  void end_start();
   // Terminates the server and, when it ran there, the shell this program started. Any other
   // parent (the desktop shell, a prompt of the user's) is left alone.
   void end_server_and_shell(DWORD server_id);
@@ -102,6 +114,15 @@ class Control {
   const UINT ended_message_;
   console::Console console_;
   ProcessWatch watch_;
+  // The look-out of the start under way, the server it saw, and the number of launches: a
+  // result of an earlier launch's look-out carries an older number and changes nothing.
+  StartLookout lookout_;
+  StartLookout::Sighting sighting_;
+  WPARAM launches_ = 0;
+  // The start under way is an automatic restart: its log tab keeps the output before it.
+  bool restarting_ = false;
+  // The running or the starting look is shown: a server of ours is there or coming.
+  bool server_shown_ = false;
   std::string launched_server_;
   // The start under way: its fields as they were at the click, its script, and the port's answer.
   launch::Fields start_fields_;

@@ -34,6 +34,13 @@ std::string restart_text(unsigned seconds, unsigned nth) {
          " 次，共 3 次）";
 }
 
+std::string not_answering_text(std::string_view port) {
+  std::string text = "网页端口 ";
+  text.append(port);
+  text += " 暂未响应，请查看日志。";
+  return text;
+}
+
 std::string running_tooltip(std::string_view ip, std::string_view port) {
   return with_address(kRunningTip, shown_host(ip), port);
 }

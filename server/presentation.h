@@ -26,12 +26,24 @@ inline constexpr Look kRunning{false, true, false, true, "   状态：正在运�
                                true};
 inline constexpr Look kNotRunning{true,           false, true, false, "   状态：未运行",
                                   "状态：未运行", false};
+// A start waits for its server: a second start is no use, a stop ends what runs.
+inline constexpr Look kStarting{false, true, false, true, "   状态：正在启动", "状态：正在启动",
+                                false};
+// An automatic restart waits: not running, yet a stop cancels the restart, and a start by hand
+// takes its place.
+inline constexpr Look kRestartWaiting{true,           true, true, true, "   状态：未运行",
+                                      "状态：未运行", false};
 
 inline constexpr char kIdleTooltip[] = "Rivermesh Tools\r\n状态：[未运行]";
+inline constexpr char kStartingTooltip[] = "Rivermesh Tools\r\n状态：[正在启动]";
 
 inline constexpr char kStartedTitle[] = "Rivermesh 启动成功！";
 inline constexpr char kStartFailedTitle[] = "Rivermesh 启动失败！";
 inline constexpr char kCheckSettingsText[] = "请检查配置 和 日志。";
+// The server runs, but its web port has not answered within the start's bound: it is kept.
+inline constexpr char kNotAnsweringTitle[] = "Rivermesh 已运行，网页端口无响应！";
+// "网页端口 <port> 暂未响应，请查看日志。"
+std::string not_answering_text(std::string_view port);
 inline constexpr char kStoppedTitle[] = "Rivermesh 停止成功！";
 // The platform hides a balloon whose text is empty, so the stop balloon carries one blank.
 inline constexpr char kStoppedText[] = " ";

@@ -43,6 +43,12 @@ std::string end_line(const Stamp& stamp, const End& end) {
     case End::Kind::ProgramExit:
       line += "程序退出";
       break;
+    case End::Kind::StartFailed:
+      line += "启动失败";
+      break;
+    case End::Kind::Unrecorded:
+      line += "未记录";
+      break;
   }
   line += "\r\n";
   return line;
@@ -67,12 +73,15 @@ void FileLog::add(std::string_view bytes) {
 
 void FileLog::start(std::string_view masked_line, Notice notice) {
   const std::lock_guard<std::mutex> lock(buffer_mutex_);
+  const bool was_empty = buffer_.empty();
+  // The header starts a line of its own, also after a run whose last line was cut off; a run
+  // still open is closed first, so that no run is taken for another one's.
+  if (!at_line_start_) add("\r\n");
+  if (run_open_) add(end_line(clock_(), End::unrecorded()));
   ++run_;
   failed_ = false;
   run_open_ = true;
   notice_ = std::move(notice);
-  const bool was_empty = buffer_.empty();
-  // The header starts a line of its own, also after a run whose last line was cut off.
   if (!at_line_start_) add("\r\n");
   add(start_line(clock_(), masked_line));
   if (was_empty) arm_(kFlushMs);

@@ -51,7 +51,7 @@ std::string masked_command_line(const launch::Fields& fields);
 std::string start_line(const Stamp& stamp, std::string_view masked_line);
 
 struct End {
-  enum class Kind { Stop, ExitCode, ProgramExit };
+  enum class Kind { Stop, ExitCode, ProgramExit, StartFailed, Unrecorded };
   Kind kind = Kind::Stop;
   // The server's exit code with ExitCode; nothing when it could not be read.
   std::optional<std::uint32_t> code;
@@ -59,8 +59,12 @@ struct End {
   static End stop() { return {Kind::Stop, std::nullopt}; }
   static End exit_code(std::optional<std::uint32_t> code) { return {Kind::ExitCode, code}; }
   static End program_exit() { return {Kind::ProgramExit, std::nullopt}; }
+  // The start did not come to a server (it was not seen, or no shell came up).
+  static End start_failed() { return {Kind::StartFailed, std::nullopt}; }
+  // A new run's header found the last run still open: how it ended was not learnt.
+  static End unrecorded() { return {Kind::Unrecorded, std::nullopt}; }
 };
-// "==== <time> 结束：停止 | 退出码 N | 程序退出" with its line end.
+// "==== <time> 结束：停止 | 退出码 N | 程序退出 | 启动失败 | 未记录" with its line end.
 std::string end_line(const Stamp& stamp, const End& end);
 
 // How `bytes` more bytes go into a log whose current file holds `size`: how many go into the

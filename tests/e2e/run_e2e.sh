@@ -33,9 +33,9 @@ limit=${RMT_WINE_TIMEOUT:-420}
 # Suites whose tests start RivermeshTools-loopback.exe: its update check reaches 127.0.0.1 on
 # RMT_TEST_PORT, where the test's own web server must be the only listener. A new test that starts
 # the loopback build belongs in one of these suites.
-port_suites=(UpdateCheck HelpMenu)
+port_suites=(UpdateCheck HelpMenu StartBounds)
 # Suites whose tests click start and need the running look: a new such suite belongs here.
-server_suites=(ServerControl Faults GracefulEnd BalloonClicks StartedByTheRunValue)
+server_suites=(ServerControl Faults GracefulEnd BalloonClicks StartedByTheRunValue StartDecided)
 
 # The x86-64 build runs under the 64-bit loader, in 64-bit prefixes of its own.
 bits=32

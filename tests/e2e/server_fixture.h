@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "server/process_win.h"
 #include "tests/e2e/harness.h"
 #include "tests/e2e/net.h"
 
@@ -97,6 +98,32 @@ class ServerFixture : public ::testing::Test {
   bool shows_not_running() const {
     return enabled(control(layout::按钮_启动)) && !enabled(control(layout::按钮_停止)) &&
            status() == "   状态：未运行";
+  }
+  // A start waits for its server: 停止 ends what runs.
+  bool shows_starting() const {
+    return !enabled(control(layout::按钮_启动)) && enabled(control(layout::按钮_停止)) &&
+           status() == "   状态：正在启动";
+  }
+  // An automatic restart waits: not running, and 停止 cancels the restart.
+  bool shows_restart_waiting() const {
+    return enabled(control(layout::按钮_启动)) && enabled(control(layout::按钮_停止)) &&
+           status() == "   状态：未运行";
+  }
+  // How many runs the server's log file has ended.
+  std::size_t ends_logged() const {
+    std::size_t ends = 0;
+    for (const std::string& mark : marks_of(folder_.read_file("logs\\server.log"))) {
+      if (mark.rfind("结束：", 0) == 0) ++ends;
+    }
+    return ends;
+  }
+  // The shells the program started that still run.
+  std::size_t shells_left() const {
+    std::size_t shells = 0;
+    for (const proc::ProcessRecord& r : proc::process_list()) {
+      if (r.parent_id == program_.id && r.name == "cmd.exe") ++shells;
+    }
+    return shells;
   }
   // The status of the server's first answer. A server shown running may not listen yet: its
   // process is there, but on a loaded machine it can still be starting up, so the answer is

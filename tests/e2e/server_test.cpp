@@ -276,40 +276,6 @@ TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
   EXPECT_EQ(folder_.read_file("ctrl-c.txt"), "") << "no Ctrl+C for a server not under our shell";
 }
 
-TEST_F(ServerControl, MissingServerLeavesTheLookAndTheShellEndsWith3389AtExit) {
-  // Beside the program the server would be found in place of the configured one.
-  DeleteFileA(folder_.file(kServerExe).c_str());
-  CreateDirectoryA(folder_.file("empty").c_str(), nullptr);
-  settings_.file = folder_.file("empty\\rivermesh_windows_amd64.exe");
-  start();
-  click(按钮_启动);
-  // The shell says it cannot find the program; no server comes up.
-  ASSERT_TRUE(log_shows(kServerExe)) << log();
-  const DWORD shell = [] {
-    for (const proc::ProcessRecord& r : proc::process_list()) {
-      if (r.name == "cmd.exe") return static_cast<DWORD>(r.id);
-    }
-    return DWORD{0};
-  }();
-  ASSERT_NE(shell, 0u);
-  EXPECT_EQ(parent_of(shell), program_.id);
-  HANDLE shell_handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, shell);
-  ASSERT_NE(shell_handle, nullptr);
-  sync(program_.main);
-  EXPECT_TRUE(shows_not_running());
-  EXPECT_EQ(running_server(), 0u);
-  EXPECT_EQ(folder_.read_file("empty\\run.bat"),
-            "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
-
-  post_command(program_.main, 托盘_退出);
-  EXPECT_TRUE(ended(program_.id));
-  EXPECT_EQ(WaitForSingleObject(shell_handle, 5000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(shell_handle, &code);
-  EXPECT_EQ(code, 3389u);
-  CloseHandle(shell_handle);
-}
-
 TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {
   settings_.file = "";
   settings_.port = "";

@@ -296,8 +296,7 @@ TEST(UpdateCheck, AnythingElseStaysSilentAndRemovesTheScratchFile) {
 class PreferLibraryFile {
  public:
   explicit PreferLibraryFile(const char* dll) {
-    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_,
-                    nullptr);
+    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_, nullptr);
     RegSetValueExA(key_, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
   }
   ~PreferLibraryFile() {
@@ -308,8 +307,7 @@ class PreferLibraryFile {
   PreferLibraryFile& operator=(const PreferLibraryFile&) = delete;
 
  private:
-  static constexpr char kKey[] =
-      "Software\\Wine\\AppDefaults\\RivermeshTools.exe\\DllOverrides";
+  static constexpr char kKey[] = "Software\\Wine\\AppDefaults\\RivermeshTools.exe\\DllOverrides";
   HKEY key_ = nullptr;
 };
 

@@ -29,12 +29,17 @@ std::vector<Event> all_events() {
   return events;
 }
 
+// Every combination of the five facts.
 std::vector<Facts> all_facts() {
   std::vector<Facts> facts;
-  for (int bits = 0; bits < 8; ++bits)
-    facts.push_back({(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0});
+  for (int bits = 0; bits < 32; ++bits) {
+    facts.push_back(
+        {(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0, (bits & 16) != 0});
+  }
   return facts;
 }
+
+bool starting(Phase p) { return p == P::kTyping || p == P::kStarting || p == P::kAnswering; }
 
 std::vector<Action> actions_of(const control::Actions& row) {
   std::vector<Action> out;
@@ -82,9 +87,9 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
     const auto rest = row.actions.begin() + static_cast<std::ptrdiff_t>(actions.size());
     EXPECT_TRUE(std::all_of(rest, row.actions.end(), [](Action a) { return a == A::kNone; }))
         << where(row.from, row.event);
-    const bool arms = has(actions, A::kArmStartCheck) || has(actions, A::kArmStopGrace) ||
-                      has(actions, A::kArmExitGrace) || has(actions, A::kArmStopWait) ||
-                      has(actions, A::kArmRestartWait);
+    const bool arms = has(actions, A::kArmAppearWait) || has(actions, A::kArmAnswerWait) ||
+                      has(actions, A::kArmStopGrace) || has(actions, A::kArmExitGrace) ||
+                      has(actions, A::kArmStopWait) || has(actions, A::kArmRestartWait);
     if (arms) {
       EXPECT_TRUE(control::handles(row.to, E::kTimeUp)) << where(row.from, row.event);
     }
@@ -112,8 +117,37 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
     }
     // Wine's shell reads its input in blocks and runs the first line of a block only: a script
     // typed before "echo off" was read would be lost with it, and the server never start.
-    if (row.from == P::kTyping && row.event != E::kFirstLineTaken && row.guard != G::kFound) {
-      EXPECT_FALSE(has(actions, A::kTypeScript)) << where(row.from, row.event);
+    EXPECT_EQ(has(actions, A::kTypeScript),
+              row.from == P::kTyping && row.event == E::kFirstLineTaken)
+        << where(row.from, row.event);
+    // A start ends in one of three ways, and never by a fixed wait alone: started once the port
+    // answered; kept (and said so) once the bound for that passed with the server there; failed
+    // with everything it made ended.
+    if (row.to == P::kRunning && starting(row.from)) {
+      EXPECT_EQ(row.from, P::kAnswering) << where(row.from, row.event);
+      EXPECT_EQ(has(actions, A::kBalloonStarted), row.event == E::kPortAnswered);
+      EXPECT_EQ(has(actions, A::kBalloonNotAnswering), row.event == E::kTimeUp);
+    }
+    if (has(actions, A::kBalloonStarted)) {
+      EXPECT_EQ(row.event, E::kPortAnswered) << where(row.from, row.event);
+    }
+    if (has(actions, A::kBalloonStartFailed)) {
+      EXPECT_TRUE(has(actions, A::kEndStart) && has(actions, A::kLookNotRunning))
+          << where(row.from, row.event);
+    }
+    if (has(actions, A::kLookStarting)) {
+      EXPECT_TRUE(starting(row.to) && has(actions, A::kTooltipStarting));
+    }
+    if (has(actions, A::kArmAppearWait)) {
+      EXPECT_TRUE(control::handles(row.to, E::kServerAppeared)) << where(row.from, row.event);
+    }
+    if (has(actions, A::kArmAnswerWait)) {
+      EXPECT_TRUE(control::handles(row.to, E::kPortAnswered)) << where(row.from, row.event);
+    }
+    // Whatever a start made is ended when it leaves for the not-running look.
+    if (starting(row.from) && row.to == P::kIdle) {
+      EXPECT_TRUE(has(actions, A::kEndStart)) << where(row.from, row.event);
+      EXPECT_TRUE(has(actions, A::kCancelTimers)) << where(row.from, row.event);
     }
     if (row.to == P::kEnded) {
       EXPECT_TRUE(has(actions, A::kKillAll)) << where(row.from, row.event);
@@ -125,14 +159,20 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
                 std::find(actions.begin(), actions.end(), A::kLaunch))
           << where(row.from, row.event);
     }
-    const bool stop_done =
-        (row.from == P::kStopAsked || row.from == P::kStopForced) && row.to == P::kIdle;
+    const bool stop_done = (row.from == P::kStopAsked || row.from == P::kStopForced ||
+                            (starting(row.from) && row.event == E::kStop)) &&
+                           row.to == P::kIdle;
     EXPECT_EQ(has(actions, A::kLogStopped), stop_done) << where(row.from, row.event);
-    const bool ended_by_itself = row.from == P::kRunning && row.event == E::kServerEnded;
+    const bool ended_by_itself =
+        (row.from == P::kRunning || row.from == P::kAnswering) && row.event == E::kServerEnded;
     EXPECT_EQ(has(actions, A::kLogExitCode), ended_by_itself) << where(row.from, row.event);
     if (ended_by_itself) {
       EXPECT_EQ(actions.front(), A::kLogExitCode) << where(row.from, row.event);
     }
+    // A start that did not come to a server closes its run with a line that says so.
+    const bool failed_early = starting(row.from) && row.to == P::kIdle && row.event != E::kStop &&
+                              row.event != E::kServerEnded;
+    EXPECT_EQ(has(actions, A::kLogStartFailed), failed_early) << where(row.from, row.event);
   }
 }
 
@@ -161,26 +201,79 @@ struct Story {
 // What the user meets, as the control sees it, one event after the other.
 const Story kStories[] = {
     {"a start: the port asked aside, the script written, echo off, then the script once the "
-     "shell read the line, then the check",
+     "shell read the line; started once the server appeared and its port answered",
      P::kIdle,
      {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
       {E::kStart, kNone, P::kChecking, {}},
       {E::kStop, kOurs, P::kChecking, {}},
       {E::kPortFree, kNone, P::kChecking, {A::kWriteScript}},
-      {E::kScriptWritten, kNone, P::kStarting, {A::kLogStart, A::kLaunch, A::kArmStartCheck}},
+      {E::kScriptWritten,
+       kNone,
+       P::kTyping,
+       {A::kLookStarting, A::kTooltipStarting, A::kLogStart, A::kLaunch}},
       {E::kShellStarted, kNone, P::kTyping, {A::kShowNewLog, A::kTypeFirstLine, A::kWatchTyping}},
-      {E::kStop, kOurs, P::kTyping, {}},
       {E::kStart, kNone, P::kTyping, {}},
-      {E::kFirstLineTaken, kNone, P::kStarting, {A::kStopWatchingTyping, A::kTypeScript}},
+      {E::kServerAppeared, kNone, P::kTyping, {}},
+      {E::kFirstLineTaken,
+       kNone,
+       P::kStarting,
+       {A::kStopWatchingTyping, A::kTypeScript, A::kArmAppearWait}},
+      {E::kPortAnswered, kNone, P::kStarting, {}},
       {E::kServerEnded, kNone, P::kStarting, {}},
-      {E::kTimeUp,
+      {E::kServerAppeared, kNone, P::kAnswering, {A::kWatchServer, A::kArmAnswerWait}},
+      {E::kPortAnswered,
+       kNone,
+       P::kRunning,
+       {A::kCancelTimers, A::kLookRunning, A::kBalloonStarted, A::kTooltipRunning}}}},
+    {"a slow shell waits as long as it takes: nothing is decided before the script is typed",
+     P::kTyping,
+     {{E::kTimeUp, kNone, P::kTyping, {}},
+      {E::kFirstLineTaken, kNone, P::kStarting, {A::kTypeScript}}}},
+    {"a server that never appears: the start fails and ends its shell",
+     P::kStarting,
+     {{E::kTimeUp,
+       kNone,
+       P::kIdle,
+       {A::kCancelTimers, A::kEndStart, A::kLogStartFailed, A::kLookNotRunning,
+        A::kBalloonStartFailed}},
+      {E::kServerAppeared, kNone, P::kIdle, {}}}},
+    {"a server file that is not there fails at once",
+     P::kStarting,
+     {{E::kServerMissing,
+       kNone,
+       P::kIdle,
+       {A::kEndStart, A::kLogStartFailed, A::kBalloonStartFailed}}}},
+    {"no shell: the start fails",
+     P::kTyping,
+     {{E::kShellFailed, kNone, P::kIdle, {A::kLogStartFailed, A::kBalloonStartFailed}}}},
+    {"a server that ends before it answered: failed, with its exit code in the log",
+     P::kAnswering,
+     {{E::kServerEnded,
+       kRestartDue,
+       P::kIdle,
+       {A::kLogExitCode, A::kCancelWatch, A::kEndStart, A::kLookNotRunning,
+        A::kBalloonStartFailed}},
+      {E::kPortAnswered, kNone, P::kIdle, {}}}},
+    {"a server whose port does not answer in time is kept and watched, and said so",
+     P::kAnswering,
+     {{E::kTimeUp,
        kOurs,
        P::kRunning,
-       {A::kLookRunning, A::kWatchServer, A::kBalloonStarted, A::kTooltipRunning}}}},
-    {"a shell still coming up at the check: the start failed, the script follows the first line",
-     P::kTyping,
-     {{E::kTimeUp, kNone, P::kIdle, {A::kBalloonStartFailed}},
-      {E::kFirstLineTaken, kNone, P::kIdle, {A::kStopWatchingTyping, A::kTypeScript}}}},
+       {A::kLookRunning, A::kBalloonNotAnswering, A::kTooltipRunning}},
+      {E::kPortAnswered, kNone, P::kRunning, {}},
+      {E::kServerEnded, kNone, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
+    {"a stop while a start waits ends what runs",
+     P::kAnswering,
+     {{E::kStop, kOurs, P::kStopAsked, {A::kCancelTimers, A::kSendCtrlC, A::kArmStopGrace}},
+      {E::kPortAnswered, kNone, P::kStopAsked, {}},
+      {E::kServerEnded, kNone, P::kIdle, {A::kEndShell, A::kLogStopped, A::kBalloonStopped}}}},
+    {"a stop before the server appeared ends the shell",
+     P::kStarting,
+     {{E::kStop,
+       kNone,
+       P::kIdle,
+       {A::kCancelTimers, A::kEndStart, A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped}},
+      {E::kTimeUp, kNone, P::kIdle, {}}}},
     {"a port held by another program is named and nothing starts",
      P::kIdle,
      {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
@@ -193,10 +286,6 @@ const Story kStories[] = {
     {"an exit while the port is asked: the answer changes nothing",
      P::kChecking,
      {{E::kExit, kNone, P::kExiting, {A::kLetGo}}, {E::kPortFree, kNone, P::kExiting, {}}}},
-    {"no shell: nothing is typed, the check decides (a server already there counts)",
-     P::kChecking,
-     {{E::kScriptWritten, kNone, P::kStarting, {A::kLaunch, A::kArmStartCheck}},
-      {E::kTimeUp, kForeign, P::kRunning, {A::kLookRunning, A::kWatchServer}}}},
     {"the server ends by itself; another run of the same file keeps the look",
      P::kRunning,
      {{E::kServerEnded, kOurs, P::kRunning, {A::kLogExitCode, A::kWatchServer}},
@@ -210,10 +299,10 @@ const Story kStories[] = {
      {{E::kServerEnded,
        kRestartDue,
        P::kRestartWaiting,
-       {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kBalloonRestart,
+       {A::kLogExitCode, A::kCancelWatch, A::kLookRestartWaiting, A::kBalloonRestart,
         A::kArmRestartWait}},
       {E::kServerEnded, kNone, P::kRestartWaiting, {}},
-      {E::kTimeUp, kNone, P::kIdle, {A::kRestart}}}},
+      {E::kTimeUp, kNone, P::kIdle, {A::kLookNotRunning, A::kRestart}}}},
     {"a quick death is not restarted",
      P::kRunning,
      {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
@@ -228,9 +317,10 @@ const Story kStories[] = {
      P::kRestartWaiting,
      {{E::kStart, kNone, P::kChecking, {A::kCancelTimers, A::kCheckPort}},
       {E::kTimeUp, kNone, P::kChecking, {}}}},
-    {"a stop during the wait cancels it",
+    {"a stop during the wait (enabled then) cancels it and disables itself again",
      P::kRestartWaiting,
-     {{E::kStop, kNone, P::kIdle, {A::kCancelTimers}}, {E::kTimeUp, kNone, P::kIdle, {}}}},
+     {{E::kStop, kNone, P::kIdle, {A::kCancelTimers, A::kLookNotRunning}},
+      {E::kTimeUp, kNone, P::kIdle, {}}}},
     {"an exit during the wait cancels it",
      P::kRestartWaiting,
      {{E::kExit, kNone, P::kExiting, {A::kCancelTimers, A::kLetGo}}}},

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "app/layout.h"
+#include "server/start_rules.h"
 
 using namespace presentation;
 
-TEST(Presentation, RowsOfTheThreeLooks) {
+TEST(Presentation, RowsOfTheLooks) {
   EXPECT_TRUE(kInitial.start_enabled && kInitial.tray_start_enabled);
   EXPECT_FALSE(kInitial.stop_enabled || kInitial.tray_stop_enabled || kInitial.tray_status_checked);
   EXPECT_FALSE(kRunning.start_enabled || kRunning.tray_start_enabled);
@@ -19,6 +20,31 @@ TEST(Presentation, RowsOfTheThreeLooks) {
   EXPECT_STREQ(kRunning.tray_status, "状态：正在运行");
   EXPECT_STREQ(kRunning.status_bar, "   状态：正在运行");
   EXPECT_STREQ(kNotRunning.status_bar, "   状态：未运行");
+  // A start that waits for its server: only a stop is of use.
+  EXPECT_FALSE(kStarting.start_enabled || kStarting.tray_start_enabled);
+  EXPECT_TRUE(kStarting.stop_enabled && kStarting.tray_stop_enabled);
+  EXPECT_STREQ(kStarting.status_bar, "   状态：正在启动");
+  EXPECT_STREQ(kStarting.tray_status, "状态：正在启动");
+  EXPECT_STREQ(kStartingTooltip, "Rivermesh Tools\r\n状态：[正在启动]");
+  // A restart that waits: a start by hand takes its place, a stop cancels it.
+  EXPECT_TRUE(kRestartWaiting.start_enabled && kRestartWaiting.stop_enabled &&
+              kRestartWaiting.tray_start_enabled && kRestartWaiting.tray_stop_enabled);
+  EXPECT_STREQ(kRestartWaiting.status_bar, kNotRunning.status_bar);
+  EXPECT_EQ(not_answering_text("8888"), "网页端口 8888 暂未响应，请查看日志。");
+}
+
+// Where a start knocks for its server's web port, and how often.
+TEST(Presentation, StartKnocksAtTheAddressTheServerTakesConnectionsAt) {
+  EXPECT_EQ(start::probe_host("0.0.0.0"), "127.0.0.1");
+  EXPECT_EQ(start::probe_host("::"), "::1");
+  EXPECT_EQ(start::probe_host("[::]"), "::1");
+  EXPECT_EQ(start::probe_host("[fe80::1]"), "fe80::1");
+  EXPECT_EQ(start::probe_host("192.168.1.5"), "192.168.1.5");
+  EXPECT_EQ(start::probe_host("localhost"), "localhost");
+  EXPECT_EQ(start::next_look_ms(0), 100u);
+  EXPECT_EQ(start::next_look_ms(1999), 100u);
+  EXPECT_EQ(start::next_look_ms(2000), 250u);
+  EXPECT_EQ(start::next_look_ms(600000), 250u);
 }
 
 TEST(Presentation, WindowDescriptionStartsWithTheInitialLook) {

@@ -87,6 +87,10 @@ TEST(ServerLogLines, HeaderAndEndLinesNameTheTimeAndHowTheRunEnded) {
   EXPECT_EQ(server_log::end_line(stamp, End::stop()), "==== 2026-01-02 03:04:05 结束：停止\r\n");
   EXPECT_EQ(server_log::end_line(stamp, End::program_exit()),
             "==== 2026-01-02 03:04:05 结束：程序退出\r\n");
+  EXPECT_EQ(server_log::end_line(stamp, End::start_failed()),
+            "==== 2026-01-02 03:04:05 结束：启动失败\r\n");
+  EXPECT_EQ(server_log::end_line(stamp, End::unrecorded()),
+            "==== 2026-01-02 03:04:05 结束：未记录\r\n");
   // A crash's code is an unsigned 32-bit value, not a negative number.
   EXPECT_EQ(server_log::end_line(stamp, End::exit_code(3221225477u)),
             "==== 2026-01-02 03:04:05 结束：退出码 3221225477\r\n");
@@ -221,6 +225,14 @@ TEST(ServerLogRuns, EachRunHasItsHeaderAndOneEndLineInOrder) {
   h.log.flush();
   EXPECT_NE(h.files.files[0].find("启动：third -l\r\n==== 2026-12-09 10:00:07 结束：程序退出\r\n"),
             std::string::npos);
+  // A header that finds a run still open closes it first: no run is taken for another's.
+  h.start("fourth -l");
+  h.start("fifth -l");
+  h.log.flush();
+  EXPECT_NE(h.files.files[0].find("启动：fourth -l\r\n==== 2026-12-09 10:00:07 结束：未记录\r\n"
+                                  "==== 2026-12-09 10:00:07 启动：fifth -l\r\n"),
+            std::string::npos)
+      << h.files.files[0];
 }
 
 TEST(ServerLogFlush, BuffersAndAsksForAFlushOnlyWhenSomethingWaits) {

@@ -267,6 +267,15 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   ASSERT_TRUE(parsed.mode) << parsed.error;
   EXPECT_EQ(parsed.mode->kind, TestMode::Kind::CtrlCIgnore);
 
+  parsed = parse_test_mode("listen-after:2000");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::ListenAfter);
+  EXPECT_EQ(parsed.mode->delay_ms, 2000u);
+
+  parsed = parse_test_mode("no-listen");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::NoListen);
+
   for (const char* bad : {"flood",
                           "flood:",
                           "flood:-1",
@@ -293,7 +302,11 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
                           "exit-after:5:4294967296",
                           "exit-after::1",
                           "exit-after:5:1:1",
-                          "exit-after:5:-1"}) {
+                          "exit-after:5:-1",
+                          "listen-after",
+                          "listen-after:",
+                          "listen-after:86400001",
+                          "no-listen:1"}) {
     parsed = parse_test_mode(bad);
     EXPECT_FALSE(parsed.mode) << bad;
     EXPECT_NE(parsed.error.find(kModeVariable), std::string::npos) << bad;

@@ -476,6 +476,13 @@ ParsedMode parse_test_mode(std::string_view text) {
     mode.delay_ms = static_cast<std::uint32_t>(*ms);
   } else if (parts[0] == "ignore-ctrl-c" && parts.size() == 1) {
     mode.kind = TestMode::Kind::CtrlCIgnore;
+  } else if (parts[0] == "listen-after" && parts.size() == 2) {
+    const auto ms = decimal(parts[1], kMaxExitDelayMs);
+    if (!ms) return bad_mode(text);
+    mode.kind = TestMode::Kind::ListenAfter;
+    mode.delay_ms = static_cast<std::uint32_t>(*ms);
+  } else if (parts[0] == "no-listen" && parts.size() == 1) {
+    mode.kind = TestMode::Kind::NoListen;
   } else if (parts[0] == "random" && parts.size() == 3) {
     const auto bytes = decimal(parts[1], kMaxModeBytes);
     const auto seed = decimal(parts[2], UINT32_MAX);

@@ -94,7 +94,7 @@ std::string usage_line();
 
 // Test modes. The tool gives the server nothing but its command line, but the server inherits
 // the tool's environment: tests and the benchmark choose a misbehaviour through this variable.
-// Absent or empty, the stand-in only serves. In every mode it first listens and prints its
+// Absent or empty, the stand-in only serves. In every other mode it first listens and prints its
 // start line as usual.
 //   flood:N        N bytes of numbered Chinese text lines (flood_text), then "flood-end"
 //   exit:MS        exits with code 0 about MS milliseconds after the start line
@@ -103,6 +103,9 @@ std::string usage_line();
 //   ctrl-c:MS      on Ctrl+C, takes MS milliseconds to put its affairs in order (as a server
 //                  closing its files would), then exits with code 0
 //   ignore-ctrl-c  serves on whatever Ctrl+C it is sent
+//   listen-after:MS  runs MS milliseconds before it listens and prints its start line (a server
+//                  that takes a while to come up)
+//   no-listen      runs and never listens (a server stuck before its web port); ends on Ctrl+C
 // When the report variable names a file, the stand-in writes report_line() into it once all the
 // flood or random bytes are written, and kInterruptedReport when it ends on Ctrl+C.
 inline constexpr char kModeVariable[] = "RMT_STANDIN_MODE";
@@ -114,10 +117,10 @@ inline constexpr std::size_t kMaxModeBytes = std::size_t{256} << 20;
 inline constexpr std::uint32_t kMaxExitDelayMs = 24u * 60 * 60 * 1000;
 
 struct TestMode {
-  enum class Kind { Serve, Flood, Exit, Random, CtrlCExit, CtrlCIgnore };
+  enum class Kind { Serve, Flood, Exit, Random, CtrlCExit, CtrlCIgnore, ListenAfter, NoListen };
   Kind kind = Kind::Serve;
   std::size_t bytes = 0;        // flood and random
-  std::uint32_t delay_ms = 0;   // exit, ctrl-c
+  std::uint32_t delay_ms = 0;   // exit, ctrl-c, listen-after
   std::uint32_t exit_code = 0;  // exit
   std::uint32_t seed = 0;       // random
 };

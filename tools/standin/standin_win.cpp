@@ -264,6 +264,11 @@ int run() {
     print_line(standin::listen_failed_line(options, false, ::WSAGetLastError()));
     return standin::kExitNetworkFailed;
   }
+  // A server that is slow to come up, or stuck before its web port.
+  if (mode.mode->kind == standin::TestMode::Kind::NoListen) {
+    for (;;) ::Sleep(INFINITE);
+  }
+  if (mode.mode->kind == standin::TestMode::Kind::ListenAfter) ::Sleep(mode.mode->delay_ms);
   unique_socket listener;
   if (const int code = open_listener(options, listener)) return code;
   const std::vector<std::string> accepted = accepted_credentials(options.credentials);
@@ -287,6 +292,8 @@ int run() {
       ::SetConsoleCtrlHandler(ignore_ctrl_c, TRUE);
       break;
     case standin::TestMode::Kind::Serve:
+    case standin::TestMode::Kind::ListenAfter:
+    case standin::TestMode::Kind::NoListen:
       break;
   }
   while (true) {

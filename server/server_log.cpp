@@ -7,7 +7,8 @@
 namespace server_log {
 
 std::string file_name(int index) {
-  return index == 0 ? std::string("server.log") : "server." + std::to_string(index) + ".log";
+  if (index == 0) return "server.log";
+  return "server." + std::to_string(index == kMovingNewest ? 0 : index) + ".log";
 }
 
 std::string stamp_text(const Stamp& s) {
@@ -60,6 +61,40 @@ Split split(std::uint64_t size, std::uint64_t bytes) {
   const std::uint64_t rest = bytes - result.first;
   result.rotations = (rest + kFileCap - 1) / kFileCap;
   return result;
+}
+
+Rotation rotate(Files& files) {
+  struct Move {
+    int from, to;
+  };
+  // server.log aside, the oldest aside, each older file up, server.log into the freed place.
+  Move moves[kOldFiles + 2];
+  int count = 0;
+  moves[count++] = {0, kMovingNewest};
+  moves[count++] = {kOldFiles, kMovingOldest};
+  for (int i = kOldFiles - 1; i >= 1; --i) moves[count++] = {i, i + 1};
+  moves[count++] = {kMovingNewest, 1};
+
+  // What moved, to be taken back in reverse; a missing file moved nothing and has nothing to undo.
+  bool moved[kOldFiles + 2] = {};
+  for (int i = 0; i < count; ++i) {
+    const Files::Step step = files.rename(moves[i].from, moves[i].to);
+    if (step == Files::Step::Missing && i == 0) return Rotation::Done;
+    if (step != Files::Step::Refused) {
+      moved[i] = step == Files::Step::Done;
+      continue;
+    }
+    bool undone = true;
+    for (int j = i - 1; j >= 0; --j) {
+      if (moved[j] && files.rename(moves[j].to, moves[j].from) != Files::Step::Done) {
+        undone = false;
+      }
+    }
+    return undone ? Rotation::Unchanged : Rotation::Broken;
+  }
+  // All has moved; an oldest file that cannot be deleted now is replaced by the next rotation.
+  files.remove(kMovingOldest);
+  return Rotation::Done;
 }
 
 FileLog::FileLog(Files& files, Clock clock, Arm arm)
@@ -173,7 +208,14 @@ bool FileLog::write(std::string_view bytes) {
     bytes.remove_prefix(pieces.first);
   }
   for (std::uint64_t i = 0; i < pieces.rotations; ++i) {
-    if (!rotate()) return false;
+    switch (start_new_file()) {
+      case Rotation::Done:
+        break;
+      case Rotation::Unchanged:
+        return keep_in_place(bytes);
+      case Rotation::Broken:
+        return false;
+    }
     const std::string_view piece = bytes.substr(0, std::min<std::uint64_t>(kFileCap, bytes.size()));
     if (!files_.append(piece)) return false;
     size_ += piece.size();
@@ -182,14 +224,26 @@ bool FileLog::write(std::string_view bytes) {
   return true;
 }
 
-bool FileLog::rotate() {
+// Also when no file could move, server.log is open again afterwards.
+Rotation FileLog::start_new_file() {
   files_.close();
   open_ = false;
-  if (!files_.remove(kOldFiles)) return false;
-  for (int i = kOldFiles - 1; i >= 0; --i) {
-    if (!files_.rename(i, i + 1)) return false;
+  const Rotation rotation = rotate(files_);
+  if (rotation == Rotation::Broken || !open()) return Rotation::Broken;
+  return rotation;
+}
+
+// A server.log that cannot move up takes the output past kFileCap, as far as kHeldFileCap; every
+// later write tries the move again, so the files move up once the viewer lets go. What does not
+// fit stops the run's log as a file that cannot be written does.
+bool FileLog::keep_in_place(std::string_view bytes) {
+  const std::uint64_t room = size_ < kHeldFileCap ? kHeldFileCap - size_ : 0;
+  const std::string_view kept = bytes.substr(0, std::min<std::uint64_t>(room, bytes.size()));
+  if (!kept.empty()) {
+    if (!files_.append(kept)) return false;
+    size_ += kept.size();
   }
-  return open();
+  return kept.size() == bytes.size();
 }
 
 }  // namespace server_log

@@ -17,10 +17,18 @@
 namespace server_log {
 
 inline constexpr char kFolder[] = "logs";
-// A file is never let grow past this; kOldFiles older ones are kept beside it, so the log never
-// takes more than (kOldFiles + 1) * kFileCap on disk.
+// A file is never let grow past this; kOldFiles older ones are kept beside it. Only a server.log
+// that cannot be moved up (a viewer holds it open) takes more, up to kHeldFileCap: what a run says
+// is kept rather than lost for a viewer left open, and the log never takes more than
+// kOldFiles * kFileCap + kHeldFileCap on disk.
 inline constexpr std::uint64_t kFileCap = std::uint64_t{4} << 20;
+inline constexpr std::uint64_t kHeldFileCap = 2 * kFileCap;
 inline constexpr int kOldFiles = 3;
+// Where a rotation puts server.log and the oldest file while it moves the others, so that every
+// move can be taken back until all have worked. Their names sort where their contents belong,
+// should a program killed amid a rotation leave them behind.
+inline constexpr int kMovingNewest = -1;             // "server.0.log"
+inline constexpr int kMovingOldest = kOldFiles + 1;  // "server.4.log"
 // Output waits in memory never longer than kFlushMs; once this much waits, the flush is asked
 // for at once. The reader hands the writing to the flush so that it drains the pipe as fast as
 // without the file, and writes itself only when kMaxBufferBytes wait: that bounds the memory.
@@ -32,7 +40,7 @@ inline constexpr char kMask[] = "******";
 inline constexpr char kFailedNotice[] =
     "\r\n（服务器日志无法写入 logs\\server.log，本次运行不再记录）\r\n";
 
-// "server.log" for 0, "server.N.log" for the older ones.
+// "server.log" for 0, "server.N.log" for the older ones, "server.0.log" for kMovingNewest.
 std::string file_name(int index);
 
 struct Stamp {
@@ -77,11 +85,13 @@ struct Split {
 };
 Split split(std::uint64_t size, std::uint64_t bytes);
 
-// The log's files, by index (0 is server.log). Each answer says whether it worked; a missing file
-// is no failure for remove and rename.
+// The log's files, by index (0 is server.log).
 class Files {
  public:
   virtual ~Files() = default;
+  // Refused is what Windows answers for a file another program holds open without delete
+  // sharing, as log viewers do: it can be neither moved, nor replaced, nor deleted.
+  enum class Step { Done, Missing, Refused };
   struct Opened {
     std::uint64_t size = 0;
     // Whether the file is empty or ends in a line break: a program killed mid-line leaves a file
@@ -92,9 +102,20 @@ class Files {
   virtual std::optional<Opened> open() = 0;
   virtual bool append(std::string_view bytes) = 0;
   virtual void close() = 0;
-  virtual bool remove(int index) = 0;
-  virtual bool rename(int from, int to) = 0;
+  virtual Step remove(int index) = 0;
+  // Replaces a file that has the name `to`.
+  virtual Step rename(int from, int to) = 0;
 };
+
+enum class Rotation {
+  Done,       // server.log is now server.1.log, each older file one further, the oldest gone
+  Unchanged,  // a file could not move: every file is as it was
+  Broken,     // a move could not be taken back (a file was taken between two moves)
+};
+// Moves the files up, each move in an order that can be taken back: server.log first, as a viewer
+// holds it most often, and the oldest file deleted only once all others have moved. A missing
+// server.log has nothing to move up.
+Rotation rotate(Files& files);
 
 // Buffers the output of the current run and writes it, rotated, to Files. Thread-safe: the
 // console reader adds output, the UI thread starts and ends runs, the flush timer flushes; only
@@ -128,8 +149,8 @@ class FileLog {
   void add(std::string_view bytes);
   bool write(std::string_view bytes);
   bool open();
-  bool rotate();
-  void fail();
+  Rotation start_new_file();
+  bool keep_in_place(std::string_view bytes);
 
   Files& files_;
   const Clock clock_;

@@ -50,16 +50,24 @@ bool FolderFiles::append(std::string_view bytes) {
   return true;
 }
 
-bool FolderFiles::remove(int index) {
-  if (::DeleteFileA(path(index).c_str())) return true;
+namespace {
+
+// Every other answer (a sharing violation, access denied) left the file where it was.
+Files::Step step_after(BOOL done) {
+  if (done) return Files::Step::Done;
   const DWORD error = ::GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Files::Step::Missing
+                                                                        : Files::Step::Refused;
 }
 
-bool FolderFiles::rename(int from, int to) {
-  if (::MoveFileExA(path(from).c_str(), path(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  const DWORD error = ::GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}  // namespace
+
+Files::Step FolderFiles::remove(int index) {
+  return step_after(::DeleteFileA(path(index).c_str()));
+}
+
+Files::Step FolderFiles::rename(int from, int to) {
+  return step_after(::MoveFileExA(path(from).c_str(), path(to).c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
 namespace {

@@ -21,8 +21,8 @@ class FolderFiles final : public Files {
   std::optional<Opened> open() override;
   bool append(std::string_view bytes) override;
   void close() override { file_.reset(); }
-  bool remove(int index) override;
-  bool rename(int from, int to) override;
+  Step remove(int index) override;
+  Step rename(int from, int to) override;
 
  private:
   std::string path(int index) const;

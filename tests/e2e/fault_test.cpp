@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -348,7 +349,7 @@ TEST_F(Faults, LockedLogFileChangesNothingButSaysSoOnceInTheLog) {
   start();
   click(按钮_启动);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
-  EXPECT_EQ(http_status(port_, "/still-served"), 200);
+  EXPECT_EQ(answer_status("/still-served"), 200);
   // The notice comes with the first flush, a second after the start at the latest.
   const std::string notice = "服务器日志无法写入 logs\\server.log";
   ASSERT_TRUE(log_shows(notice, 10000)) << log();
@@ -363,6 +364,77 @@ TEST_F(Faults, LockedLogFileChangesNothingButSaysSoOnceInTheLog) {
   click(按钮_停止);
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }));
   EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+}
+
+// A log viewer holds a log file open as viewers do: sharing reading and writing, not deletion. A
+// full server.log then cannot move up, whether the viewer shows server.log or an older file; the
+// older files must stay as they were and each run's output still be kept, and once the viewer lets
+// go the next start moves everything up.
+TEST_F(Faults, LogFileHeldByAViewerKeepsTheOlderFilesAndTheNewOutput) {
+  CreateDirectoryA(folder_.file("logs").c_str(), nullptr);
+  const std::string full = std::string((4u << 20) - 2, 'o') + "\r\n";
+  folder_.write_file("logs\\server.log", full);
+  folder_.write_file("logs\\server.1.log", "one\r\n");
+  folder_.write_file("logs\\server.2.log", "two\r\n");
+  folder_.write_file("logs\\server.3.log", "three\r\n");
+  const std::string header =
+      "启动：rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l";
+  start();
+  std::string held;
+  {
+    win::unique_file viewer;
+    std::vector<std::string> runs;
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE(run);
+      const char* shown = run < 2 ? "logs\\server.log" : "logs\\server.1.log";
+      viewer = win::unique_file(CreateFileA(folder_.file(shown).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(viewer) << shown;
+      click(按钮_启动);
+      ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+      const std::string path = "/run-" + std::to_string(run);
+      EXPECT_EQ(answer_status(path), 200);
+      ASSERT_TRUE(log_shows("GET " + path + " 200")) << log();
+      click(按钮_停止);
+      ASSERT_TRUE(wait_until([&] { return shows_not_running(); }));
+      runs.insert(runs.end(), {header, "结束：停止"});
+      const bool kept =
+          wait_until([&] { return marks_of(folder_.read_file("logs\\server.log")) == runs; }, 5000);
+      EXPECT_EQ(folder_.read_file("logs\\server.1.log"), "one\r\n");
+      EXPECT_EQ(folder_.read_file("logs\\server.2.log"), "two\r\n");
+      EXPECT_EQ(folder_.read_file("logs\\server.3.log"), "three\r\n");
+      ASSERT_TRUE(kept) << "the run is in server.log";
+    }
+    held = folder_.read_file("logs\\server.log");
+    EXPECT_EQ(held.compare(0, full.size(), full), 0) << "the earlier output stays first";
+    for (const char* path : {"/run-0", "/run-1", "/run-2"}) {
+      EXPECT_NE(held.find(std::string("GET ") + path + " 200"), std::string::npos) << path;
+    }
+    EXPECT_EQ(log().find("服务器日志无法写入"), std::string::npos) << log();
+  }
+  // The viewer is closed: the next run's header moves every file up, the oldest goes.
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+  const std::string moved = folder_.read_file("logs\\server.1.log");
+  EXPECT_TRUE(moved == held) << moved.size() << " bytes, not " << held.size();
+  EXPECT_EQ(folder_.read_file("logs\\server.2.log"), "one\r\n");
+  EXPECT_EQ(folder_.read_file("logs\\server.3.log"), "two\r\n");
+  EXPECT_EQ(marks_of(folder_.read_file("logs\\server.log")),
+            (std::vector<std::string>{header, "结束：程序退出"}));
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(folder_.file("logs\\*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"server.1.log", "server.2.log", "server.3.log",
+                                             "server.log"}));
 }
 
 TEST_F(Faults, LockedSettingsFileFailuresAreReportedOncePerAction) {

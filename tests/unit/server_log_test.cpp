@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -13,14 +16,18 @@ using server_log::Stamp;
 
 namespace {
 
-// The log's folder in memory, with switches for the failures a disk has.
+// The log's folder in memory, with switches for the failures a disk has. A held file is one
+// another program holds open without delete sharing: as on Windows, it can be neither moved, nor
+// replaced, nor deleted.
 class FakeFiles : public server_log::Files {
  public:
   std::map<int, std::string> files;
   bool is_open = false;
   bool refuse_open = false;
   bool refuse_append = false;
-  bool refuse_rename = false;
+  std::set<int> held;
+  // Called after each rename that moved a file: a viewer may open it just then.
+  std::function<void(int from, int to)> renamed;
   int opens = 0;
   int appends = 0;
 
@@ -38,17 +45,20 @@ class FakeFiles : public server_log::Files {
     return true;
   }
   void close() override { is_open = false; }
-  bool remove(int index) override {
+  Step remove(int index) override {
+    if (!files.count(index)) return Step::Missing;
+    if (held.count(index)) return Step::Refused;
     files.erase(index);
-    return true;
+    return Step::Done;
   }
-  bool rename(int from, int to) override {
-    if (refuse_rename) return false;
-    if (auto it = files.find(from); it != files.end()) {
-      files[to] = std::move(it->second);
-      files.erase(from);
-    }
-    return true;
+  Step rename(int from, int to) override {
+    const auto it = files.find(from);
+    if (it == files.end()) return Step::Missing;
+    if (held.count(from) || (held.count(to) && files.count(to))) return Step::Refused;
+    files[to] = std::move(it->second);
+    files.erase(from);
+    if (renamed) renamed(from, to);
+    return Step::Done;
   }
   std::uint64_t total() const {
     std::uint64_t sum = 0;
@@ -77,6 +87,19 @@ launch::Fields with_access(std::string user, std::string password) {
   f.user = std::move(user);
   f.password = std::move(password);
   return f;
+}
+
+using Folder = std::map<int, std::string>;
+
+// A folder in few words, for failure messages: a file of the log can be megabytes long.
+std::string listing(const Folder& folder) {
+  std::string text;
+  for (const auto& [index, bytes] : folder) {
+    text += server_log::file_name(index) + ": " + std::to_string(bytes.size()) +
+            " bytes ending \"" +
+            bytes.substr(bytes.size() - std::min<std::size_t>(bytes.size(), 12)) + "\"\n";
+  }
+  return text;
 }
 
 }  // namespace
@@ -191,6 +214,98 @@ TEST(ServerLogRotation, AFullFileLeftByAnEarlierRunMovesUpFirst) {
   EXPECT_EQ(h.files.files.count(3), 0u);  // the oldest goes
 }
 
+TEST(ServerLogRotation, EitherCompletesOrLeavesEveryFileAsItWas) {
+  using server_log::Rotation;
+  const Folder all{{0, "zero"}, {1, "one"}, {2, "two"}, {3, "three"}};
+  const Folder moved_up{{1, "zero"}, {2, "one"}, {3, "two"}};
+  struct Case {
+    const char* what;
+    Folder before;
+    std::set<int> held;
+    Rotation rotation;
+    Folder after;
+  };
+  const Case cases[] = {
+      {"nothing held", all, {}, Rotation::Done, moved_up},
+      {"server.log held", all, {0}, Rotation::Unchanged, all},
+      {"server.1.log held", all, {1}, Rotation::Unchanged, all},
+      {"server.2.log held", all, {2}, Rotation::Unchanged, all},
+      {"server.3.log held", all, {3}, Rotation::Unchanged, all},
+      {"every file held", all, {0, 1, 2, 3}, Rotation::Unchanged, all},
+      // Gaps: missing files move nothing and take nothing back.
+      {"gaps", {{0, "zero"}, {2, "two"}}, {}, Rotation::Done, {{1, "zero"}, {3, "two"}}},
+      {"gaps, server.2.log held",
+       {{0, "zero"}, {2, "two"}},
+       {2},
+       Rotation::Unchanged,
+       {{0, "zero"}, {2, "two"}}},
+      {"no server.log", {{1, "one"}, {3, "three"}}, {}, Rotation::Done, {{1, "one"}, {3, "three"}}},
+      // What a program killed amid a rotation leaves: replaced, unless held.
+      {"left-over oldest",
+       {{0, "zero"}, {1, "one"}, {3, "three"}, {4, "left"}},
+       {},
+       Rotation::Done,
+       {{1, "zero"}, {2, "one"}}},
+      {"left-over oldest held",
+       {{0, "zero"}, {3, "three"}, {4, "left"}},
+       {4},
+       Rotation::Unchanged,
+       {{0, "zero"}, {3, "three"}, {4, "left"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeFiles files;
+    files.files = c.before;
+    files.held = c.held;
+    EXPECT_EQ(server_log::rotate(files), c.rotation);
+    EXPECT_EQ(files.files, c.after);
+  }
+
+  // A viewer that opens a file the moment it moved can keep it from moving back: the rotation
+  // says so, and still no file's bytes are gone, only under another name.
+  FakeFiles files;
+  files.files = all;
+  files.held = {1};
+  files.renamed = [&](int, int to) {
+    if (to == 3) files.held.insert(3);
+  };
+  EXPECT_EQ(server_log::rotate(files), Rotation::Broken);
+  std::multiset<std::string> kept;
+  for (const auto& [index, bytes] : files.files) kept.insert(bytes);
+  EXPECT_EQ(kept, (std::multiset<std::string>{"zero", "one", "two", "three"}))
+      << listing(files.files);
+}
+
+TEST(ServerLogRotation, AFileAViewerHoldsKeepsTheOlderFilesAndTheNewRunsAcrossStarts) {
+  for (const int held : {0, 1, 2, 3}) {
+    SCOPED_TRACE(held);
+    Harness h;
+    const std::string full = std::string(kFileCap - 2, 'o') + "\r\n";
+    h.files.files = {{0, full}, {1, "one"}, {2, "two"}, {3, "three"}};
+    h.files.held = {held};
+    std::string runs;
+    for (int run = 0; run < 3; ++run) {
+      const std::string said = "run " + std::to_string(run) + "\r\n";
+      h.start("x -l");
+      h.log.output(said);
+      h.log.end(End::stop());
+      h.log.flush();
+      runs += "==== 2026-12-09 10:00:00 启动：x -l\r\n" + said +
+              "==== 2026-12-09 10:00:00 结束：停止\r\n";
+    }
+    EXPECT_TRUE(h.notices.empty());
+    const Folder kept{{0, full + runs}, {1, "one"}, {2, "two"}, {3, "three"}};
+    EXPECT_TRUE(h.files.files == kept) << listing(h.files.files);
+    // Let go: the next write moves everything up at once.
+    h.files.held.clear();
+    h.start("x -l");
+    h.log.flush();
+    const Folder moved{
+        {0, "==== 2026-12-09 10:00:00 启动：x -l\r\n"}, {1, full + runs}, {2, "one"}, {3, "two"}};
+    EXPECT_TRUE(h.files.files == moved) << listing(h.files.files);
+  }
+}
+
 TEST(ServerLogRuns, AHeaderAfterAProgramKilledMidLineStartsALineOfItsOwn) {
   Harness h;
   h.files.files[0] = "==== header\r\nhalf a li";
@@ -295,20 +410,43 @@ TEST(ServerLogFailure, StopsForTheRunSaysSoOnceAndTriesAgainNextRun) {
   EXPECT_FALSE(h.log.failed());
   EXPECT_EQ(h.files.files[0], "==== 2026-12-09 10:00:00 启动：next -l\r\nkept\r\n");
 
-  // A full disk, and a rotation that cannot move a file an editor holds.
+  // A full disk.
   h.files.refuse_append = true;
   h.log.output("x");
   h.log.flush();
   EXPECT_TRUE(h.log.failed());
   EXPECT_EQ(h.notices.size(), 2u);
   h.files.refuse_append = false;
-  h.files.refuse_rename = true;
+
+  // A server.log a viewer holds takes a flood only as far as its own cap; the older file stays.
+  h.files.files = {{0, "kept\r\n"}, {1, "one"}};
+  h.files.held = {0};
   h.start();
-  h.log.output(std::string(kFileCap, 'r'));
+  h.log.output(std::string(server_log::kHeldFileCap, 'r'));
   h.log.flush();
   EXPECT_TRUE(h.log.failed());
   EXPECT_EQ(h.notices.size(), 3u);
   EXPECT_FALSE(h.files.is_open);
+  EXPECT_EQ(h.files.files[0].size(), server_log::kHeldFileCap);
+  EXPECT_EQ(h.files.files[0].back(), 'r');
+  EXPECT_EQ(h.files.files[1], "one");
+  // A next run finds it as full and says so at once.
+  h.start();
+  h.log.flush();
+  EXPECT_EQ(h.notices.size(), 4u);
+  EXPECT_EQ(h.files.files[0].size(), server_log::kHeldFileCap);
+
+  // A rotation that could not be taken back writes no more: a file may stand under a wrong name.
+  h.files.files = {{0, std::string(kFileCap, 'z')}, {1, "one"}, {2, "two"}, {3, "three"}};
+  h.files.held = {1};
+  h.files.renamed = [&](int, int to) {
+    if (to == 3) h.files.held.insert(3);
+  };
+  h.start();
+  h.log.flush();
+  EXPECT_TRUE(h.log.failed());
+  EXPECT_EQ(h.notices.size(), 5u);
+  EXPECT_EQ(h.files.total(), kFileCap + 11);
 }
 
 TEST(ServerLogFlush, LosesNoOutputWhileAnotherThreadFlushes) {

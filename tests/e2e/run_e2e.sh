@@ -6,12 +6,10 @@
 # The passes run side by side, each in a Wine prefix of its own (code page 936, Chinese font
 # replacements) and on an Xvfb display of its own, so that no two share a wineserver, a tray, a
 # focus or a C:\rmt-e2e folder:
-#   - the main pass, split into RMT_E2E_SHARDS shards (2 unless told) by GoogleTest's own sharding
-#     (GTEST_TOTAL_SHARDS, GTEST_SHARD_INDEX): a new test lands in one shard without being named;
-#   - the tests that start a server and need the program's start check to find it (server_suites
-#     below), one after another in a pass of their own that starts its tests once every other pass
-#     is done: the check looks once, after a fixed 500 ms, and beside other passes on two cores it
-#     missed a server that was still starting now and then;
+#   - the main pass, split into RMT_E2E_SHARDS shards (3 unless told) by GoogleTest's own sharding
+#     (GTEST_TOTAL_SHARDS, GTEST_SHARD_INDEX): a new test lands in one shard without being named.
+#     The tests that start a server are among them: a start is decided by the server (its web
+#     port answers), not by a fixed wait that a loaded machine can miss;
 #   - the tests that start the loopback build, whose update server listens on the one fixed port
 #     RMT_TEST_PORT (suites in port_suites below), one after another in a pass of their own;
 #   - the Dpi suite again on screens of 144 and 192 DPI;
@@ -28,14 +26,12 @@ build=$(cd "$1" && pwd); shift
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/wine_env.sh"
 
-shards=${RMT_E2E_SHARDS:-2}
+shards=${RMT_E2E_SHARDS:-3}
 limit=${RMT_WINE_TIMEOUT:-420}
 # Suites whose tests start RivermeshTools-loopback.exe: its update check reaches 127.0.0.1 on
 # RMT_TEST_PORT, where the test's own web server must be the only listener. A new test that starts
 # the loopback build belongs in one of these suites.
 port_suites=(UpdateCheck HelpMenu StartBounds)
-# Suites whose tests click start and need the running look: a new such suite belongs here.
-server_suites=(ServerControl Faults GracefulEnd BalloonClicks StartedByTheRunValue StartDecided)
 
 # The x86-64 build runs under the 64-bit loader, in 64-bit prefixes of its own.
 bits=32
@@ -71,7 +67,7 @@ logs=$build/e2e-logs
 rm -rf "$logs"
 mkdir -p "$logs"
 cd "$build" || exit 1
-rm -f e2e-results.xml e2e-shard*-results.xml e2e-port-results.xml e2e-server-results.xml \
+rm -f e2e-results.xml e2e-shard*-results.xml e2e-port-results.xml \
   e2e-dpi*-results.xml \
   e2e32-results.xml unit-win-results.xml unit-win64-results.xml
 
@@ -124,8 +120,7 @@ bounded "$limit" "listing the end-to-end tests" wine e2e_tests.exe --gtest_list_
 stop_wine
 of_suites() { grep -E "^($(IFS='|'; echo "$*"))\." "$list" | paste -sd: -; }
 port_tests=$(of_suites "${port_suites[@]}")
-server_tests=$(of_suites "${server_suites[@]}")
-shard_filter=$(with_negatives "$main_filter" "${port_suites[@]/%/.*}" "${server_suites[@]/%/.*}")
+shard_filter=$(with_negatives "$main_filter" "${port_suites[@]/%/.*}")
 if [ ! -s "$list" ]; then
   echo "run_e2e: e2e_tests.exe listed no tests"
   status=1
@@ -133,7 +128,7 @@ fi
 
 prefixes=()
 for ((i = 0; i < shards; i++)); do prefixes+=("wineprefix-shard$i"); done
-prefixes+=(wineprefix-port wineprefix-server wineprefix-dpi144 wineprefix-dpi192)
+prefixes+=(wineprefix-port wineprefix-dpi144 wineprefix-dpi192)
 for p in "${prefixes[@]}"; do
   clone_prefix "$p" || { echo "run_e2e: could not copy the base prefix to $p"; exit 1; }
 done
@@ -163,14 +158,14 @@ pass() {
 
 # ready PREFIX ARCH: this pass's prefix with its wineserver and Wine's services running, once
 # every pass has got that far. Started all at once with the first tests, the passes' Wine start-ups
-# would take the processor from those tests' timed waits (the start check's 500 ms among them).
+# would take the processor from those tests' timed waits.
 ready() {
   export WINEPREFIX=$build/$1 WINEARCH=$2
   wineserver -p
   bounded 300 "starting Wine in $1" wine cmd /c exit >/dev/null 2>&1
   # The first start of the server and of the program's shell in a prefix is the slowest: made
-  # here, the start check of the first test does not meet it. (The stand-in refuses the argument
-  # and ends.)
+  # here, the first test's timed waits do not meet it. (The stand-in refuses the argument and
+  # ends.)
   bounded 120 "starting the stand-in in $1" wine "$build/x64/rivermesh_windows_amd64.exe" -p 1 \
     >/dev/null 2>&1
   if [ "$bits" = 32 ] && [ "$2" = win64 ]; then
@@ -221,21 +216,6 @@ shard_pass() {
     "${extra[@]}"
 }
 
-# The program's start check looks for the server once, after a fixed 500 ms. Side by side with the
-# other passes on two cores, even at a lower priority for them, a server that started on time was
-# missed in every other run; so this pass makes its prefix ready with the others but starts its
-# tests once they are done, on an otherwise quiet Wine side.
-server_pass() {
-  ready wineprefix-server win64
-  while [ ! -f "$logs/others.done" ]; do sleep 0.2; done
-  # RMT_E2E_AFTER: a file whose coming means the caller's other work is done (at most 900 s).
-  if [ -n "${RMT_E2E_AFTER:-}" ]; then
-    for _ in $(seq 4500); do [ -f "$RMT_E2E_AFTER" ] && break; sleep 0.2; done
-  fi
-  bounded "$limit" "end-to-end tests that start a server" wine e2e_tests.exe \
-    --gtest_output=xml:e2e-server-results.xml --gtest_filter="$server_tests" "${extra[@]}"
-}
-
 port_pass() {
   e2e wineprefix-port "end-to-end tests on the loopback port" e2e-port-results.xml \
     --gtest_filter="$port_tests" "${extra[@]}"
@@ -267,11 +247,9 @@ platform32_pass() {
 
 passes=$((shards + 4))
 [ -n "$port_tests" ] && passes=$((passes + 1))
-[ -n "$server_tests" ] && passes=$((passes + 1))
 [ "$bits" = 32 ] || passes=$((passes - 1))
 rm -f "$logs"/*.ready
 for ((i = 0; i < shards; i++)); do pass "shard$i" 1024x768 shard_pass "$i"; done
-[ -n "$server_tests" ] && pass server 1024x768 server_pass
 [ -n "$port_tests" ] && pass port 1024x768 port_pass
 for dpi in 144 192; do pass "dpi$dpi" "$((1024 * dpi / 96))x$((768 * dpi / 96))" dpi_pass "$dpi"; done
 if [ "$bits" = 32 ]; then
@@ -298,13 +276,10 @@ end_pass() {
   cat "$logs/$name.log"
   [ "$rc" = 0 ] || status=1
 }
-for k in "${!pids[@]}"; do [ "${names[$k]}" = server ] || end_pass "$k"; done
-touch "$logs/others.done"
-for k in "${!pids[@]}"; do [ "${names[$k]}" = server ] && end_pass "$k"; done
+for k in "${!pids[@]}"; do end_pass "$k"; done
 
 reports=()
 for ((i = 0; i < shards; i++)); do reports+=("e2e-shard$i-results.xml"); done
-[ -n "$server_tests" ] && reports+=(e2e-server-results.xml)
 [ -n "$port_tests" ] && reports+=(e2e-port-results.xml)
 python3 "$here/merge_reports.py" e2e-results.xml "$list" "${reports[@]}" || status=1
 exit $status

@@ -3,11 +3,14 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <optional>
 #include <vector>
 
 #include "app/dpi.h"
 #include "app/dpi_win.h"
+#include "config/settings.h"
 #include "platform/gbk.h"
+#include "platform/gbk_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -476,15 +479,24 @@ void MainWindow::message_box(const std::string& text, const std::string& caption
 
 std::string MainWindow::browse(const std::string& initial_dir) {
   // One filter entry whose description and pattern are both the server's file name.
-  static const char kFilter[] = "rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
-  char path[MAX_PATH] = {};
-  OPENFILENAMEA ofn{};
+  static const wchar_t kFilter[] = L"rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
+  // The dialog's wide form: the narrow one would hand over a path with a character that code
+  // page 936 lacks already changed.
+  const std::wstring dir = gbk::to_wide(initial_dir);
+  wchar_t path[MAX_PATH] = {};
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = hwnd_;
   ofn.lpstrFilter = kFilter;
   ofn.lpstrFile = path;
   ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrInitialDir = initial_dir.c_str();
+  ofn.lpstrInitialDir = dir.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  return GetOpenFileNameA(&ofn) ? std::string(path) : std::string();
+  if (!GetOpenFileNameW(&ofn)) return std::string();
+  const std::optional<std::string> chosen = gbk::from_wide(path);
+  if (!chosen) {
+    message_box(layout::kPathNotKept, settings::kErrorCaption);
+    return std::string();
+  }
+  return *chosen;
 }

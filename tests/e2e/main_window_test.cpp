@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -281,30 +282,50 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
   HWND log = find_control(program.main, 编辑框_日志);
   HWND group = find_control(program.main, 分组框1);
 
-  auto click_tab = [&](int x) {
-    PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 10));
-    PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(x, 10));
-    sync(program.main);
+  // A user's click on a tab, and a switch that another program (an automation or accessibility
+  // tool) asks the tab control for: the control then notifies the window from inside that
+  // program's message.
+  struct Way {
+    const char* what;
+    std::function<void(int index)> to;
   };
-  click_tab(85);  // "日志"
-  // The window is sized first and its children after it: wait for all three.
-  ASSERT_TRUE(wait_until([&] {
-    return outer_width(program.main) == 610 && outer_width(tab) == 580 && outer_width(log) == 580;
-  }));
-  EXPECT_EQ(outer_height(program.main), 370);
-  EXPECT_TRUE(visible(log));
-  EXPECT_FALSE(visible(group));
-  RECT client{};
-  GetClientRect(program.main, &client);
-  EXPECT_EQ(rect_in_parent(find_control(program.main, 状态条1)).right, client.right)
-      << "the status bar follows the window's width";
+  const Way ways[] = {
+      {"clicked",
+       [&](int index) {
+         const LPARAM at = MAKELPARAM(index == 1 ? 85 : 30, 10);
+         PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+         PostMessageA(tab, WM_LBUTTONUP, 0, at);
+         sync(program.main);
+       }},
+      {"asked for by another program",
+       [&](int index) {
+         DWORD_PTR answer = 0;
+         SendMessageTimeoutA(tab, TCM_SETCURFOCUS, index, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+         sync(program.main);
+       }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    way.to(1);  // "日志"
+    // The window is sized first and its children after it: wait for all three.
+    ASSERT_TRUE(wait_until([&] {
+      return outer_width(program.main) == 610 && outer_width(tab) == 580 && outer_width(log) == 580;
+    }));
+    EXPECT_EQ(outer_height(program.main), 370);
+    EXPECT_TRUE(visible(log));
+    EXPECT_FALSE(visible(group));
+    RECT client{};
+    GetClientRect(program.main, &client);
+    EXPECT_EQ(rect_in_parent(find_control(program.main, 状态条1)).right, client.right)
+        << "the status bar follows the window's width";
 
-  click_tab(30);  // "配置"
-  ASSERT_TRUE(wait_until([&] {
-    return outer_width(program.main) == 410 && outer_width(tab) == 380 && outer_width(log) == 380;
-  }));
-  EXPECT_FALSE(visible(log));
-  EXPECT_TRUE(visible(group));
+    way.to(0);  // "配置"
+    ASSERT_TRUE(wait_until([&] {
+      return outer_width(program.main) == 410 && outer_width(tab) == 380 && outer_width(log) == 380;
+    }));
+    EXPECT_FALSE(visible(log));
+    EXPECT_TRUE(visible(group));
+  }
 }
 
 // A dropped path reaches the file location and config.ini as the shell names it; one that code

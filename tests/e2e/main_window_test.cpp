@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <dlgs.h>
 #include <ole2.h>
 #include <shlobj.h>
 
@@ -186,6 +187,28 @@ bool drop_files(HWND main, const std::vector<std::wstring>& paths) {
 
 std::wstring widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
+// Chooses the file in the open-file dialog that "浏览" opens, its full path typed into the file
+// name box as a user may; whether the dialog took it and closed.
+bool choose_file(const Program& program, const std::wstring& path) {
+  HWND browse = find_control(program.main, 按钮_浏览);
+  if (!enabled(browse)) return false;
+  PostMessageA(browse, BM_CLICK, 0, 0);
+  HWND dialog = nullptr;
+  if (!wait_until([&] { return (dialog = visible_window_of("#32770", program.id)) != nullptr; },
+                  10000)) {
+    return false;
+  }
+  HWND name = GetDlgItem(dialog, cmb13);  // the box of the explorer-style dialog
+  if (!name) name = GetDlgItem(dialog, edt1);
+  HWND open = GetDlgItem(dialog, IDOK);
+  if (!name || !open || !enabled(open)) return false;
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG,
+                      5000, &answer);
+  PostMessageA(open, BM_CLICK, 0, 0);
+  return wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 10000);
+}
+
 }  // namespace
 
 TEST(MainWindow, StartsFromTheShellShowingItsVersionedTitle) {
@@ -328,10 +351,10 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
   }
 }
 
-// A dropped path reaches the file location and config.ini as the shell names it; one that code
-// page 936 cannot hold as it is (stored, it would name another file) is refused with a message
-// and changes neither.
-TEST(MainWindow, DroppedPathsAreKeptExactlyOrRefused) {
+// A dropped or chosen path reaches the file location and config.ini as the system names it; one
+// that code page 936 cannot hold as it is (stored, it would name another file) is refused with a
+// message and changes neither.
+TEST(MainWindow, DroppedAndChosenPathsAreKeptExactlyOrRefused) {
   TestFolder folder;
   Program program = start_program(folder, true);
   ASSERT_NE(program.main, nullptr);
@@ -340,30 +363,50 @@ TEST(MainWindow, DroppedPathsAreKeptExactlyOrRefused) {
   const std::string ini = folder.file("config.ini");
   const auto stored = [&] { return ini_value(ini, "BasisConfig", "File"); };
 
-  // Chinese characters have their form in code page 936.
-  ASSERT_TRUE(drop_files(program.main,
-                         {widened(folder.path()) + L"\\服务器\\rivermesh_windows_amd64.exe"}));
-  const std::string kept = folder.path() + "\\服务器\\rivermesh_windows_amd64.exe";
-  EXPECT_TRUE(wait_until([&] { return text_of(field) == kept && stored() == kept; }))
-      << text_of(field) << " / " << stored();
-
-  // ü has a form too, the Hangul syllable has none; À has only its look-alike à.
-  struct Lost {
-    const char* what;
-    const wchar_t* path;
+  struct Way {
+    const char* folder;  // of its own, so that each way's kept path is a new text
+    bool (*take)(const Program& program, const std::wstring& path);
   };
-  for (const Lost& lost :
-       {Lost{"u with diaeresis, Hangul", L"\\\u00FC\uD55C\\rivermesh_windows_amd64.exe"},
-        Lost{"A with grave", L"\\\u00C0\\rivermesh_windows_amd64.exe"}}) {
-    SCOPED_TRACE(lost.what);
-    ASSERT_TRUE(drop_files(program.main, {widened(folder.path()) + lost.path}));
-    const Box box = message_box_of(program.id);
-    ASSERT_NE(box.window, nullptr) << text_of(field);
-    EXPECT_EQ(box.caption, "错误");
-    EXPECT_EQ(box.text, kPathNotKept);
-    close_box(box);
-    EXPECT_TRUE(sync(program.main));
-    EXPECT_EQ(text_of(field), kept);
-    EXPECT_EQ(stored(), kept);
+  const Way ways[] = {
+      {"dropped",
+       [](const Program& p, const std::wstring& path) { return drop_files(p.main, {path}); }},
+      {"chosen", choose_file},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.folder);
+    // The dialog shows files that exist only.
+    const auto server_in = [&](const std::wstring& sub) {
+      std::wstring path = widened(folder.file(way.folder));
+      CreateDirectoryW(path.c_str(), nullptr);
+      path += L"\\" + sub;
+      CreateDirectoryW(path.c_str(), nullptr);
+      path += L"\\rivermesh_windows_amd64.exe";
+      CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      return path;
+    };
+    // Chinese characters have their form in code page 936.
+    ASSERT_TRUE(way.take(program, server_in(L"服务器")));
+    const std::string kept = folder.file(way.folder) + "\\服务器\\rivermesh_windows_amd64.exe";
+    EXPECT_TRUE(wait_until([&] { return text_of(field) == kept && stored() == kept; }))
+        << text_of(field) << " / " << stored();
+
+    // ü has a form too, the Hangul syllable has none; À has only its look-alike à.
+    struct Lost {
+      const char* what;
+      const wchar_t* folder;
+    };
+    for (const Lost& lost :
+         {Lost{"u with diaeresis, Hangul", L"\u00FC\uD55C"}, Lost{"A with grave", L"\u00C0"}}) {
+      SCOPED_TRACE(lost.what);
+      ASSERT_TRUE(way.take(program, server_in(lost.folder)));
+      const Box box = message_box_of(program.id);
+      ASSERT_NE(box.window, nullptr) << text_of(field);
+      EXPECT_EQ(box.caption, "错误");
+      EXPECT_EQ(box.text, kPathNotKept);
+      close_box(box);
+      EXPECT_TRUE(sync(program.main));
+      EXPECT_EQ(text_of(field), kept);
+      EXPECT_EQ(stored(), kept);
+    }
   }
 }

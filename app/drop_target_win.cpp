@@ -2,17 +2,29 @@
 
 #include <shellapi.h>
 
+#include <optional>
+
+#include "app/layout.h"
+#include "config/settings.h"
+#include "platform/gbk_win.h"
+#include "platform/ui_task_win.h"
+
 namespace {
 
 FORMATETC hdrop_format() { return {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
 
-std::string dropped_text(HDROP drop) {
-  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+// The paths come from the system in UTF-16 and must reach the settings in code page 936 exactly:
+// one with a character that has no exact form there would name another file. Nothing when one
+// of them cannot be kept.
+std::optional<std::string> dropped_text(HDROP drop) {
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   std::string text;
   for (UINT i = 0; i < count; ++i) {
-    std::string path(DragQueryFileA(drop, i, nullptr, 0) + 1, '\0');
-    path.resize(DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size())));
-    text += path;
+    std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+    path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+    const std::optional<std::string> kept = gbk::from_wide(path);
+    if (!kept) return std::nullopt;
+    text += *kept;
     if (count > 1) text += "\r\n";
   }
   return text;
@@ -67,11 +79,18 @@ HRESULT DropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
   FORMATETC format = hdrop_format();
   STGMEDIUM medium{};
   if (!data || data->GetData(&format, &medium) != S_OK) return S_OK;
-  const std::string text = dropped_text(static_cast<HDROP>(medium.hGlobal));
+  const std::optional<std::string> text = dropped_text(static_cast<HDROP>(medium.hGlobal));
   ReleaseStgMedium(&medium);
   *effect = DROPEFFECT_COPY;
-  // The handler must return at once: the drag source waits for Drop, so anything that may
-  // show a message box is posted to the UI thread by the handler.
-  if (handler_ && !text.empty()) handler_(text);
+  // The drag source waits for Drop, so anything that may show a message box is posted to the UI
+  // thread (the handler posts its own work).
+  if (!text) {
+    HWND owner = hwnd_;
+    ui_task::post(owner, [owner] {
+      MessageBoxA(owner, layout::kPathNotKept, settings::kErrorCaption, MB_OK | MB_TASKMODAL);
+    });
+  } else if (handler_ && !text->empty()) {
+    handler_(*text);
+  }
   return S_OK;
 }

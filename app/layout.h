@@ -68,6 +68,11 @@ std::span<const Control> controls();
 const Control* find(Id id);
 
 inline constexpr char kCaption[] = "Rivermesh Tools";
+// Shown for a dropped or chosen path that code page 936 cannot hold as it is: stored, it would
+// name another file.
+inline constexpr char kPathNotKept[] =
+    "文件位置含有系统编码（GBK）不支持的字符，请将 rivermesh_windows_amd64.exe "
+    "放到路径只含中文、英文和数字的文件夹中！";
 inline constexpr int kWidth = 410;
 inline constexpr int kHeight = 370;
 // Selecting the log tab widens the window, the tab control and the log by this much.

@@ -3,11 +3,14 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <optional>
 #include <vector>
 
 #include "app/dpi.h"
 #include "app/dpi_win.h"
+#include "config/settings.h"
 #include "platform/gbk.h"
+#include "platform/gbk_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -184,11 +187,11 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_NOTIFY: {
-      // Our controls notify from this thread; another thread's (or program's) pointer is no
-      // record of ours.
-      if (InSendMessage()) return 0;
+      // Only the tab control's notices are handled; wParam names the sender without the record.
+      if (wp != layout::选择夹1 || !notices_.accepts_notice(sent_from_another_thread())) return 0;
       const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
-      if (hdr->idFrom == layout::选择夹1 && hdr->code == TCN_SELCHANGE) {
+      if (hdr && hdr->hwndFrom == control(layout::选择夹1) && hdr->code == TCN_SELCHANGE) {
+        const origin::NoticeGate::Acting acting(notices_);
         show_page(current_tab());
         events_->on_tab_changed();
       }
@@ -200,9 +203,17 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_DPICHANGED:
       // Moved to a monitor with another DPI, or its scaling changed. The DPI comes from the
-      // message: the window may not report the new one yet while the message is handled.
-      if (lp && dpi::usable(LOWORD(wp))) {
+      // message: the window may not report the new one yet while the message is handled. The
+      // suggested rectangle is read only when this thread sent the message: from elsewhere
+      // lParam may be any number, and the window keeps its corner at the size the DPI gives.
+      if (!dpi::usable(LOWORD(wp))) return 0;
+      if (lp && !sent_from_another_thread()) {
         change_dpi(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
+      } else {
+        RECT now{};
+        GetWindowRect(hwnd_, &now);
+        const dpi::Size size = dpi::window_size(widening_, LOWORD(wp));
+        change_dpi(LOWORD(wp), {now.left, now.top, now.left + size.width, now.top + size.height});
       }
       return 0;
     case WM_CTLCOLOREDIT:
@@ -233,16 +244,21 @@ LRESULT MainWindow::color_control(HDC dc, HWND control, bool static_color) {
 
 // The tab control and the group box pass their children's notifications on to the main
 // window, where the handlers are bound.
-LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR,
-                                            DWORD_PTR data) {
+LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
+                                            UINT_PTR subclass, DWORD_PTR data) {
+  auto* self = reinterpret_cast<MainWindow*>(data);
   switch (message) {
     case WM_COMMAND:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      return SendMessageA(reinterpret_cast<MainWindow*>(data)->hwnd_, message, wp, lp);
+      return SendMessageA(self->hwnd_, message, wp, lp);
     default:
-      return DefSubclassProc(hwnd, message, wp, lp);
+      if (subclass != kTabSubclass) return DefSubclassProc(hwnd, message, wp, lp);
+      self->notices_.control_entered();
+      const LRESULT result = DefSubclassProc(hwnd, message, wp, lp);
+      self->notices_.control_left();
+      return result;
   }
 }
 
@@ -283,7 +299,8 @@ void MainWindow::create_controls() {
       SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     if (c.kind == Kind::Tab || c.kind == Kind::GroupBox) {
-      SetWindowSubclass(w, container_proc, 0, reinterpret_cast<DWORD_PTR>(this));
+      SetWindowSubclass(w, container_proc, c.kind == Kind::Tab ? kTabSubclass : 0,
+                        reinterpret_cast<DWORD_PTR>(this));
     }
     if (c.kind == Kind::Tab) {
       TCITEMA item{};
@@ -347,6 +364,12 @@ void MainWindow::change_dpi(int dpi, const RECT& suggested) {
 void MainWindow::create_tray_menu() {
   tray_menu_.reset(CreatePopupMenu());
   fill_menu(tray_menu_.get(), layout::tray_menu());
+}
+
+// A message sent, posted with SendNotifyMessage or sent with a callback by another thread (or
+// program). The message hook clears the pointer messages that another program posts.
+bool MainWindow::sent_from_another_thread() {
+  return (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
 }
 
 HWND MainWindow::control(layout::Id id) const {
@@ -476,15 +499,24 @@ void MainWindow::message_box(const std::string& text, const std::string& caption
 
 std::string MainWindow::browse(const std::string& initial_dir) {
   // One filter entry whose description and pattern are both the server's file name.
-  static const char kFilter[] = "rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
-  char path[MAX_PATH] = {};
-  OPENFILENAMEA ofn{};
+  static const wchar_t kFilter[] = L"rivermesh_windows_amd64.exe\0rivermesh_windows_amd64.exe\0";
+  // The dialog's wide form: the narrow one would hand over a path with a character that code
+  // page 936 lacks already changed.
+  const std::wstring dir = gbk::to_wide(initial_dir);
+  wchar_t path[MAX_PATH] = {};
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = hwnd_;
   ofn.lpstrFilter = kFilter;
   ofn.lpstrFile = path;
   ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrInitialDir = initial_dir.c_str();
+  ofn.lpstrInitialDir = dir.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  return GetOpenFileNameA(&ofn) ? std::string(path) : std::string();
+  if (!GetOpenFileNameW(&ofn)) return std::string();
+  const std::optional<std::string> chosen = gbk::from_wide(path);
+  if (!chosen) {
+    message_box(layout::kPathNotKept, settings::kErrorCaption);
+    return std::string();
+  }
+  return *chosen;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/layout.h"
+#include "app/message_origin.h"
 #include "platform/handles_win.h"
 
 class WindowEvents {
@@ -74,6 +75,9 @@ class MainWindow {
                                          DWORD_PTR data);
   static LRESULT CALLBACK port_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
                                     DWORD_PTR data);
+  // The tab control's subclass, told apart from the group box's.
+  static constexpr UINT_PTR kTabSubclass = 1;
+  static bool sent_from_another_thread();
   LRESULT handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
   void create_controls();
   // Layout at dpi_: fonts first (they are handed to the controls before the old ones go), then
@@ -92,6 +96,7 @@ class MainWindow {
   bool setting_text_ = false;
   int dpi_ = 96;
   int widening_ = 0;  // the log tab's, in 96-DPI pixels
+  origin::NoticeGate notices_;
   win::unique_hfont ui_font_;
   win::unique_hfont log_font_;
   win::unique_hbrush white_;

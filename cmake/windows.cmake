@@ -173,7 +173,7 @@ endif()
 file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 add_executable(e2e_tests ${e2e_sources})
 target_link_libraries(e2e_tests PRIVATE rmt_program standin_rules gtest gtest_main ws2_32 comctl32
-  shell32 user32 gdi32 advapi32 iphlpapi)
+  shell32 ole32 uuid user32 gdi32 advapi32 iphlpapi)
 
 # The portable unit tests once more, as a 32-bit Windows program: layouts and byte rules are
 # checked where they matter.

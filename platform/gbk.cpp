@@ -1,5 +1,7 @@
 #include "platform/gbk.h"
 
+#include <utility>
+
 namespace gbk {
 
 std::size_t last_char_start(std::string_view text) {
@@ -57,6 +59,14 @@ std::string ascii_lower(std::string_view text) {
 
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && ascii_lower(a) == ascii_lower(b);
+}
+
+std::optional<std::string> exactly(std::wstring_view text,
+                                   const std::function<Narrowed(std::wstring_view)>& narrow,
+                                   const std::function<std::wstring(std::string_view)>& widen) {
+  Narrowed n = narrow(text);
+  if (n.used_default || widen(n.bytes) != text) return std::nullopt;
+  return std::move(n.bytes);
 }
 
 }  // namespace gbk

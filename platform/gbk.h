@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,5 +55,20 @@ std::string ascii_lower(std::string_view text);
 
 // Case-insensitive (ASCII letters only) byte comparison.
 bool equals_ignoring_ascii_case(std::string_view a, std::string_view b);
+
+// What the system's conversion of a UTF-16 text into code page 936 gave: the bytes, and whether it
+// put its default character in for one it has no bytes for.
+struct Narrowed {
+  std::string bytes;
+  bool used_default = false;
+};
+
+// The text in code page 936 exactly, or nothing when it has no exact form there. narrow converts
+// without best-fit mappings and widen converts the bytes back: a character the system replaced by
+// its default one, or mapped to a look-alike all the same (Wine maps À to à), reads back as another
+// text, and a path holding it would name another file.
+std::optional<std::string> exactly(std::wstring_view text,
+                                   const std::function<Narrowed(std::wstring_view)>& narrow,
+                                   const std::function<std::wstring(std::string_view)>& widen);
 
 }  // namespace gbk

@@ -250,7 +250,9 @@ TEST(Dpi, LogTabWidensByTheScaledWidening) {
 
 // Wine has one DPI for every monitor and sends no WM_DPICHANGED; the test sends what Windows
 // would on a move to a monitor with 1.5 times the DPI (the larger window still fits on the test
-// display), and back.
+// display), and back. Sent by another program, the message cannot be told from a forged one
+// whose rectangle is any number (1 here on the way back): the window reads none and keeps its
+// corner, at the size the DPI gives.
 TEST(DpiChange, MoveToAnotherDpiAndBackKeepsEveryStateAndPixel) {
   const int dpi = screen_dpi();
   TestFolder folder;
@@ -299,10 +301,9 @@ TEST(DpiChange, MoveToAnotherDpiAndBackKeepsEveryStateAndPixel) {
   EXPECT_EQ(window_rect(main).right, outer.right);
 
   const int larger = dpi * 3 / 2;
-  const RECT big{outer.left - 40, outer.top - 30,
-                 outer.left - 40 + rounded(kWidth + kLogWidening, larger),
-                 outer.top - 30 + rounded(kHeight, larger)};
-  dpi_changed(larger, big);
+  const RECT big{outer.left, outer.top, outer.left + rounded(kWidth + kLogWidening, larger),
+                 outer.top + rounded(kHeight, larger)};
+  dpi_changed(larger, RECT{big.left - 40, big.top - 30, big.right - 40, big.bottom - 30});
   const RECT now = window_rect(main);
   EXPECT_EQ(now.left, big.left);
   EXPECT_EQ(now.top, big.top);
@@ -317,7 +318,8 @@ TEST(DpiChange, MoveToAnotherDpiAndBackKeepsEveryStateAndPixel) {
   EXPECT_TRUE(checked(plain));
   EXPECT_TRUE(visible(log));
 
-  dpi_changed(dpi, outer);
+  send(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 1);
+  sync(main);
   const RECT back = window_rect(main);
   EXPECT_TRUE(EqualRect(&back, &outer));
   std::size_t i = 0;

@@ -498,9 +498,20 @@ TEST_F(Faults, MessagesFromAnotherProgramCrashNothing) {
       PostMessageA(control(编辑框_日志), message, junk, static_cast<LPARAM>(junk));
     }
   }
-  // Sent, WM_NOTIFY's pointer would still be one into the sender's memory.
-  DWORD_PTR answer = 0;
-  SendMessageTimeoutA(program_.main, WM_NOTIFY, 0, 0x12345678, SMTO_ABORTIFHUNG, 5000, &answer);
+  // Sent, WM_NOTIFY's pointer would still be one into the sender's memory, even when it names
+  // the tab control; a WM_DPICHANGED's rectangle likewise (at a DPI the window takes). Sent
+  // without waiting, or with a callback, too.
+  const auto send_all_ways = [&](UINT message, WPARAM wp, LPARAM lp) {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(program_.main, message, wp, lp, SMTO_ABORTIFHUNG, 5000, &answer);
+    SendNotifyMessageA(program_.main, message, wp, lp);
+    SendMessageCallbackA(program_.main, message, wp, lp, nullptr, 0);
+  };
+  for (const LPARAM junk : {LPARAM(1), LPARAM(0x12345678)}) {
+    send_all_ways(WM_NOTIFY, 0, junk);
+    send_all_ways(WM_NOTIFY, 选择夹1, junk);
+    send_all_ways(WM_DPICHANGED, MAKEWPARAM(96, 96), junk);
+  }
   // The tray callback with codes that are no mouse message.
   for (const LPARAM code : {LPARAM(0x12345678), LPARAM(-1), LPARAM(0x405)}) {
     PostMessageA(program_.main, tray::kCallbackMessage, 1, code);

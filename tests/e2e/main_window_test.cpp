@@ -1,13 +1,26 @@
 // The main window as a user meets it: caption, every control in its place with its text, the
-// status bar, hiding on close, the log tab's width and the exit entry.
+// status bar, hiding on close, the log tab's width, dropped files and the exit entry.
+// Winsock 2 (through the message box helpers) must come before windows.h.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <commctrl.h>
+#include <dlgs.h>
+#include <ole2.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "app/layout.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/server_fixture.h"
 
 using namespace e2e;
 using namespace layout;
@@ -62,6 +75,139 @@ const Expected kControls[] = {
     {选择框_密码明文, 分组框1, 320, 120, 16, 24, ""},
     {编辑框_日志, 选择夹1, 0, 20, 380, 296, ""},
 };
+
+// Files dragged from the desktop shell: their paths in UTF-16, as the shell hands them over.
+class DraggedFiles final : public IDataObject {
+ public:
+  explicit DraggedFiles(std::vector<std::wstring> paths) : paths_(std::move(paths)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IDataObject) {
+      *object = static_cast<IDataObject*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
+
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    if (QueryGetData(format) != S_OK) return DV_E_FORMATETC;
+    std::wstring list;
+    for (const std::wstring& p : paths_) list += p + L'\0';
+    list += L'\0';
+    const SIZE_T size = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (!memory) return E_OUTOFMEMORY;
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = memory;
+    medium->pUnkForRelease = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+    return format && format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL)
+               ? S_OK
+               : DV_E_FORMATETC;
+  }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+    out->ptd = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC** e) override {
+    *e = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+
+ private:
+  std::vector<std::wstring> paths_;
+  LONG refs_ = 1;
+};
+
+// The user lets go of the mouse button over the window once the drag has entered it.
+class LetGo final : public IDropSource {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IDropSource) {
+      *object = static_cast<IDropSource*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL, DWORD) override {
+    return ++asked_ > 3 ? DRAGDROP_S_DROP : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
+
+ private:
+  int asked_ = 0;
+};
+
+// Drags the files onto the middle of the window and drops them there, as a user would from the
+// desktop shell; whether the window took the drop.
+bool drop_files(HWND main, const std::vector<std::wstring>& paths) {
+  RECT r{};
+  GetWindowRect(main, &r);
+  bool dropped = false;
+  // Drag and drop runs in an apartment of its own, on a thread that lives as long as the drag.
+  std::thread drag([&] {
+    if (FAILED(OleInitialize(nullptr))) return;
+    {
+      DraggedFiles data(paths);
+      LetGo source;
+      SetForegroundWindow(main);
+      SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+      DWORD effect = DROPEFFECT_NONE;
+      dropped = DoDragDrop(&data, &source, DROPEFFECT_COPY, &effect) == DRAGDROP_S_DROP &&
+                effect == DROPEFFECT_COPY;
+    }
+    OleUninitialize();
+  });
+  drag.join();
+  return dropped;
+}
+
+std::wstring widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Chooses the file in the open-file dialog that "浏览" opens, its full path typed into the file
+// name box as a user may; whether the dialog took it and closed.
+bool choose_file(const Program& program, const std::wstring& path) {
+  HWND browse = find_control(program.main, 按钮_浏览);
+  if (!enabled(browse)) return false;
+  PostMessageA(browse, BM_CLICK, 0, 0);
+  HWND dialog = nullptr;
+  if (!wait_until([&] { return (dialog = visible_window_of("#32770", program.id)) != nullptr; },
+                  10000)) {
+    return false;
+  }
+  HWND name = GetDlgItem(dialog, cmb13);  // the box of the explorer-style dialog
+  if (!name) name = GetDlgItem(dialog, edt1);
+  HWND open = GetDlgItem(dialog, IDOK);
+  if (!name || !open || !enabled(open)) return false;
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG,
+                      5000, &answer);
+  PostMessageA(open, BM_CLICK, 0, 0);
+  return wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 10000);
+}
 
 }  // namespace
 
@@ -159,28 +305,108 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
   HWND log = find_control(program.main, 编辑框_日志);
   HWND group = find_control(program.main, 分组框1);
 
-  auto click_tab = [&](int x) {
-    PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 10));
-    PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(x, 10));
-    sync(program.main);
+  // A user's click on a tab, and a switch that another program (an automation or accessibility
+  // tool) asks the tab control for: the control then notifies the window from inside that
+  // program's message.
+  struct Way {
+    const char* what;
+    std::function<void(int index)> to;
   };
-  click_tab(85);  // "日志"
-  // The window is sized first and its children after it: wait for all three.
-  ASSERT_TRUE(wait_until([&] {
-    return outer_width(program.main) == 610 && outer_width(tab) == 580 && outer_width(log) == 580;
-  }));
-  EXPECT_EQ(outer_height(program.main), 370);
-  EXPECT_TRUE(visible(log));
-  EXPECT_FALSE(visible(group));
-  RECT client{};
-  GetClientRect(program.main, &client);
-  EXPECT_EQ(rect_in_parent(find_control(program.main, 状态条1)).right, client.right)
-      << "the status bar follows the window's width";
+  const Way ways[] = {
+      {"clicked",
+       [&](int index) {
+         const LPARAM at = MAKELPARAM(index == 1 ? 85 : 30, 10);
+         PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+         PostMessageA(tab, WM_LBUTTONUP, 0, at);
+         sync(program.main);
+       }},
+      {"asked for by another program",
+       [&](int index) {
+         DWORD_PTR answer = 0;
+         SendMessageTimeoutA(tab, TCM_SETCURFOCUS, index, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+         sync(program.main);
+       }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    way.to(1);  // "日志"
+    // The window is sized first and its children after it: wait for all three.
+    ASSERT_TRUE(wait_until([&] {
+      return outer_width(program.main) == 610 && outer_width(tab) == 580 && outer_width(log) == 580;
+    }));
+    EXPECT_EQ(outer_height(program.main), 370);
+    EXPECT_TRUE(visible(log));
+    EXPECT_FALSE(visible(group));
+    RECT client{};
+    GetClientRect(program.main, &client);
+    EXPECT_EQ(rect_in_parent(find_control(program.main, 状态条1)).right, client.right)
+        << "the status bar follows the window's width";
 
-  click_tab(30);  // "配置"
-  ASSERT_TRUE(wait_until([&] {
-    return outer_width(program.main) == 410 && outer_width(tab) == 380 && outer_width(log) == 380;
-  }));
-  EXPECT_FALSE(visible(log));
-  EXPECT_TRUE(visible(group));
+    way.to(0);  // "配置"
+    ASSERT_TRUE(wait_until([&] {
+      return outer_width(program.main) == 410 && outer_width(tab) == 380 && outer_width(log) == 380;
+    }));
+    EXPECT_FALSE(visible(log));
+    EXPECT_TRUE(visible(group));
+  }
+}
+
+// A dropped or chosen path reaches the file location and config.ini as the system names it; one
+// that code page 936 cannot hold as it is (stored, it would name another file) is refused with a
+// message and changes neither.
+TEST(MainWindow, DroppedAndChosenPathsAreKeptExactlyOrRefused) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+  HWND field = find_control(program.main, 编辑框_文件位置);
+  const std::string ini = folder.file("config.ini");
+  const auto stored = [&] { return ini_value(ini, "BasisConfig", "File"); };
+
+  struct Way {
+    const char* folder;  // of its own, so that each way's kept path is a new text
+    bool (*take)(const Program& program, const std::wstring& path);
+  };
+  const Way ways[] = {
+      {"dropped",
+       [](const Program& p, const std::wstring& path) { return drop_files(p.main, {path}); }},
+      {"chosen", choose_file},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.folder);
+    // The dialog shows files that exist only.
+    const auto server_in = [&](const std::wstring& sub) {
+      std::wstring path = widened(folder.file(way.folder));
+      CreateDirectoryW(path.c_str(), nullptr);
+      path += L"\\" + sub;
+      CreateDirectoryW(path.c_str(), nullptr);
+      path += L"\\rivermesh_windows_amd64.exe";
+      CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      return path;
+    };
+    // Chinese characters have their form in code page 936.
+    ASSERT_TRUE(way.take(program, server_in(L"服务器")));
+    const std::string kept = folder.file(way.folder) + "\\服务器\\rivermesh_windows_amd64.exe";
+    EXPECT_TRUE(wait_until([&] { return text_of(field) == kept && stored() == kept; }))
+        << text_of(field) << " / " << stored();
+
+    // ü has a form too, the Hangul syllable has none; À has only its look-alike à.
+    struct Lost {
+      const char* what;
+      const wchar_t* folder;
+    };
+    for (const Lost& lost :
+         {Lost{"u with diaeresis, Hangul", L"\u00FC\uD55C"}, Lost{"A with grave", L"\u00C0"}}) {
+      SCOPED_TRACE(lost.what);
+      ASSERT_TRUE(way.take(program, server_in(lost.folder)));
+      const Box box = message_box_of(program.id);
+      ASSERT_NE(box.window, nullptr) << text_of(field);
+      EXPECT_EQ(box.caption, "错误");
+      EXPECT_EQ(box.text, kPathNotKept);
+      close_box(box);
+      EXPECT_TRUE(sync(program.main));
+      EXPECT_EQ(text_of(field), kept);
+      EXPECT_EQ(stored(), kept);
+    }
+  }
 }

@@ -175,18 +175,37 @@ TEST_F(Faults, ShellKilledFromOutsideLeavesAServerThatStopStillEnds) {
   EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
 }
 
+// The test folder through other paths that lead to it, as run_e2e.sh makes them in every prefix:
+// a symbolic link to C:\rmt-e2e, and the drive letter R: for C:.
+std::vector<std::string> other_paths_to(const std::string& path) {
+  const std::string root = "C:\\rmt-e2e\\";
+  EXPECT_EQ(path.rfind(root, 0), 0u) << path;
+  const std::vector<std::string> paths = {"C:\\rmt-e2e-link\\" + path.substr(root.size()),
+                                          "R:" + path.substr(2)};
+  for (const std::string& p : paths) {
+    EXPECT_NE(GetFileAttributesA(p.c_str()), INVALID_FILE_ATTRIBUTES) << p << " is not there";
+  }
+  return paths;
+}
+
 TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
   start();
-  PostMessageA(program_.main, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(wait_until([&] { return !visible(program_.main); }));
   const int icons = settled_tray_icon_count();
-
-  Process second = Process::start(folder_.file("explorer.exe"),
-                                  quoted(folder_.file("RivermeshTools.exe")), folder_.path());
-  EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
-  EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
-  EXPECT_EQ(settled_tray_icon_count(), icons);
-  EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+  // Through the folder's own path, and through a link and a drive letter that lead to it: one
+  // folder, one config.ini, one server, one copy.
+  std::vector<std::string> folders = other_paths_to(folder_.path());
+  folders.insert(folders.begin(), folder_.path());
+  for (const std::string& folder : folders) {
+    SCOPED_TRACE(folder);
+    PostMessageA(program_.main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(wait_until([&] { return !visible(program_.main); }));
+    Process second = Process::start(folder_.file("explorer.exe"),
+                                    quoted(folder + "\\RivermeshTools.exe"), folder);
+    EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
+    EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
+    EXPECT_EQ(settled_tray_icon_count(), icons);
+    EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+  }
 }
 
 TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
@@ -199,8 +218,11 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   ASSERT_NE(std::string(short_path), folder_.file("RivermeshTools.exe"));
   // A renamed copy beside it shares its config.ini, run.bat and server: it is the same program.
   const std::string renamed = folder_.copy_in("RivermeshTools.exe", "RivermeshTools2.exe");
-  for (const std::string& exe :
-       {folder_.file("RivermeshTools.exe"), std::string(short_path), renamed}) {
+  std::vector<std::string> exes = {folder_.file("RivermeshTools.exe"), short_path, renamed};
+  for (const std::string& folder : other_paths_to(folder_.path())) {
+    exes.push_back(folder + "\\RivermeshTools.exe");
+  }
+  for (const std::string& exe : exes) {
     SCOPED_TRACE(exe);
     Process second = Process::start(exe, "", folder_.path());
     EXPECT_EQ(second.wait(5000), 0u);

@@ -6,6 +6,7 @@
 #include "app/app_win.h"
 #include "app/instance.h"
 #include "config/autostart.h"
+#include "config/autostart_win.h"
 #include "platform/delay_load_win.h"
 #include "platform/gbk.h"
 #include "platform/handles_win.h"
@@ -50,6 +51,12 @@ instance::Start how_started() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   platform::search_system_folder_only();
+  // The elevated run that changes the Run value: it is no second copy and shows nothing.
+  if (const autostart::Change change = autostart::change_request(GetCommandLineA());
+      change != autostart::Change::None) {
+    return autostart::run_change(change);
+  }
+
   static_assert(instance::kErrorAccessDenied == ERROR_ACCESS_DENIED);
   static_assert(instance::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
   // One copy per program folder on the machine: a second one would add an icon and fight over

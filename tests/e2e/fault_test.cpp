@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "app/instance.h"
 #include "app/layout.h"
 #include "app/messages.h"
 #include "platform/handles_win.h"
+#include "platform/program_win.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
@@ -231,6 +233,44 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
     EXPECT_FALSE(visible(program_.main));
     EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
   }
+}
+
+// Another user's copy of the folder holds the machine's mutex, not this session's: the test holds
+// it as that copy would, under the name the folder gives.
+TEST_F(Faults, ACopyOfAnotherSessionIsNamedOnADoubleClickAndLeftAloneOtherwise) {
+  folder_.write_file("config.ini", config_text(settings_));
+  const std::string exe = folder_.copy_program();
+  const std::string shell = folder_.copy_in("launcher.exe", "explorer.exe");
+  const auto folder = program::identity(folder_.path() + "\\");
+  ASSERT_TRUE(folder.has_value());
+  const std::string key = instance::key(instance::FolderIdentity{folder->volume, folder->index});
+  const win::unique_handle other_session(
+      CreateMutexA(nullptr, FALSE, instance::machine_mutex_name(key).c_str()));
+  ASSERT_TRUE(other_session);
+  const int icons = settled_tray_icon_count();
+
+  // A double click: the box says why nothing else comes.
+  Process clicked = Process::start(shell, quoted(exe), folder_.path());
+  ASSERT_TRUE(wait_until([&] { return child_named(clicked.id(), "RivermeshTools.exe") != 0; }));
+  const DWORD second = child_named(clicked.id(), "RivermeshTools.exe");
+  const Box box = message_box_of(second);
+  ASSERT_NE(box.window, nullptr);
+  EXPECT_EQ(box.caption, "错误");
+  EXPECT_EQ(box.text, instance::kOtherUser);
+  EXPECT_EQ(find_main_window(second, 0), nullptr);
+  close_box(box);
+  EXPECT_TRUE(ended(second));
+
+  // The login's start and a start by a program end quietly.
+  for (const char* arguments : {"-autostart", ""}) {
+    SCOPED_TRACE(arguments);
+    Process started = Process::start(exe, arguments, folder_.path());
+    EXPECT_EQ(started.wait(5000), 0u);
+    EXPECT_EQ(visible_window_of("#32770", started.id()), nullptr);
+  }
+  EXPECT_EQ(count_named("RivermeshTools.exe"), 0);
+  EXPECT_EQ(running_server(), 0u);
+  EXPECT_EQ(settled_tray_icon_count(), icons);
 }
 
 TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {

@@ -126,6 +126,7 @@ bool Checkbox::elevate(const Elevation& change) {
   if (!ShellExecuteExA(&info)) return false;
   auto run = std::make_unique<Run>();
   run->owner = this;
+  run->window = owner_;
   run->change = change;
   run->process.reset(info.hProcess);
   if (!run->process) return false;  // nothing to wait for: its outcome is unknown
@@ -146,7 +147,7 @@ void CALLBACK Checkbox::process_ended(void* context, BOOLEAN) {
   Run* run = static_cast<Run*>(context);
   Checkbox* box = run->owner;
   try {
-    ui_task::post(box->owner_, [box, run] { box->ended(run); });
+    ui_task::post(run->window, [box, run] { box->ended(run); });
   } catch (...) {
     // Out of memory: the checkbox stays disabled rather than the program ending.
   }

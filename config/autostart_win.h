@@ -44,6 +44,7 @@ class Checkbox {
   class WindowUi;
   struct Run {
     Checkbox* owner;
+    HWND window;  // where its end is handed to, fixed for the wait's thread
     Elevation change;
     win::unique_handle process;
     win::unique_wait wait;

@@ -173,9 +173,8 @@ void App::on_command(int id) {
         refuse_unread_settings();
         break;
       }
-      autostart::on_checkbox_clicked(window_.hwnd(), window_.control(选择框_开机启动),
-                                     program::path(),
-                                     settings::settings_path(program::directory()));
+      autostart_.clicked(window_.hwnd(), window_.control(选择框_开机启动), program::path(),
+                         settings::settings_path(program::directory()));
       break;
     case 托盘_检查更新:
       start_update_check();

@@ -11,6 +11,7 @@
 #include "app/log_box_win.h"
 #include "app/main_window_win.h"
 #include "app/views_win.h"
+#include "config/autostart_win.h"
 #include "config/settings_win.h"
 #include "server/control_win.h"
 #include "server/presentation.h"
@@ -67,6 +68,7 @@ class App final : public WindowEvents {
   SettingsForm form_{window_};
   ServerView view_{window_, tray_, log_, balloon_clicks_, settings_};
   server::Control server_;
+  autostart::Checkbox autostart_;
   bool started_ = false;
   bool torn_down_ = false;
   bool ole_ = false;

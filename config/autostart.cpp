@@ -1,5 +1,8 @@
 #include "config/autostart.h"
 
+#include <utility>
+#include <vector>
+
 namespace autostart {
 
 namespace {
@@ -50,9 +53,12 @@ std::string value_data(std::string_view program_path) {
   return data;
 }
 
-bool started_at_login(std::string_view command_line) {
-  // Arguments split as the C runtime splits them at blanks; quotes only group. The program's
-  // own path comes first and may hold anything, so it is never taken for the argument.
+namespace {
+
+// Arguments split as the C runtime splits them at blanks; quotes only group. The program's own
+// path comes first and may hold anything, so it is never taken for an argument.
+std::vector<std::string> arguments(std::string_view command_line) {
+  std::vector<std::string> found;
   bool first = true;
   std::size_t i = 0;
   while (i < command_line.size()) {
@@ -70,39 +76,101 @@ bool started_at_login(std::string_view command_line) {
         argument += c;
       }
     }
-    if (!first && argument == kLoginArgument) return true;
+    if (!first) found.push_back(std::move(argument));
     first = false;
+  }
+  return found;
+}
+
+// Whether the registry holds the state asked for, as this program's own value.
+bool holds(Registry& registry, bool on, std::string_view program_path) {
+  return on ? run_key(registry, Op::Verify, kValueName, value_data(program_path))
+            : !run_key(registry, Op::Test, kValueName);
+}
+
+// Makes the change with the rights this run has; true when it took.
+bool make(Registry& registry, bool on, std::string_view program_path) {
+  if (on) {
+    run_key(registry, Op::Write, kValueName, value_data(program_path));
+  } else {
+    run_key(registry, Op::Delete, kValueName);
+  }
+  return holds(registry, on, program_path);
+}
+
+void report_refused(bool on, Ui& ui) {
+  ui.show_error(on ? kSetFailed : kUnsetFailed);
+  ui.put_back(!on);
+}
+
+// The change took: config.ini records it, or the registry goes back to what it held. A copy of
+// the change, since the undo's request may move the caller's.
+void settle(const Elevation change, bool elevated, std::string_view program_path,
+            Registry& registry, Ui& ui) {
+  if (ui.record(change.on)) return;
+  if (!elevated) {
+    const ValuePath p = value_path(kValueName);
+    if (change.before) {
+      registry.set_text(p.key, p.name, *change.before);
+    } else {
+      run_key(registry, Op::Delete, kValueName);
+    }
+  } else if (change.on || change.before == value_data(program_path)) {
+    // Only the elevated run can undo it, and it knows only this program's own value: a value of
+    // a copy elsewhere that an unchecking removed stays removed.
+    ui.elevate({!change.on, change.before, true});
+  }
+  ui.show_error(kRecordFailed);
+  ui.put_back(!change.on);
+}
+
+}  // namespace
+
+bool started_at_login(std::string_view command_line) {
+  for (const std::string& argument : arguments(command_line)) {
+    if (argument == kLoginArgument) return true;
   }
   return false;
 }
 
+Change change_request(std::string_view command_line) {
+  const std::vector<std::string> given = arguments(command_line);
+  bool named = false;
+  for (const std::string& argument : given) named = named || argument == kChangeSwitch;
+  if (!named) return Change::None;
+  if (given.size() != 2 || given[0] != kChangeSwitch) return Change::Invalid;
+  if (given[1] == kOn) return Change::On;
+  if (given[1] == kOff) return Change::Off;
+  return Change::Invalid;
+}
+
+std::string change_arguments(bool on) {
+  return std::string(kChangeSwitch) + " " + (on ? kOn : kOff);
+}
+
+int change(Change request, std::string_view program_path, Registry& registry) {
+  if (request != Change::On && request != Change::Off) return kChangeInvalid;
+  return make(registry, request == Change::On, program_path) ? kChangeTook : kChangeRefused;
+}
+
 void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui) {
   const ValuePath p = value_path(kValueName);
-  const std::optional<std::string> before = registry.read_value(p.key, p.name);
-  if (now_checked) {
-    const std::string data = value_data(program_path);
-    run_key(registry, Op::Write, kValueName, data);
-    if (!run_key(registry, Op::Verify, kValueName, data)) {
-      ui.show_error(kSetFailed);
-      ui.put_back(false);
-      return;
-    }
-  } else {
-    run_key(registry, Op::Delete, kValueName);
-    if (run_key(registry, Op::Test, kValueName)) {
-      ui.show_error(kUnsetFailed);
-      ui.put_back(true);
-      return;
-    }
+  const Elevation wanted{now_checked, registry.read_value(p.key, p.name), false};
+  if (make(registry, now_checked, program_path)) {
+    settle(wanted, false, program_path, registry, ui);
+  } else if (!ui.elevate(wanted)) {
+    report_refused(now_checked, ui);
   }
-  if (ui.record(now_checked)) return;
-  if (before) {
-    registry.set_text(p.key, p.name, *before);
+}
+
+void elevated_ended(const Elevation& change, std::string_view program_path, Registry& registry,
+                    Ui& ui) {
+  if (change.undo) return;
+  if (holds(registry, change.on, program_path)) {
+    settle(change, true, program_path, registry, ui);
   } else {
-    run_key(registry, Op::Delete, kValueName);
+    report_refused(change.on, ui);
   }
-  ui.show_error(kRecordFailed);
-  ui.put_back(!now_checked);
 }
 
 }  // namespace autostart

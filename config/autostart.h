@@ -56,6 +56,40 @@ std::string value_data(std::string_view program_path);
 // parent as before.
 bool started_at_login(std::string_view command_line);
 
+// The switch of the run that makes the change with administrator rights: the program asks the
+// system to start itself elevated with it, and that run changes the Run value for its own path
+// and ends. It opens no window, starts no server and does not count as a second copy. The
+// argument comes from a command line that anyone can type, so only the exact forms count.
+inline constexpr char kChangeSwitch[] = "-set-autostart";
+inline constexpr char kOn[] = "on";
+inline constexpr char kOff[] = "off";
+
+enum class Change { None, On, Off, Invalid };
+
+// None: the switch is not there (a normal start). On or Off: the switch and its one argument,
+// nothing else. Invalid: the switch with anything else, which must not start a window either.
+Change change_request(std::string_view command_line);
+
+// The arguments the program hands to the elevated run.
+std::string change_arguments(bool on);
+
+// What the elevated run answers in its exit code.
+inline constexpr int kChangeTook = 0;
+inline constexpr int kChangeRefused = 1;  // the registry did not take it
+inline constexpr int kChangeInvalid = 2;  // no valid request
+
+// The elevated run: the change for program_path, verified by reading it back.
+int change(Change request, std::string_view program_path, Registry& registry);
+
+// A change handed to the elevated run, until it ends: the state asked for and the value that was
+// there before, to put back should config.ini not take the new state. An undo's own end is not
+// reported: its message has been shown already.
+struct Elevation {
+  bool on = false;
+  std::optional<std::string> before;
+  bool undo = false;
+};
+
 // What the checkbox click handler acts on.
 class Ui {
  public:
@@ -65,11 +99,20 @@ class Ui {
   virtual void put_back(bool checked) = 0;
   // Records a verified state in config.ini; false when it did not reach the file.
   virtual bool record(bool on) = 0;
+  // Starts the elevated run for the change, which the user may have to allow; false when it did
+  // not start (the user said no, the program has the rights already, the system cannot). When
+  // it did, elevated_ended follows once it has ended.
+  virtual bool elevate(const Elevation& change) = 0;
 };
 
-// The checkbox was clicked and is now checked or not. A change that config.ini cannot record is
-// undone in the registry as well: the box shows what the file holds at the next start, and a
+// The checkbox was clicked and is now checked or not. A change the registry does not take (no
+// rights for the machine's key) goes to the elevated run. A change that config.ini cannot record
+// is undone in the registry as well: the box shows what the file holds at the next start, and a
 // Run value the file does not know of would start the program at login behind the user's back.
 void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui);
+
+// The elevated run for change has ended: the registry is read again, whatever it answered.
+void elevated_ended(const Elevation& change, std::string_view program_path, Registry& registry,
+                    Ui& ui);
 
 }  // namespace autostart

@@ -1,11 +1,15 @@
-// The Run key in the registry, and the "开机启动" checkbox's click handler.
+// The Run key in the registry, the "开机启动" checkbox's click handler, and the elevated run that
+// changes the key for a copy without the rights.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config/autostart.h"
+#include "platform/handles_win.h"
 
 namespace autostart {
 
@@ -18,9 +22,43 @@ class MachineRegistry final : public Registry {
   std::optional<std::string> read_value(const std::string& key, const std::string& name) override;
 };
 
-// The click handler: owner is the main window (owner of the error message), checkbox the
-// clicked control, settings_file the config.ini to record a verified change in.
-void on_checkbox_clicked(HWND owner, HWND checkbox, const std::string& program_path,
-                         const std::string& settings_file);
+// The elevated run itself (the program started with the change switch): the change for the
+// program's own path; the answer is the process's exit code.
+int run_change(Change request);
+
+// The checkbox's click handler, and the elevated runs it waits for. Their ends come back on the
+// UI thread; the checkbox takes no click while a change waits for one.
+class Checkbox {
+ public:
+  Checkbox() = default;
+  ~Checkbox();
+  Checkbox(const Checkbox&) = delete;
+  Checkbox& operator=(const Checkbox&) = delete;
+
+  // owner is the main window (owner of the error message and of the system's consent prompt),
+  // checkbox the clicked control, settings_file the config.ini to record a verified change in.
+  void clicked(HWND owner, HWND checkbox, const std::string& program_path,
+               const std::string& settings_file);
+
+ private:
+  class WindowUi;
+  struct Run {
+    Checkbox* owner;
+    HWND window;  // where its end is handed to, fixed for the wait's thread
+    Elevation change;
+    win::unique_handle process;
+    win::unique_wait wait;
+  };
+
+  bool elevate(const Elevation& change);
+  static void CALLBACK process_ended(void* context, BOOLEAN timed_out);
+  void ended(Run* run);
+
+  HWND owner_ = nullptr;
+  HWND checkbox_ = nullptr;
+  std::string program_path_;
+  std::string settings_file_;
+  std::vector<std::unique_ptr<Run>> runs_;
+};
 
 }  // namespace autostart

@@ -61,6 +61,9 @@ struct reg_close_key {
 struct unregister_wait {
   void operator()(HANDLE h) const { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
 };
+struct local_free {
+  void operator()(HLOCAL h) const { ::LocalFree(h); }
+};
 struct unhook {
   void operator()(HHOOK h) const { ::UnhookWindowsHookEx(h); }
 };
@@ -76,6 +79,8 @@ using unique_hkey = unique_any<HKEY, nullptr, reg_close_key>;
 // A wait registered with RegisterWaitForSingleObject.
 using unique_wait = unique_any<HANDLE, nullptr, unregister_wait>;
 using unique_hhook = unique_any<HHOOK, nullptr, unhook>;
+// Memory the system allocated for the caller, such as a converted security descriptor.
+using unique_hlocal = unique_any<HLOCAL, nullptr, local_free>;
 
 struct find_close {
   void operator()(HANDLE h) const { ::FindClose(h); }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/gbk.h"
+#include "platform/handles_win.h"
 
 namespace program {
 
@@ -54,6 +55,19 @@ std::string listed_path(const std::string& path) {
   const std::string long_form =
       filled([&](char* buf, DWORD size) { return GetLongPathNameA(full.c_str(), buf, size); });
   return long_form.empty() ? full : long_form;
+}
+
+std::optional<FileIdentity> identity(const std::string& path) {
+  // No access asked for: a folder the user may not list still answers. Backup semantics is what
+  // opens a folder at all; a link or junction on the way is followed to the folder itself.
+  const win::unique_file file(
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 }  // namespace program

@@ -93,6 +93,48 @@ TEST_F(StartedByTheRunValue, ASecondCopyAtLoginLeavesTheFirstWindowHidden) {
   EXPECT_FALSE(wait_until([&] { return visible(program_.main); }, 1000));
 }
 
+// Without the rights for the machine's key, a click on the checkbox has the system start the
+// program elevated with the change switch; that run does the change alone. (The prefix runs as
+// administrator, so here the switch is started directly.)
+TEST_F(StartedByTheRunValue, TheChangeSwitchChangesTheValueAndStartsNothing) {
+  remove_run_value();
+  const std::string exe = folder_.file("RivermeshTools.exe");
+  const std::string registered = quoted(exe) + " -autostart";
+  const auto change = [&](const std::string& arguments) {
+    Process run = Process::start(exe, arguments, folder_.path());
+    const DWORD code = run.wait(5000);
+    EXPECT_EQ(find_main_window(run.id(), 0), nullptr) << arguments;
+    return code;
+  };
+  // Alone, with a config.ini that a normal start would start the server with.
+  folder_.copy_program();
+  folder_.write_file("config.ini", config_text(settings_));
+  EXPECT_EQ(change("-set-autostart on"), 0u);
+  EXPECT_EQ(run_value(), registered);
+  EXPECT_EQ(running_server(), 0u);
+
+  // While the copy of the folder runs: the run is no second copy, and leaves the window alone.
+  start(false);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  const DWORD server = running_server();
+  EXPECT_EQ(change("-set-autostart off"), 0u);
+  EXPECT_EQ(run_value(), "<missing>");
+  EXPECT_EQ(change("-set-autostart on"), 0u);
+  EXPECT_EQ(run_value(), registered);
+  // What a command line may hold besides is refused, and changes nothing.
+  for (const char* arguments : {"-set-autostart", "-set-autostart off x", "-set-autostart yes",
+                                "-autostart -set-autostart off", "-set-autostart OFF"}) {
+    SCOPED_TRACE(arguments);
+    EXPECT_EQ(change(arguments), 2u);
+    EXPECT_EQ(run_value(), registered);
+  }
+  EXPECT_FALSE(visible(program_.main));
+  EXPECT_EQ(running_server(), server);
+  EXPECT_EQ(child_named(program_.id, "cmd.exe"), parent_of(server));
+  EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+  remove_run_value();
+}
+
 namespace {
 
 // Another program holding a file open without sharing it, as an editor or a backup tool may.

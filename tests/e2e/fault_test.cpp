@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "app/instance.h"
 #include "app/layout.h"
 #include "app/messages.h"
 #include "platform/handles_win.h"
+#include "platform/program_win.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
@@ -196,18 +198,37 @@ TEST_F(Faults, ShellKilledFromOutsideLeavesAServerThatStopStillEnds) {
   EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
 }
 
+// The test folder through other paths that lead to it, as run_e2e.sh makes them in every prefix:
+// a symbolic link to C:\rmt-e2e, and the drive letter R: for C:.
+std::vector<std::string> other_paths_to(const std::string& path) {
+  const std::string root = "C:\\rmt-e2e\\";
+  EXPECT_EQ(path.rfind(root, 0), 0u) << path;
+  const std::vector<std::string> paths = {"C:\\rmt-e2e-link\\" + path.substr(root.size()),
+                                          "R:" + path.substr(2)};
+  for (const std::string& p : paths) {
+    EXPECT_NE(GetFileAttributesA(p.c_str()), INVALID_FILE_ATTRIBUTES) << p << " is not there";
+  }
+  return paths;
+}
+
 TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
   start();
-  PostMessageA(program_.main, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(wait_until([&] { return !visible(program_.main); }));
   const int icons = settled_tray_icon_count();
-
-  Process second = Process::start(folder_.file("explorer.exe"),
-                                  quoted(folder_.file("RivermeshTools.exe")), folder_.path());
-  EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
-  EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
-  EXPECT_EQ(settled_tray_icon_count(), icons);
-  EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+  // Through the folder's own path, and through a link and a drive letter that lead to it: one
+  // folder, one config.ini, one server, one copy.
+  std::vector<std::string> folders = other_paths_to(folder_.path());
+  folders.insert(folders.begin(), folder_.path());
+  for (const std::string& folder : folders) {
+    SCOPED_TRACE(folder);
+    PostMessageA(program_.main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(wait_until([&] { return !visible(program_.main); }));
+    Process second = Process::start(folder_.file("explorer.exe"),
+                                    quoted(folder + "\\RivermeshTools.exe"), folder);
+    EXPECT_EQ(second.wait(5000), 0u) << "the second copy ends at once";
+    EXPECT_TRUE(wait_until([&] { return visible(program_.main); }));
+    EXPECT_EQ(settled_tray_icon_count(), icons);
+    EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
+  }
 }
 
 TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
@@ -220,8 +241,11 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   ASSERT_NE(std::string(short_path), folder_.file("RivermeshTools.exe"));
   // A renamed copy beside it shares its config.ini, run.bat and server: it is the same program.
   const std::string renamed = folder_.copy_in("RivermeshTools.exe", "RivermeshTools2.exe");
-  for (const std::string& exe :
-       {folder_.file("RivermeshTools.exe"), std::string(short_path), renamed}) {
+  std::vector<std::string> exes = {folder_.file("RivermeshTools.exe"), short_path, renamed};
+  for (const std::string& folder : other_paths_to(folder_.path())) {
+    exes.push_back(folder + "\\RivermeshTools.exe");
+  }
+  for (const std::string& exe : exes) {
     SCOPED_TRACE(exe);
     Process second = Process::start(exe, "", folder_.path());
     EXPECT_EQ(second.wait(5000), 0u);
@@ -230,6 +254,44 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
     EXPECT_FALSE(visible(program_.main));
     EXPECT_EQ(visible_window_of("#32770", second.id()), nullptr);
   }
+}
+
+// Another user's copy of the folder holds the machine's mutex, not this session's: the test holds
+// it as that copy would, under the name the folder gives.
+TEST_F(Faults, ACopyOfAnotherSessionIsNamedOnADoubleClickAndLeftAloneOtherwise) {
+  folder_.write_file("config.ini", config_text(settings_));
+  const std::string exe = folder_.copy_program();
+  const std::string shell = folder_.copy_in("launcher.exe", "explorer.exe");
+  const auto folder = program::identity(folder_.path() + "\\");
+  ASSERT_TRUE(folder.has_value());
+  const std::string key = instance::key(instance::FolderIdentity{folder->volume, folder->index});
+  const win::unique_handle other_session(
+      CreateMutexA(nullptr, FALSE, instance::machine_mutex_name(key).c_str()));
+  ASSERT_TRUE(other_session);
+  const int icons = settled_tray_icon_count();
+
+  // A double click: the box says why nothing else comes.
+  Process clicked = Process::start(shell, quoted(exe), folder_.path());
+  ASSERT_TRUE(wait_until([&] { return child_named(clicked.id(), "RivermeshTools.exe") != 0; }));
+  const DWORD second = child_named(clicked.id(), "RivermeshTools.exe");
+  const Box box = message_box_of(second);
+  ASSERT_NE(box.window, nullptr);
+  EXPECT_EQ(box.caption, "错误");
+  EXPECT_EQ(box.text, instance::kOtherUser);
+  EXPECT_EQ(find_main_window(second, 0), nullptr);
+  close_box(box);
+  EXPECT_TRUE(ended(second));
+
+  // The login's start and a start by a program end quietly.
+  for (const char* arguments : {"-autostart", ""}) {
+    SCOPED_TRACE(arguments);
+    Process started = Process::start(exe, arguments, folder_.path());
+    EXPECT_EQ(started.wait(5000), 0u);
+    EXPECT_EQ(visible_window_of("#32770", started.id()), nullptr);
+  }
+  EXPECT_EQ(count_named("RivermeshTools.exe"), 0);
+  EXPECT_EQ(running_server(), 0u);
+  EXPECT_EQ(settled_tray_icon_count(), icons);
 }
 
 TEST_F(Faults, CopiesInOtherFoldersRunSideBySide) {

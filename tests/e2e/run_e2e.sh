@@ -161,6 +161,11 @@ pass() {
 # would take the processor from those tests' timed waits.
 ready() {
   export WINEPREFIX=$build/$1 WINEARCH=$2
+  # Other paths to the test folders, for the one-copy rule: a symbolic link to C:\rmt-e2e and
+  # the drive letter R: for C: (Wine names a folder by the first letter that leads to it, so C:
+  # stays the one it reports).
+  ln -sfn rmt-e2e "$WINEPREFIX/drive_c/rmt-e2e-link"
+  ln -sfn ../drive_c "$WINEPREFIX/dosdevices/r:"
   wineserver -p
   bounded 300 "starting Wine in $1" wine cmd /c exit >/dev/null 2>&1
   # The first start of the server and of the program's shell in a prefix is the slowest: made

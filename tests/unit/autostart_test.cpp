@@ -39,13 +39,19 @@ class FakeUi final : public autostart::Ui {
   std::vector<std::string> errors;
   std::vector<bool> put_back_to;
   std::vector<bool> recorded;
+  std::vector<autostart::Elevation> elevations;
   bool record_takes = true;
+  bool elevation_starts = false;
 
   void show_error(const std::string& text) override { errors.push_back(text); }
   void put_back(bool checked) override { put_back_to.push_back(checked); }
   bool record(bool on) override {
     recorded.push_back(on);
     return record_takes;
+  }
+  bool elevate(const autostart::Elevation& change) override {
+    elevations.push_back(change);
+    return elevation_starts;
   }
 };
 
@@ -179,4 +185,161 @@ TEST(Autostart, UncheckingWithNothingRegisteredStillRecordsOff) {
   autostart::toggled(false, kProgram, reg, ui);
   EXPECT_TRUE(ui.errors.empty());
   EXPECT_EQ(ui.recorded, std::vector<bool>{false});
+}
+
+namespace {
+
+std::string command(const std::string& arguments) {
+  return std::string("\"") + kProgram + "\" " + arguments;
+}
+
+}  // namespace
+
+TEST(Autostart, AChangeTheRegistryRefusesGoesToTheElevatedRunAndItsEndIsShown) {
+  struct Case {
+    const char* name;
+    bool check;
+    bool elevated_takes;
+    std::vector<std::string> errors;
+    std::vector<bool> recorded;
+  };
+  const std::string ours = autostart::value_data(kProgram);
+  const Case cases[] = {
+      {"checked, allowed", true, true, {}, {true}},
+      {"checked, refused all the same", true, false, {autostart::kSetFailed}, {}},
+      {"unchecked, allowed", false, true, {}, {false}},
+      {"unchecked, refused all the same", false, false, {autostart::kUnsetFailed}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRegistry reg;
+    reg.writes_take = reg.deletes_take = false;
+    if (!c.check) reg.values[kSlot] = ours;
+    FakeUi ui;
+    ui.elevation_starts = true;
+    autostart::toggled(c.check, kProgram, reg, ui);
+    // Nothing is shown or recorded while the run waits for the user and the registry.
+    ASSERT_EQ(ui.elevations.size(), 1u);
+    EXPECT_EQ(ui.elevations[0].on, c.check);
+    EXPECT_FALSE(ui.elevations[0].undo);
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_TRUE(ui.put_back_to.empty());
+    EXPECT_TRUE(ui.recorded.empty());
+
+    // The elevated run: it has the rights, or not even it does.
+    reg.writes_take = reg.deletes_take = c.elevated_takes;
+    const autostart::Change request =
+        autostart::change_request(command(autostart::change_arguments(ui.elevations[0].on)));
+    EXPECT_EQ(autostart::change(request, kProgram, reg),
+              c.elevated_takes ? autostart::kChangeTook : autostart::kChangeRefused);
+    autostart::elevated_ended(ui.elevations[0], kProgram, reg, ui);
+    EXPECT_EQ(ui.errors, c.errors);
+    EXPECT_EQ(ui.recorded, c.recorded);
+    EXPECT_EQ(ui.put_back_to, c.errors.empty() ? std::vector<bool>{} : std::vector<bool>{!c.check});
+    EXPECT_EQ(reg.values.count(kSlot) != 0, c.check == c.elevated_takes);
+    if (c.check && c.elevated_takes) {
+      EXPECT_EQ(reg.values[kSlot], ours);
+    }
+    EXPECT_EQ(ui.elevations.size(), 1u);
+  }
+}
+
+TEST(Autostart, AnElevatedChangeConfigIniCannotRecordIsUndoneByAnotherElevatedRun) {
+  struct Case {
+    const char* name;
+    bool check;
+    std::optional<std::string> before;
+    bool undone;
+  };
+  const std::string ours = autostart::value_data(kProgram);
+  const Case cases[] = {
+      {"checked, no value before", true, std::nullopt, true},
+      {"unchecked, this program's value before", false, ours, true},
+      // The elevated run writes only this program's own value: another copy's stays removed.
+      {"unchecked, a value of a copy elsewhere", false, "\"D:\\elsewhere.exe\" -autostart", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRegistry reg;
+    if (c.before) reg.values[kSlot] = *c.before;
+    reg.writes_take = reg.deletes_take = false;
+    FakeUi ui;
+    ui.elevation_starts = true;
+    ui.record_takes = false;
+    autostart::toggled(c.check, kProgram, reg, ui);
+    ASSERT_EQ(ui.elevations.size(), 1u);
+    reg.writes_take = reg.deletes_take = true;
+    autostart::change(c.check ? autostart::Change::On : autostart::Change::Off, kProgram, reg);
+    autostart::elevated_ended(ui.elevations[0], kProgram, reg, ui);
+    EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kRecordFailed});
+    EXPECT_EQ(ui.put_back_to, std::vector<bool>{!c.check});
+    ASSERT_EQ(ui.elevations.size(), c.undone ? 2u : 1u);
+    if (!c.undone) continue;
+    const autostart::Elevation undo = ui.elevations[1];
+    EXPECT_EQ(undo.on, !c.check);
+    EXPECT_TRUE(undo.undo);
+    autostart::change(undo.on ? autostart::Change::On : autostart::Change::Off, kProgram, reg);
+    // The undo's end shows nothing more: its message is up already.
+    autostart::elevated_ended(undo, kProgram, reg, ui);
+    EXPECT_EQ(ui.errors.size(), 1u);
+    EXPECT_EQ(ui.recorded.size(), 1u);
+    const auto after = reg.values.find(kSlot);
+    EXPECT_EQ(after == reg.values.end() ? std::nullopt : std::optional(after->second), c.before);
+  }
+}
+
+TEST(Autostart, TheElevatedRunTakesOnlyTheExactSwitchAndChangesOnlyThisProgramsValue) {
+  using autostart::Change;
+  struct Case {
+    const char* arguments;
+    Change request;
+  };
+  const Case cases[] = {
+      {"-set-autostart on", Change::On},
+      {"-set-autostart off", Change::Off},
+      {"  -set-autostart\t\"off\"  ", Change::Off},
+      // Normal starts, the login's among them.
+      {"", Change::None},
+      {"-autostart", Change::None},
+      {"-set-autostartx on", Change::None},
+      // The switch with anything else is no normal start either.
+      {"-set-autostart", Change::Invalid},
+      {"-set-autostart ON", Change::Invalid},
+      {"-set-autostart yes", Change::Invalid},
+      {"-set-autostart \"\"", Change::Invalid},
+      {"-set-autostart on off", Change::Invalid},
+      {"-set-autostart on -autostart", Change::Invalid},
+      {"-autostart -set-autostart on", Change::Invalid},
+      {"on -set-autostart", Change::Invalid},
+      {"\"-set-autostart on\"", Change::None},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(autostart::change_request(command(c.arguments)), c.request) << c.arguments;
+  }
+  // The program's own path is no argument, whatever it holds.
+  EXPECT_EQ(autostart::change_request("\"C:\\-set-autostart\\RivermeshTools.exe\""), Change::None);
+  for (const bool on : {true, false}) {
+    EXPECT_EQ(autostart::change_request(command(autostart::change_arguments(on))),
+              on ? Change::On : Change::Off);
+  }
+
+  FakeRegistry reg;
+  reg.values[kSlot] = "\"D:\\elsewhere.exe\" -autostart";
+  EXPECT_EQ(autostart::change(Change::On, kProgram, reg), autostart::kChangeTook);
+  EXPECT_EQ(reg.values[kSlot], autostart::value_data(kProgram));
+  EXPECT_EQ(autostart::change(Change::Off, kProgram, reg), autostart::kChangeTook);
+  EXPECT_EQ(reg.values.count(kSlot), 0u);
+  EXPECT_EQ(autostart::change(Change::Off, kProgram, reg), autostart::kChangeTook);
+  reg.writes_take = false;
+  EXPECT_EQ(autostart::change(Change::On, kProgram, reg), autostart::kChangeRefused);
+  reg.values[kSlot] = "x";
+  reg.deletes_take = false;
+  EXPECT_EQ(autostart::change(Change::Off, kProgram, reg), autostart::kChangeRefused);
+  // No valid request touches nothing.
+  reg.calls.clear();
+  for (const Change request : {Change::Invalid, Change::None}) {
+    EXPECT_EQ(autostart::change(request, kProgram, reg), autostart::kChangeInvalid);
+  }
+  EXPECT_TRUE(reg.calls.empty());
+  EXPECT_EQ(reg.values[kSlot], "x");
 }

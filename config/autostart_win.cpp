@@ -1,6 +1,7 @@
 #include "config/autostart_win.h"
 
 #include "config/settings.h"
+#include "config/settings_win.h"
 #include "platform/handles_win.h"
 
 namespace autostart {
@@ -64,8 +65,8 @@ class CheckboxUi final : public Ui {
     SendMessageA(checkbox_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   bool record(bool on) override {
-    return WritePrivateProfileStringA(settings::kBasis, settings::kRun, settings::flag_text(on),
-                                      settings_file_.c_str()) != FALSE;
+    return settings::ProfileFile(settings_file_)
+        .write(settings::kBasis, settings::kRun, settings::flag_text(on));
   }
 
  private:

@@ -411,15 +411,19 @@ TEST_F(StartedByTheRunValue, AUtf8ConfigIniIsReadInItsOwnEncoding) {
   struct Case {
     const char* what;
     std::string bytes;
+    std::string after_edit;  // once the account is "用户"
   };
   const std::string port = settings_.port;
   const Case cases[] = {
       // Notepad's default since Windows 10 1903: "器" ends in A8, which GBK would join with the
       // backslash after it.
-      {"UTF-8", guarded_config("", utf8_path, utf8(u8"管理员"), utf8(u8"密码"), port)},
+      {"UTF-8", guarded_config("", utf8_path, utf8(u8"管理员"), utf8(u8"密码"), port),
+       guarded_config("", utf8_path, utf8(u8"用户"), utf8(u8"密码"), port)},
       {"UTF-8 with a mark",
-       guarded_config("\xEF\xBB\xBF", utf8_path, utf8(u8"管理员"), utf8(u8"密码"), port)},
-      {"GBK", guarded_config("", gbk_path, "管理员", "密码", port)},
+       guarded_config("\xEF\xBB\xBF", utf8_path, utf8(u8"管理员"), utf8(u8"密码"), port),
+       guarded_config("\xEF\xBB\xBF", utf8_path, utf8(u8"用户"), utf8(u8"密码"), port)},
+      {"GBK", guarded_config("", gbk_path, "管理员", "密码", port),
+       guarded_config("", gbk_path, "用户", "密码", port)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -428,7 +432,7 @@ TEST_F(StartedByTheRunValue, AUtf8ConfigIniIsReadInItsOwnEncoding) {
     folder_.write_file("config.ini", c.bytes);
     program_ = start_program(folder_, true, "RivermeshTools.exe", "-autostart");
     ASSERT_NE(program_.main, nullptr);
-    ASSERT_TRUE(wait_until([&] { return shows_running(); }, 15000))
+    ASSERT_TRUE(wait_until([&] { return shows_running(); }))
         << status() << " " << message_box_of(program_.id, 0).text << " " << log();
     EXPECT_EQ(text_of(control(layout::编辑框_文件位置)), gbk_path);
     EXPECT_EQ(text_of(control(layout::编辑框_账号)), "管理员");
@@ -439,6 +443,11 @@ TEST_F(StartedByTheRunValue, AUtf8ConfigIniIsReadInItsOwnEncoding) {
     EXPECT_TRUE(sync(program_.main));
     EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
     EXPECT_EQ(folder_.read_file("config.ini"), c.bytes);
+    // A field left writes its line in the file's encoding too.
+    set_field(layout::编辑框_账号, "用户");
+    PostMessageA(control(layout::编辑框_账号), WM_KILLFOCUS, 0, 0);
+    EXPECT_TRUE(sync(program_.main));
+    EXPECT_EQ(folder_.read_file("config.ini"), c.after_edit);
     post_command(program_.main, layout::托盘_退出);
     ASSERT_TRUE(ended(program_.id));
     ASSERT_TRUE(wait_until([] { return running_server() == 0; }, 5000));
@@ -469,7 +478,7 @@ TEST_F(StartedByTheRunValue, AConfigIniHeldForAMomentIsWaitedFor) {
       program_ = start_program(folder_, true, "RivermeshTools.exe", "-autostart");
     }
     ASSERT_NE(program_.main, nullptr);
-    ASSERT_TRUE(wait_until([&] { return shows_running(); }, 15000))
+    ASSERT_TRUE(wait_until([&] { return shows_running(); }))
         << status() << " " << message_box_of(program_.id, 0).text << " " << log();
   };
   const std::string expected = config_text(settings_);

@@ -115,6 +115,8 @@ class Lines {
     if (pos_ >= text_.size()) return false;
     line = Line{};
     line.begin = pos_;
+    // A line ends at the next line feed; only where none follows does a carriage return end it,
+    // as the profile functions split a file.
     std::size_t brk = text_.find('\n', pos_);
     if (brk == std::string_view::npos) brk = text_.find('\r', pos_);
     if (brk == std::string_view::npos) {

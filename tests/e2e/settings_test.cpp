@@ -32,6 +32,59 @@ void type_into(HWND edit, const std::string& text) {
   for (unsigned char c : text) SendMessageA(edit, WM_CHAR, c, 1);
 }
 
+// UTF-8 bytes of a literal; narrow literals are GBK.
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+// What a login start of these settings must write: the account and the address the file holds.
+std::string guarded_script(const std::string& port) {
+  return "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + port + " -a \"管理员:密码\" -l";
+}
+
+// The settings with the server in a folder with a Chinese name, the server section first (a mark
+// in front of it must not cost it its name), in the bytes of one encoding.
+std::string guarded_config(const std::string& mark, const std::string& server_path,
+                           const std::string& user, const std::string& password,
+                           const std::string& port) {
+  return mark + "[ServerConfig]\r\nIP=127.0.0.1\r\nUser=" + user + "\r\nPassword=" + password +
+         "\r\nAccess control=true\r\n[BasisConfig]\r\nFile=" + server_path +
+         "\r\nWeb port=" + port + "\r\nRun=false\r\n";
+}
+
+// Another program that holds config.ini without sharing it, as a backup or sync tool or an
+// editor saving does, on a thread of its own until stopped.
+class Holder {
+ public:
+  // Holds the file for on_ms, lets go for off_ms, again and again; off_ms 0 holds it throughout.
+  Holder(std::string path, DWORD on_ms, DWORD off_ms)
+      : thread_([this, path = std::move(path), on_ms, off_ms] {
+          while (!stop_) {
+            {
+              const win::unique_file held(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                                      nullptr));
+              if (held) held_once_ = true;
+              if (off_ms == 0) {
+                while (!stop_) Sleep(1);
+                return;
+              }
+              Sleep(on_ms);
+            }
+            Sleep(off_ms);
+          }
+        }) {}
+  ~Holder() { stop(); }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  bool held_once() const { return held_once_; }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> held_once_{false};
+  std::thread thread_;
+};
+
 }  // namespace
 
 TEST(Settings, FirstStartWithTheServerBesideTheProgram) {
@@ -295,10 +348,29 @@ TEST(Settings, AFileThatCannotBeReadIsNoMissingOne) {
     EXPECT_EQ(file.load(), settings::FileState::Readable);
   }
   {
+    // Held for a moment, as a backup tool holds it: waited for, and read.
+    folder.write_file("config.ini", "[BasisConfig]\r\nWeb port=1\r\n");
+    Holder holder(path, 0, 0);
+    ASSERT_TRUE(wait_until([&] { return holder.held_once(); }, 5000));
+    std::thread release([&] {
+      Sleep(300);
+      holder.stop();
+    });
+    EXPECT_EQ(file.load(), settings::FileState::Readable);
+    release.join();
+    EXPECT_EQ(file.read(kBasis, "Web port", "<missing>"), "1");
+  }
+  {
+    // Held for good: given up on after a moment, with nothing read.
     const win::unique_file held(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
+    const DWORD since = GetTickCount();
     EXPECT_EQ(file.load(), settings::FileState::Unreadable);
+    const DWORD waited = GetTickCount() - since;
+    EXPECT_GE(waited, 1000u);
+    EXPECT_LT(waited, 5000u);
+    EXPECT_EQ(file.read(kBasis, "Web port", "<missing>"), "<missing>");
   }
   ASSERT_TRUE(DeleteFileA(path.c_str()));
   ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
@@ -340,63 +412,6 @@ TEST(Settings, BoxesTakeNoMoreThanTheStartAccepts) {
   EXPECT_EQ(ini_value(ini, kServer, "User"), std::string(255, 'u'));
   EXPECT_EQ(ini_value(ini, kBasis, "Web port"), "12345");
 }
-
-namespace {
-
-// UTF-8 bytes of a literal; narrow literals are GBK.
-std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
-
-// What a login start of these settings must write: the account and the address the file holds.
-std::string guarded_script(const std::string& port) {
-  return "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + port + " -a \"管理员:密码\" -l";
-}
-
-// The settings with the server in a folder with a Chinese name, the server section first (a mark
-// in front of it must not cost it its name), in the bytes of one encoding.
-std::string guarded_config(const std::string& mark, const std::string& server_path,
-                           const std::string& user, const std::string& password,
-                           const std::string& port) {
-  return mark + "[ServerConfig]\r\nIP=127.0.0.1\r\nUser=" + user + "\r\nPassword=" + password +
-         "\r\nAccess control=true\r\n[BasisConfig]\r\nFile=" + server_path +
-         "\r\nWeb port=" + port + "\r\nRun=false\r\n";
-}
-
-// Another program that holds config.ini without sharing it, as a backup or sync tool or an
-// editor saving does, on a thread of its own until stopped.
-class Holder {
- public:
-  // Holds the file for on_ms, lets go for off_ms, again and again; off_ms 0 holds it throughout.
-  Holder(std::string path, DWORD on_ms, DWORD off_ms)
-      : thread_([this, path = std::move(path), on_ms, off_ms] {
-          while (!stop_) {
-            {
-              const win::unique_file held(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                                      nullptr));
-              if (held) held_once_ = true;
-              if (off_ms == 0) {
-                while (!stop_) Sleep(1);
-                return;
-              }
-              Sleep(on_ms);
-            }
-            Sleep(off_ms);
-          }
-        }) {}
-  ~Holder() { stop(); }
-  void stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  bool held_once() const { return held_once_; }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> held_once_{false};
-  std::thread thread_;
-};
-
-}  // namespace
 
 using StartedByTheRunValue = ServerFixture;
 
@@ -446,8 +461,8 @@ TEST_F(StartedByTheRunValue, AUtf8ConfigIniIsReadInItsOwnEncoding) {
     // A field left writes its line in the file's encoding too.
     set_field(layout::编辑框_账号, "用户");
     PostMessageA(control(layout::编辑框_账号), WM_KILLFOCUS, 0, 0);
-    EXPECT_TRUE(sync(program_.main));
-    EXPECT_EQ(folder_.read_file("config.ini"), c.after_edit);
+    EXPECT_TRUE(wait_until([&] { return folder_.read_file("config.ini") == c.after_edit; }, 5000))
+        << folder_.read_file("config.ini");
     post_command(program_.main, layout::托盘_退出);
     ASSERT_TRUE(ended(program_.id));
     ASSERT_TRUE(wait_until([] { return running_server() == 0; }, 5000));

@@ -263,7 +263,7 @@ void App::tray_mouse_handler(std::int32_t code) {
   }
 }
 
-void App::refuse_unread_settings() { window_.message_box(settings::kUnreadable, kError); }
+void App::refuse_unread_settings() { window_.message_box(settings_->refusal(), kError); }
 
 void App::show_main_window() {
   if (!window_.visible()) window_.set_visible(true);

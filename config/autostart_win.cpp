@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "config/settings.h"
+#include "config/settings_win.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 
@@ -83,8 +84,8 @@ class Checkbox::WindowUi final : public Ui {
     SendMessageA(box_.checkbox_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   bool record(bool on) override {
-    return WritePrivateProfileStringA(settings::kBasis, settings::kRun, settings::flag_text(on),
-                                      box_.settings_file_.c_str()) != FALSE;
+    return settings::ProfileFile(box_.settings_file_)
+        .write(settings::kBasis, settings::kRun, settings::flag_text(on));
   }
   bool elevate(const Elevation& change) override { return box_.elevate(change); }
 

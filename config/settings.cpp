@@ -14,7 +14,16 @@ FileState file_state(const FileProbe& probe) {
   // Gone between the two looks: as missing as it was before.
   if (!probe.opened)
     return not_there(probe.open_error) ? FileState::Missing : FileState::Unreadable;
-  return FileState::Readable;
+  return probe.read_error == 0 ? FileState::Readable : FileState::Unreadable;
+}
+
+bool held_by_another(std::uint32_t error) {
+  return error == kErrorSharingViolation || error == kErrorLockViolation;
+}
+
+std::string not_gbk_message(std::string_view key) {
+  return "配置文件 config.ini 中“" + std::string(key) +
+         "”的值含有 GBK 编码无法表示的字符，请修改后重新启动。";
 }
 
 bool key_missing(Source& source, const char* section, const char* key) {
@@ -32,9 +41,9 @@ std::string stored_value(std::string_view raw) {
 
 std::string written_value(std::string_view value) {
   if (value.empty()) return {};
-  // The reader's blanks are those of isspace; the second byte of a double-byte character is
-  // never one of them nor a quote, so looking at the last byte alone is safe.
-  const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  // The second byte of a double-byte character is never a blank nor a quote, so looking at the
+  // last byte alone is safe.
+  const auto blank = profile_blank;
   const char first = value.front();
   const char last = value.back();
   const bool quote_pair = value.size() >= 2 && (first == '"' || first == '\'') && last == first;

@@ -60,24 +60,57 @@ class Source {
 };
 
 // What the system answered about config.ini: whether looking it up found something (else the
-// error it gave), whether that is a folder, and whether it opened for reading (else the error).
+// error it gave), whether that is a folder, whether it opened for reading (else the error), and
+// the error reading its bytes gave (0 when they were read).
 struct FileProbe {
   bool found = false;
   std::uint32_t lookup_error = 0;
   bool folder = false;
   bool opened = false;
   std::uint32_t open_error = 0;
+  std::uint32_t read_error = 0;
 };
 
 // The system's errors that mean "not there".
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorPathNotFound = 3;
+// The errors of a file another program holds without sharing it, or holds a lock in: a backup or
+// sync tool, an editor saving. Such a hold is mostly over in moments.
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorLockViolation = 33;
 
 enum class FileState { Missing, Readable, Unreadable };
 
 // Only "not there" is a missing file: a file held open without sharing, one the user may not
 // read, a folder of that name or any other error is one that cannot be read.
 FileState file_state(const FileProbe& probe);
+
+bool held_by_another(std::uint32_t error);
+
+// How long a held config.ini is tried again before it counts as held for good: long enough for
+// a backup tool's moment, short enough that a start at login still feels immediate.
+inline constexpr std::uint32_t kHeldWaitMs = 1500;
+inline constexpr std::uint32_t kFirstPauseMs = 5;
+inline constexpr std::uint32_t kLongestPauseMs = 100;
+
+// Runs attempt (which answers 0 or the system's error) until it answers anything but a hold, or
+// the pauses between the tries add up to kHeldWaitMs; pause(ms) waits. Answers the last answer.
+template <class Attempt, class Pause>
+std::uint32_t try_while_held(Attempt&& attempt, Pause&& pause) {
+  std::uint32_t waited = 0;
+  std::uint32_t next = kFirstPauseMs;
+  for (;;) {
+    const std::uint32_t error = attempt();
+    if (!held_by_another(error) || waited >= kHeldWaitMs) return error;
+    pause(next);
+    waited += next;
+    next = next * 2 < kLongestPauseMs ? next * 2 : kLongestPauseMs;
+  }
+}
+
+// Shown instead of kUnreadable when a value read from a UTF-8 or UTF-16 file holds a character
+// that code page 936 has not got: the program could only guess it.
+std::string not_gbk_message(std::string_view key);
 
 // Whether a key is absent, as opposed to present with an empty value.
 bool key_missing(Source& source, const char* section, const char* key);
@@ -88,6 +121,10 @@ const char* flag_text(bool on);
 
 // What a stored value may hold: at most kValueBuffer - 1 bytes, ending on a whole character.
 std::string stored_value(std::string_view raw);
+
+// The blanks the profile functions strip around names and values: those of isspace, and Ctrl+Z
+// (an end-of-file mark some old editors leave). No second byte of a GBK character is one.
+inline bool profile_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A'; }
 
 // The form a value is written in so that reading it gives it back: the profile reader strips
 // blanks around a value and one pair of matching quotes, so a value that starts or ends with a

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "config/settings_text.h"
 
 namespace settings {
 
@@ -28,15 +29,19 @@ class Form {
   virtual void message_box(const std::string& text, const std::string& caption) = 0;
 };
 
-// config.ini, read and written through the profile API.
-class ProfileFile final : public Source {
+// config.ini, read whole and written whole. A file another program holds for a moment is tried
+// again for a moment; every key read comes from the last reading (or the last write).
+class ProfileFile final : public IniSource {
  public:
-  explicit ProfileFile(std::string path) : path_(std::move(path)) {}
-  std::string read(const char* section, const char* key, const char* fallback) override;
+  explicit ProfileFile(std::string path);
+  // Reads the file once. Missing gives no keys; Unreadable too (and the file must then not be
+  // written).
+  FileState load();
   bool exists(const std::string& path) override;
-  // False when the value did not reach the file.
-  bool write(const char* section, const char* key, const std::string& value) const;
-  FileState state() const;
+  // Writes the entries in one rewrite of the file as it is now; false when they did not reach
+  // it (nothing is written then).
+  bool write(const std::vector<Entry>& entries);
+  bool write(const char* section, const char* key, const std::string& value);
 
  private:
   std::string path_;
@@ -48,14 +53,17 @@ class Panel {
  public:
   Panel(Form& form, std::string program_dir);
 
-  // False when config.ini is there but cannot be read: the controls are then left unfilled and
-  // nothing is written to the file for the rest of the run.
+  // False when config.ini is there but cannot be read, or holds a value the program cannot hold:
+  // the controls are then left unfilled and nothing is written to the file for the rest of the
+  // run.
   bool load();
   bool unreadable() const { return unreadable_; }
+  // What says so to the user.
+  const std::string& refusal() const { return refusal_; }
   void refresh_server_folder();
   const std::string& server_folder() const { return server_folder_; }
   // Read from the file each time: the key is edited by hand, never by the program.
-  bool auto_restart() { return settings::auto_restart(file_); }
+  bool auto_restart();
 
   void write_file_location();
   void write_port();
@@ -73,12 +81,14 @@ class Panel {
   // Writes one key unless the file could not be read; false when the write failed.
   bool write(const char* section, const char* key, const std::string& value);
   void report_failure(bool written);
+  bool refuse(std::string message);
 
   Form& form_;
   std::string program_dir_;
   ProfileFile file_;
   std::string server_folder_;
   bool unreadable_ = false;
+  std::string refusal_;
   // The controls are being filled: their change notices are no edits to write back.
   bool loading_ = false;
   // A failure box is up: the focus it takes makes fields write back, and those failures are the

@@ -1,10 +1,15 @@
 // config.ini values and the cuts of stored and shown texts: whatever the bytes, a value keeps the
 // longest prefix that fits and ends on a whole character, the flags read as only "false" is off,
-// and the tray record holds a whole-character prefix of each text with zeros after it.
+// and the tray record holds a whole-character prefix of each text with zeros after it. Whatever
+// the file's bytes, a file that can be read gives its bytes back unchanged, and a key written
+// into it reads back as written, in the file's own encoding, and leaves the other keys alone.
 #include <algorithm>
 #include <map>
+#include <optional>
+#include <utility>
 
 #include "config/settings.h"
+#include "config/settings_text.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tray/notify_record.h"
 
@@ -24,6 +29,52 @@ class FuzzedSource : public settings::Source {
     return path == settings::default_server_path("C:\\prog") ? default_exists : file_exists;
   }
 };
+
+// A code page of ASCII alone: every other character is one it cannot convert.
+class AsciiCodePage final : public settings::CodePage {
+ public:
+  std::optional<std::string> gbk_from_utf8(std::string_view text) const override {
+    return ascii(text);
+  }
+  std::optional<std::string> utf8_from_gbk(std::string_view text) const override {
+    return ascii(text);
+  }
+
+ private:
+  static std::optional<std::string> ascii(std::string_view text) {
+    for (const char c : text) {
+      if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    }
+    return std::string(text);
+  }
+};
+
+void check_file(const std::string& bytes, const std::string& raw_value) {
+  const AsciiCodePage code_page;
+  const std::optional<settings::IniText> text = settings::IniText::from_bytes(bytes);
+  if (!text) return;
+  FUZZ_CHECK(text->bytes() == bytes);
+  // A value holds no line break: the window's fields give none.
+  std::string value;
+  for (const char c : raw_value) {
+    if (c != '\r' && c != '\n') value += c;
+  }
+  const auto read = [&](const settings::IniText& t, const char* section, const char* key) {
+    const settings::GbkValue v = settings::read_gbk(t, section, key, code_page);
+    return std::make_pair(v.state, v.text);
+  };
+  const auto ip = read(*text, settings::kServer, settings::kIp);
+  const auto file = read(*text, settings::kBasis, settings::kFile);
+  const std::optional<std::string> out =
+      settings::rewritten(*text, {{settings::kServer, settings::kUser, value}}, code_page);
+  if (!out) return;
+  const std::optional<settings::IniText> after = settings::IniText::from_bytes(*out);
+  FUZZ_CHECK(after.has_value());
+  const auto user = read(*after, settings::kServer, settings::kUser);
+  FUZZ_CHECK(user.first == settings::GbkValue::State::Found && user.second == value);
+  FUZZ_CHECK(read(*after, settings::kServer, settings::kIp) == ip);
+  FUZZ_CHECK(read(*after, settings::kBasis, settings::kFile) == file);
+}
 
 // The longest prefix of at most limit bytes that ends on a whole character of text.
 void check_cut(std::string_view text, std::string_view cut, std::size_t limit) {
@@ -93,6 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(v.access_control ==
              (settings::stored_value(raw(settings::kAccessControl, "false")) != "false"));
   FUZZ_CHECK(v.file == read_file || v.file == settings::default_server_path("C:\\prog"));
+
+  // config.ini's bytes: the last field, which keeps any separators after it.
+  check_file(parts[6], parts[4]);
 
   // The tray record's texts.
   tray::NotifyModel model;

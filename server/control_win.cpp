@@ -212,6 +212,8 @@ control::Facts Control::facts_for(Event event) {
   const bool ending = event == Event::kStop || event == Event::kExit || event == Event::kSessionEnd;
   if (event == Event::kServerAppeared) {
     target_ = sighting_.pid;
+    // A run is counted from its server's appearance: the running look waits for its port.
+    running_since_ = ::GetTickCount();
   } else if (event == Event::kTimeUp && phase_ == Phase::kStopForced) {
     // Whether the server being stopped is still there, by its id: a forced end can be refused.
     facts.found =
@@ -305,7 +307,6 @@ void Control::carry_out(Action action) {
       view_.apply(presentation::kStarting);
       break;
     case Action::kLookRunning:
-      running_since_ = ::GetTickCount();
       server_shown_ = true;
       view_.apply(presentation::kRunning);
       break;

@@ -146,7 +146,7 @@ class Control {
   DWORD exit_deadline_ = 0;
   bool typing_watched_ = false;
   DWORD typing_since_ = 0;
-  // When the running look was last shown, and the ticks of the restarts made since a start by
+  // When the server last appeared, and the ticks of the restarts made since a start by
   // hand (a handful at most).
   DWORD running_since_ = 0;
   std::vector<DWORD> restarts_;

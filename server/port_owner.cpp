@@ -155,19 +155,6 @@ std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uin
   return std::nullopt;
 }
 
-std::optional<bool> listens(const std::vector<TcpRow>& rows, std::uint16_t port,
-                            std::uint32_t pid) {
-  bool named = false;
-  for (const TcpRow& row : rows) {
-    if (!row.listening || row.port != port) continue;
-    if (row.pid == 0) return std::nullopt;
-    if (row.pid == pid) return true;
-    named = true;
-  }
-  if (!named) return std::nullopt;
-  return false;
-}
-
 std::string held_message(std::uint16_t port, const Holder& holder) {
   return "网页端口 " + std::to_string(port) + " 已被 " + holder.name + "（进程 " +
          std::to_string(holder.pid) + "）占用！";

@@ -50,11 +50,6 @@ std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uin
                                        const std::vector<proc::ProcessRecord>& processes,
                                        std::string_view server_exe);
 
-// Whether the process `pid` is among the named owners of a listener on `port`: false when every
-// listener there is named and none is it, nothing when none is named (the system does not say,
-// so a knock that was answered has to count).
-std::optional<bool> listens(const std::vector<TcpRow>& rows, std::uint16_t port, std::uint32_t pid);
-
 // "网页端口 <port> 已被 <name>（进程 <pid>）占用！"
 std::string held_message(std::uint16_t port, const Holder& holder);
 

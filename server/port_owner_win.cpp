@@ -82,13 +82,4 @@ std::optional<std::string> held_port_message(std::string_view port_text, std::st
   return held_message(*port, *holder);
 }
 
-std::optional<bool> process_listens(std::uint32_t pid, std::string_view port_text) {
-  const auto port = port_number(port_text);
-  if (!port) return std::nullopt;
-  std::vector<TcpRow> rows;
-  add_rows<MIB_TCPTABLE_OWNER_PID>(AF_INET, rows);
-  add_rows<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, rows);
-  return listens(rows, *port, pid);
-}
-
 }  // namespace port_owner

@@ -2,7 +2,6 @@
 // processes, and the process list that names them.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,9 +11,5 @@ namespace port_owner {
 // The message to show instead of starting when another program listens where the server would;
 // nothing when the port is free, held by a copy of the server, or the look-up failed.
 std::optional<std::string> held_port_message(std::string_view port, std::string_view address);
-
-// Whether the process listens on the port as far as the system's tables tell (see listens() in
-// server/port_owner.h); nothing when they cannot be read or do not name the owners.
-std::optional<bool> process_listens(std::uint32_t pid, std::string_view port);
 
 }  // namespace port_owner

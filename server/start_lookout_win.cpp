@@ -18,7 +18,6 @@
 #include "platform/path_case.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
-#include "server/port_owner_win.h"
 #include "server/process_win.h"
 #include "server/start_rules.h"
 
@@ -64,9 +63,42 @@ std::optional<std::string> image_path_of(HANDLE process) {
   return path;
 }
 
+// Processes the job reported whose path could not be read yet (a process under a loaded machine
+// takes a while to come up): tried again at each tick while they run. A handful at most.
+class Unread {
+ public:
+  void add(DWORD pid, std::shared_ptr<win::unique_handle> process) {
+    if (entries_.size() < kMost) entries_.push_back({pid, std::move(process)});
+  }
+  std::optional<StartLookout::Sighting> retry(const Target& target);
+
+ private:
+  static constexpr std::size_t kMost = 8;
+  std::vector<StartLookout::Sighting> entries_;
+};
+
+std::optional<StartLookout::Sighting> Unread::retry(const Target& target) {
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    const std::optional<std::string> image = image_path_of(it->process->get());
+    const bool ended = ::WaitForSingleObject(it->process->get(), 0) == WAIT_OBJECT_0;
+    if (image && path_case::same(program::listed_path(*image), target.listed_path)) {
+      StartLookout::Sighting seen = std::move(*it);
+      entries_.erase(it);
+      return seen;
+    }
+    if (image || ended) {
+      it = entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return std::nullopt;
+}
+
 // The process with that id when it is the server; patient: the job reports a new process a moment
-// before its path can be read.
-std::optional<StartLookout::Sighting> sighting(DWORD pid, const Target& target, bool patient) {
+// before its path can be read. unread, when given, keeps a process whose path is not readable yet.
+std::optional<StartLookout::Sighting> sighting(DWORD pid, const Target& target, bool patient,
+                                               Unread* unread = nullptr) {
   auto process = std::make_shared<win::unique_handle>(
       ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!*process) return std::nullopt;
@@ -76,7 +108,10 @@ std::optional<StartLookout::Sighting> sighting(DWORD pid, const Target& target, 
       if (!path_case::same(program::listed_path(*image), target.listed_path)) return std::nullopt;
       return StartLookout::Sighting{pid, std::move(process)};
     }
-    if (!patient || ::GetTickCount() - begun >= start::kImagePathMostMs) return std::nullopt;
+    if (!patient || ::GetTickCount() - begun >= start::kImagePathMostMs) {
+      if (unread != nullptr) unread->add(pid, std::move(process));
+      return std::nullopt;
+    }
     ::Sleep(start::kImagePathRetryMs);
   }
 }
@@ -187,12 +222,11 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
     const Winsock winsock;
     const DWORD begun = ::GetTickCount();
     bool seen = false;
-    DWORD server = 0;
+    Unread unread;
     // A server of this file that runs already (started elsewhere) is the one the start finds:
     // the script's own would fail on the port it holds.
     if (auto running = sighting(proc::find_by_path(target.listed_path), target, false)) {
       seen = true;
-      server = running->pid;
       ui_task::post(window, [appeared, sighting = std::move(*running)] { appeared(sighting); });
     }
     while (!shared->cancelled) {
@@ -200,10 +234,10 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
       if (since >= start::kLookoutMostMs) return;
       const DWORD wait = start::next_look_ms(since);
       if (seen) {
-        // Another program on the port answers too: only the server's own listener counts, where
-        // the system names the owners.
-        if (winsock.ready() && answers(target) &&
-            port_owner::process_listens(server, target.port).value_or(true)) {
+        // Whose listener answered is not asked: reading the system's tables with their owners
+        // can take seconds on a loaded machine, longer than a short-lived server runs, and the
+        // start's port check has named any other program on the port already.
+        if (winsock.ready() && answers(target)) {
           ui_task::post(window, answered);
           return;
         }
@@ -220,15 +254,15 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
         case Woken::kCancelled:
           return;
         case Woken::kNewProcess:
-          found = sighting(pid, target, true);
+          found = sighting(pid, target, true, &unread);
           break;
         case Woken::kTimeUp:
-          found = look_around(job.get(), target);
+          found = unread.retry(target);
+          if (!found) found = look_around(job.get(), target);
           break;
       }
       if (found && !shared->cancelled) {
         seen = true;
-        server = found->pid;
         ui_task::post(window, [appeared, sighting = std::move(*found)] { appeared(sighting); });
       }
     }

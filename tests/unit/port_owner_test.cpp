@@ -134,25 +134,3 @@ TEST(PortOwner, MessageNamesPortProgramAndId) {
 }
 
 }  // namespace
-
-// A knock answered on the web port counts for the server only when the server is among the
-// owners the system names; unnamed owners leave it to the knock.
-TEST(PortOwner, AnAnswerCountsOnlyFromTheServersOwnListener) {
-  const auto row = [](std::uint16_t port, bool listening, std::uint32_t pid) {
-    port_owner::TcpRow r;
-    r.port = port;
-    r.listening = listening;
-    r.pid = pid;
-    return r;
-  };
-  using Rows = std::vector<port_owner::TcpRow>;
-  EXPECT_EQ(port_owner::listens(Rows{row(80, true, 7)}, 80, 7), true);
-  EXPECT_EQ(port_owner::listens(Rows{row(80, true, 9), row(80, true, 7)}, 80, 7), true);
-  EXPECT_EQ(port_owner::listens(Rows{row(80, true, 9)}, 80, 7), false);
-  // A connection of the server's is no listener; another port is not the web port.
-  EXPECT_EQ(port_owner::listens(Rows{row(80, true, 9), row(80, false, 7), row(81, true, 7)}, 80, 7),
-            false);
-  EXPECT_EQ(port_owner::listens(Rows{}, 80, 7), std::nullopt);
-  EXPECT_EQ(port_owner::listens(Rows{row(80, true, 0)}, 80, 7), std::nullopt);
-  EXPECT_EQ(port_owner::listens(Rows{row(81, true, 9)}, 80, 7), std::nullopt);
-}

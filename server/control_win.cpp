@@ -148,7 +148,9 @@ bool Control::on_message(UINT message, WPARAM wp) {
   }
   if (wp >= kFirstPhaseTimer && wp < kFirstPhaseTimer + kPhaseTimerIds) {
     ::KillTimer(view_.window(), wp);
-    dispatch(Event::kTimeUp, wp);
+    // The event of the timer armed last; a tick of an earlier one carries an older id and is
+    // dropped before it is looked at.
+    dispatch(timer_event_, wp);
     return true;
   }
   return false;
@@ -188,7 +190,7 @@ void Control::take_step(Pending pending) {
       pending.tag != launches_) {
     return;
   }
-  if (event == Event::kTimeUp) {
+  if (control::is_timer(event)) {
     if (pending.tag != timer_) return;
     timer_ = 0;
   }
@@ -209,26 +211,25 @@ void Control::take_step(Pending pending) {
 control::Facts Control::facts_for(Event event) {
   control::Facts facts;
   facts.shown_running = server_shown_;
-  const bool ending = event == Event::kStop || event == Event::kExit || event == Event::kSessionEnd;
-  if (event == Event::kServerAppeared) {
-    target_ = sighting_.pid;
-  } else if (event == Event::kTimeUp && phase_ == Phase::kStopForced) {
-    // Whether the server being stopped is still there, by its id: a forced end can be refused.
+  // The server a start saw comes with the event: it is the one the start is about from now on.
+  if (event == Event::kServerAppeared) target_ = sighting_.pid;
+  const control::Needs needs = control::needs(phase_, event);
+  if (needs.still_there_by_id) {
     facts.found =
         target_ != 0 && proc::id_has_name(proc::process_list(), target_, launch::kServerExe);
-  } else if (ending || (event == Event::kServerEnded && phase_ == Phase::kRunning)) {
+  }
+  if (needs.server_by_path) {
     target_ = proc::find_by_path(server_path());
     facts.found = target_ != 0;
-    if (!facts.found && event == Event::kServerEnded) {
-      facts.restartable =
-          ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
-      facts.restarts_left = recent_restarts() < control::kMostRestarts;
-    }
-    if (facts.found && ending) {
-      facts.askable =
-          graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
-          can_wait_for(target_);
-    }
+  }
+  if (needs.restart_facts && !facts.found) {
+    facts.restartable =
+        ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
+    facts.restarts_left = recent_restarts() < control::kMostRestarts;
+  }
+  if (needs.askable && facts.found) {
+    facts.askable = graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
+                    can_wait_for(target_);
   }
   return facts;
 }
@@ -278,20 +279,20 @@ void Control::carry_out(Action action) {
       }
       break;
     case Action::kArmAppearWait:
-      arm(build::kAppearMostMs);
+      arm(action, build::kAppearMostMs);
       break;
     case Action::kArmAnswerWait:
-      arm(build::kAnswerMostMs);
+      arm(action, build::kAnswerMostMs);
       break;
     case Action::kArmStopGrace:
-      arm(graceful::kStopGraceMs);
+      arm(action, graceful::kStopGraceMs);
       break;
     case Action::kArmExitGrace:
       exit_deadline_ = ::GetTickCount() + graceful::kExitGraceMs;
-      arm(graceful::kExitGraceMs);
+      arm(action, graceful::kExitGraceMs);
       break;
     case Action::kArmStopWait:
-      arm(control::kStopWaitMs);
+      arm(action, control::kStopWaitMs);
       break;
     case Action::kCancelTimers:
       disarm();
@@ -390,7 +391,8 @@ void Control::carry_out(Action action) {
       wait_in_place(exit_deadline_);
       break;
     case Action::kArmRestartWait:
-      arm(control::kRestartWaitsMs[std::min(recent_restarts(), control::kMostRestarts - 1)]);
+      arm(action,
+          control::kRestartWaitsMs[std::min(recent_restarts(), control::kMostRestarts - 1)]);
       break;
     case Action::kBalloonRestart: {
       const std::size_t nth = std::min(recent_restarts(), control::kMostRestarts - 1);
@@ -434,14 +436,15 @@ void Control::carry_out(Action action) {
   }
 }
 
-void Control::arm(std::uint32_t ms) {
+void Control::arm(Action action, std::uint32_t ms) {
   disarm();
+  timer_event_ = *control::timer_event(action);
   const UINT_PTR id = kFirstPhaseTimer + ++timers_armed_ % kPhaseTimerIds;
   if (::SetTimer(view_.window(), id, ms, nullptr) != 0) {
     timer_ = id;
   } else {
     // A phase must not wait for a timer that never comes: its time is up at once.
-    follow_up(Event::kTimeUp);
+    follow_up(timer_event_);
   }
 }
 

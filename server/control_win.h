@@ -1,7 +1,7 @@
 // Starting and stopping the server: the start request with its checks and launch script, and the
-// Windows side of the control's rules (server/control_rules.h): it gathers the facts an event
-// needs, carries out the actions of its step, and turns timers, the watch's notice and the
-// results of actions into further events. The window is reached through the small View that the
+// Windows side of the control's rules (server/control_rules.h): it makes the look-ups the rules
+// say an event needs, carries out the actions of its step, and turns timers, the watch's notice and
+// the results of actions into further events. The window is reached through the small View that the
 // application hands in.
 #pragma once
 
@@ -94,7 +94,8 @@ class Control {
   void take_step(Pending pending);
   control::Facts facts_for(control::Event event);
   void carry_out(control::Action action);
-  void arm(std::uint32_t ms);
+  // The phase timer for an arming action: its tick brings that action's event.
+  void arm(control::Action action, std::uint32_t ms);
   void disarm();
   void wait_in_place(DWORD until_tick);
   void launch();
@@ -143,6 +144,7 @@ class Control {
   // one is known as such.
   UINT_PTR timer_ = 0;
   UINT_PTR timers_armed_ = 0;
+  control::Event timer_event_ = control::Event::kAppearBound;
   DWORD exit_deadline_ = 0;
   bool typing_watched_ = false;
   DWORD typing_since_ = 0;

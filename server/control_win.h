@@ -1,8 +1,9 @@
-// Starting and stopping the server: the start request with its checks and launch script, and the
-// Windows side of the control's rules (server/control_rules.h): it makes the look-ups the rules
-// say an event needs, carries out the actions of its step, and turns timers, the watch's notice and
-// the results of actions into further events. The window is reached through the small View that the
-// application hands in.
+// Starting and stopping the server: the Windows side of the control's rules
+// (server/control_rules.h). It makes the look-ups the rules say an event needs, carries out the
+// actions of its step, and turns timers, the watch's notice and the results of actions into
+// further events (server/control_win.cpp). The start request, with its checks, the port's
+// look-up and the launch script, is server/start_request_win.cpp. The window is reached through
+// the small View that the application hands in.
 #pragma once
 
 #include <windows.h>
@@ -76,13 +77,16 @@ class Control {
   bool on_message(UINT message, WPARAM wp);
 
  private:
+  // The start request (server/start_request_win.cpp): the fields and the folder are checked
+  // before the control hears of it.
   void request_start();
-  // Restarts made within the last kRestartWindowMs.
-  std::size_t recent_restarts();
   bool write_script(const std::string& path, const launch::Fields& fields) const;
   // Asks on a thread of its own whether another program holds the web port; the answer comes
   // back on the UI thread as an event.
   void check_port();
+
+  // Restarts made within the last kRestartWindowMs.
+  std::size_t recent_restarts();
   // tag: the watch's token of a notice, the id of a timer's tick.
   struct Pending {
     control::Event event;

@@ -17,7 +17,6 @@ namespace {
 
 using control::Action;
 using control::Event;
-using control::Phase;
 
 constexpr char kInfoCaption[] = "信息：";
 constexpr char kNoServer[] = "Rivermesh 进程似乎不存在！";

@@ -83,6 +83,8 @@ constexpr Actions kSessionExiting{A::kCancelTimers, A::kCancelWatch, A::kWaitRes
                                   A::kKillAll};
 constexpr Actions kKill{A::kCancelTimers, A::kCancelWatch, A::kKillAll};
 
+// docs/control-table.md shows these rows as a grid; after a change of them, make it anew with
+// build/native/control_table > docs/control-table.md (a test of the native build fails until then).
 // clang-format off
 constexpr Row kRows[] = {
     // A start: the server would only fail on a port another program listens on, so that program

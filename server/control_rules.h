@@ -1,7 +1,7 @@
 // The server control's rules: what it is doing now (its phase), what may happen to it (events),
-// and for each pair the phase it goes to and what it does on the way. The Windows side gathers the
-// facts an event needs, asks step() and carries out the actions in order; it decides nothing
-// itself. No message loop runs inside a step, so every event meets a settled phase.
+// and for each pair the phase it goes to and what it does on the way. The Windows side makes the
+// look-ups needs() names for an event, asks step() and carries out the actions in order; it
+// decides nothing itself. No message loop runs inside a step, so every event meets a settled phase.
 #pragma once
 
 #include <array>
@@ -162,7 +162,7 @@ class Phases {
   }
   std::uint16_t bits_;
 };
-// Phase | Phase makes a set: the friend above is found for two phases through their namespace.
+// Two phases make a set too: the operator above is found only where one side is a set already.
 constexpr Phases operator|(Phase a, Phase b) { return Phases(a) | Phases(b); }
 
 struct Row {

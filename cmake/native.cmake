@@ -6,3 +6,10 @@ file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.c
 add_executable(unit_tests ${unit_sources})
 target_link_libraries(unit_tests PRIVATE rmt_core standin_rules GTest::gtest GTest::gtest_main)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 30)
+
+# The control's table as a grid, for docs/control-table.md; the test fails when the committed
+# grid is not the one the table makes.
+add_executable(control_table ${CMAKE_SOURCE_DIR}/tools/control_table/control_table.cpp)
+target_link_libraries(control_table PRIVATE rmt_core)
+add_test(NAME ControlTable.DocumentIsCurrent
+  COMMAND control_table --check ${CMAKE_SOURCE_DIR}/docs/control-table.md)

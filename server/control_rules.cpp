@@ -8,9 +8,69 @@ using E = Event;
 using G = Guard;
 using P = Phase;
 
+// The phases rows share. A start's shell runs in kStartPhases; a server there may be stopped in
+// kStoppable; in kNotEnding nobody has asked it to end yet; kAlive is every phase but the end.
+constexpr Phases kStartPhases = P::kTyping | P::kStarting | P::kAnswering;
+constexpr Phases kIdleOrRunning = P::kIdle | P::kRunning;
+constexpr Phases kStoppable = P::kIdle | kStartPhases | P::kRunning;
+constexpr Phases kNotEnding =
+    P::kIdle | P::kChecking | kStartPhases | P::kRunning | P::kRestartWaiting;
+constexpr Phases kAlive = kNotEnding | P::kStopAsked | P::kStopForced | P::kExiting;
+
+// What the rows do on their way, named so that every row of the table stays on one line.
+constexpr Actions kAskPort{A::kStopWatchingTyping, A::kCheckPort};
+// The script is written: the launch follows its header in the log.
+constexpr Actions kLaunching{A::kLookStarting, A::kTooltipStarting, A::kLogStart, A::kLaunch};
+constexpr Actions kTypeFirstLine{A::kShowNewLog, A::kTypeFirstLine, A::kWatchTyping};
+constexpr Actions kTypeScript{A::kStopWatchingTyping, A::kTypeScript, A::kArmAppearWait};
+constexpr Actions kAppeared{A::kWatchServer, A::kArmAnswerWait};
+constexpr Actions kStarted{A::kCancelTimers, A::kLookRunning, A::kBalloonStarted,
+                           A::kTooltipRunning};
+// A slow server is not killed: it is kept and watched, and the user is told where to look.
+constexpr Actions kKeptNotAnswering{A::kCancelTimers, A::kLookRunning, A::kBalloonNotAnswering,
+                                    A::kTooltipRunning};
+// A start that did not come to a server: nothing it made may run on untracked.
+constexpr Actions kStartFailed{A::kCancelTimers,   A::kEndStart,    A::kLogStartFailed,
+                               A::kLookNotRunning, A::kTooltipIdle, A::kBalloonStartFailed};
+constexpr Actions kEndedStarting{A::kLogExitCode,       A::kCancelWatch,    A::kCancelTimers,
+                                 A::kEndStart,          A::kLookNotRunning, A::kTooltipIdle,
+                                 A::kBalloonStartFailed};
+// The server's own end while it is shown running.
+constexpr Actions kAnotherRun{A::kLogExitCode, A::kWatchServer};
+constexpr Actions kServerGone{A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle,
+                              A::kBalloonEnded};
+constexpr Actions kRestartsOver{A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning,
+                                A::kTooltipIdle, A::kBalloonRestartsUsedUp};
+constexpr Actions kRestartWait{A::kLogExitCode, A::kCancelWatch,    A::kLookRestartWaiting,
+                               A::kTooltipIdle, A::kBalloonRestart, A::kArmRestartWait};
+constexpr Actions kRestarting{A::kLookNotRunning, A::kRestart};
+constexpr Actions kRestartReplaced{A::kCancelTimers, A::kLookNotRunning, A::kCheckPort};
+constexpr Actions kRestartStopped{A::kCancelTimers, A::kLookNotRunning, A::kBalloonStopped,
+                                  A::kTooltipIdle};
+// A stop of a server of ours: asked with Ctrl+C under our shell, else terminated at once.
+constexpr Actions kStopAsking{A::kCancelTimers, A::kCancelWatch, A::kSendCtrlC, A::kAwaitEnd,
+                              A::kArmStopGrace};
+constexpr Actions kStopForcing{A::kCancelTimers, A::kCancelWatch, A::kEndServerAndShell,
+                               A::kAwaitEnd, A::kArmStopWait};
+constexpr Actions kForcing{A::kEndServerAndShell, A::kArmStopWait};
+// A stop while a start waits for a server that is not there yet: the start ends.
+constexpr Actions kStartStopped{A::kCancelTimers, A::kCancelWatch,    A::kEndStart,
+                                A::kLogStopped,   A::kLookNotRunning, A::kBalloonStopped,
+                                A::kTooltipIdle};
+constexpr Actions kNoServer{A::kCancelWatch, A::kMessageNoServer, A::kLookNotRunning,
+                            A::kBalloonStopped, A::kTooltipIdle};
+// Whatever the shell makes of its interrupted script, it ends as it always has.
+constexpr Actions kAskedStopped{A::kCancelTimers, A::kCancelWatch,    A::kEndShell,
+                                A::kLogStopped,   A::kLookNotRunning, A::kBalloonStopped,
+                                A::kTooltipIdle};
 // The stop's good end: the server is gone.
 constexpr Actions kStopped{A::kCancelTimers,   A::kCancelWatch,    A::kLogStopped,
                            A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle};
+// A termination may be refused (another user's server): the stop says so instead of "stopped",
+// and a server shown running is watched again.
+constexpr Actions kStillRunning{A::kCancelWatch, A::kWatchServer, A::kLookRunning,
+                                A::kTooltipRunning, A::kBalloonStopFailed};
+constexpr Actions kStillThere{A::kCancelWatch, A::kLogStopped, A::kBalloonStopFailed};
 // The server is asked first when it runs under our shell; else the exit goes on at once and the
 // shutdown kill ends whatever runs.
 constexpr Actions kExitAsking{A::kCancelTimers, A::kCancelWatch, A::kSendCtrlC, A::kAwaitEnd,
@@ -18,22 +78,14 @@ constexpr Actions kExitAsking{A::kCancelTimers, A::kCancelWatch, A::kSendCtrlC, 
 constexpr Actions kExitNow{A::kCancelTimers, A::kCancelWatch, A::kLetGo};
 constexpr Actions kSessionAsking{A::kCancelTimers, A::kCancelWatch, A::kAskInPlace, A::kKillAll};
 constexpr Actions kSessionNow{A::kCancelTimers, A::kCancelWatch, A::kKillAll};
+constexpr Actions kSessionAsked{A::kCancelTimers, A::kCancelWatch, A::kWaitInPlace, A::kKillAll};
+constexpr Actions kSessionExiting{A::kCancelTimers, A::kCancelWatch, A::kWaitRestInPlace,
+                                  A::kKillAll};
 constexpr Actions kKill{A::kCancelTimers, A::kCancelWatch, A::kKillAll};
-// A start that did not come to a server: nothing it made may run on untracked.
-constexpr Actions kStartFailed{A::kCancelTimers,   A::kEndStart,    A::kLogStartFailed,
-                               A::kLookNotRunning, A::kTooltipIdle, A::kBalloonStartFailed};
-// A stop of a server of ours: asked with Ctrl+C under our shell, else terminated at once.
-constexpr Actions kStopAsking{A::kCancelTimers, A::kCancelWatch, A::kSendCtrlC, A::kAwaitEnd,
-                              A::kArmStopGrace};
-constexpr Actions kStopForcing{A::kCancelTimers, A::kCancelWatch, A::kEndServerAndShell,
-                               A::kAwaitEnd, A::kArmStopWait};
-// A stop while a start waits for a server that is not there yet: the start ends.
-constexpr Actions kStartStopped{A::kCancelTimers, A::kCancelWatch,    A::kEndStart,
-                                A::kLogStopped,   A::kLookNotRunning, A::kBalloonStopped,
-                                A::kTooltipIdle};
-constexpr Actions kNoServer{A::kCancelWatch, A::kMessageNoServer, A::kLookNotRunning,
-                            A::kBalloonStopped, A::kTooltipIdle};
 
+// docs/control-table.md shows these rows as a grid; after a change of them, make it anew with
+// build/native/control_table > docs/control-table.md (a test of the native build fails until then).
+// clang-format off
 constexpr Row kRows[] = {
     // A start: the server would only fail on a port another program listens on, so that program
     // is named instead; the look-up runs aside. Then the script is written, the shell started
@@ -41,195 +93,74 @@ constexpr Row kRows[] = {
     // line (a shell that reads its input in blocks would lose a second line written with it).
     // The start is then decided by the server: its process appears under our shell, and its web
     // port answers. Nothing is decided by a fixed wait.
-    {P::kIdle, E::kStart, G::kAny, P::kChecking, {A::kStopWatchingTyping, A::kCheckPort}},
-    {P::kChecking, E::kPortHeld, G::kAny, P::kIdle, {A::kMessagePortHeld}},
-    {P::kChecking, E::kPortFree, G::kAny, P::kChecking, {A::kWriteScript}},
-    {P::kChecking, E::kScriptFailed, G::kAny, P::kIdle, {A::kMessageScriptFailed}},
-    {P::kChecking,
-     E::kScriptWritten,
-     G::kAny,
-     P::kTyping,
-     {A::kLookStarting, A::kTooltipStarting, A::kLogStart, A::kLaunch}},
-    {P::kTyping,
-     E::kShellStarted,
-     G::kAny,
-     P::kTyping,
-     {A::kShowNewLog, A::kTypeFirstLine, A::kWatchTyping}},
-    {P::kTyping, E::kShellFailed, G::kAny, P::kIdle, kStartFailed},
-    {P::kTyping,
-     E::kFirstLineTaken,
-     G::kAny,
-     P::kStarting,
-     {A::kStopWatchingTyping, A::kTypeScript, A::kArmAppearWait}},
-    {P::kStarting, E::kServerMissing, G::kAny, P::kIdle, kStartFailed},
-    {P::kStarting, E::kTimeUp, G::kAny, P::kIdle, kStartFailed},
-    {P::kStarting,
-     E::kServerAppeared,
-     G::kAny,
-     P::kAnswering,
-     {A::kWatchServer, A::kArmAnswerWait}},
-    {P::kAnswering,
-     E::kPortAnswered,
-     G::kAny,
-     P::kRunning,
-     {A::kCancelTimers, A::kLookRunning, A::kBalloonStarted, A::kTooltipRunning}},
-    // A slow server is not killed: it is kept and watched, and the user is told where to look.
-    {P::kAnswering,
-     E::kTimeUp,
-     G::kAny,
-     P::kRunning,
-     {A::kCancelTimers, A::kLookRunning, A::kBalloonNotAnswering, A::kTooltipRunning}},
-    {P::kAnswering,
-     E::kServerEnded,
-     G::kAny,
-     P::kIdle,
-     {A::kLogExitCode, A::kCancelWatch, A::kCancelTimers, A::kEndStart, A::kLookNotRunning,
-      A::kTooltipIdle, A::kBalloonStartFailed}},
+    // from              event                guard               to                  actions
+    {P::kIdle,           E::kStart,           G::kAny,            P::kChecking,       kAskPort},
+    {P::kChecking,       E::kPortHeld,        G::kAny,            P::kIdle,           {A::kMessagePortHeld}},
+    {P::kChecking,       E::kPortFree,        G::kAny,            P::kChecking,       {A::kWriteScript}},
+    {P::kChecking,       E::kScriptFailed,    G::kAny,            P::kIdle,           {A::kMessageScriptFailed}},
+    {P::kChecking,       E::kScriptWritten,   G::kAny,            P::kTyping,         kLaunching},
+    {P::kTyping,         E::kShellStarted,    G::kAny,            P::kTyping,         kTypeFirstLine},
+    {P::kTyping,         E::kShellFailed,     G::kAny,            P::kIdle,           kStartFailed},
+    {P::kTyping,         E::kFirstLineTaken,  G::kAny,            P::kStarting,       kTypeScript},
+    {P::kStarting,       E::kServerMissing,   G::kAny,            P::kIdle,           kStartFailed},
+    {P::kStarting,       E::kAppearBound,     G::kAny,            P::kIdle,           kStartFailed},
+    {P::kStarting,       E::kServerAppeared,  G::kAny,            P::kAnswering,      kAppeared},
+    {P::kAnswering,      E::kPortAnswered,    G::kAny,            P::kRunning,        kStarted},
+    {P::kAnswering,      E::kAnswerBound,     G::kAny,            P::kRunning,        kKeptNotAnswering},
+    {P::kAnswering,      E::kServerEnded,     G::kAny,            P::kIdle,           kEndedStarting},
 
     // The server's own end while it is shown running; another run of the same server file keeps
-    // the look true.
-    {P::kRunning, E::kServerEnded, G::kFound, P::kRunning, {A::kLogExitCode, A::kWatchServer}},
-    {P::kRunning,
-     E::kServerEnded,
-     G::kEndedForGood,
-     P::kIdle,
-     {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle, A::kBalloonEnded}},
-    {P::kRunning,
-     E::kServerEnded,
-     G::kRestartsUsedUp,
-     P::kIdle,
-     {A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle,
-      A::kBalloonRestartsUsedUp}},
-    // A server that had run a while is started again after a wait, as the start button would.
-    // A start by hand meanwhile takes its place; a stop (enabled while it waits), an exit or a
-    // session end cancels it.
-    {P::kRunning,
-     E::kServerEnded,
-     G::kRestartDue,
-     P::kRestartWaiting,
-     {A::kLogExitCode, A::kCancelWatch, A::kLookRestartWaiting, A::kTooltipIdle, A::kBalloonRestart,
-      A::kArmRestartWait}},
-    {P::kRestartWaiting, E::kTimeUp, G::kAny, P::kIdle, {A::kLookNotRunning, A::kRestart}},
-    {P::kRestartWaiting,
-     E::kStart,
-     G::kAny,
-     P::kChecking,
-     {A::kCancelTimers, A::kLookNotRunning, A::kCheckPort}},
-    {P::kRestartWaiting,
-     E::kStop,
-     G::kAny,
-     P::kIdle,
-     {A::kCancelTimers, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}},
-    {P::kRestartWaiting, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kRestartWaiting, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kRestartWaiting, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kRestartWaiting, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kRestartWaiting, E::kShutdown, G::kAny, P::kEnded, kKill},
+    // the look true. A server that had run a while is started again after a wait, as the start
+    // button would. A start by hand meanwhile takes its place; a stop (enabled while it waits),
+    // an exit or a session end cancels it.
+    // from              event                guard               to                  actions
+    {P::kRunning,        E::kServerEnded,     G::kFound,          P::kRunning,        kAnotherRun},
+    {P::kRunning,        E::kServerEnded,     G::kEndedForGood,   P::kIdle,           kServerGone},
+    {P::kRunning,        E::kServerEnded,     G::kRestartsUsedUp, P::kIdle,           kRestartsOver},
+    {P::kRunning,        E::kServerEnded,     G::kRestartDue,     P::kRestartWaiting, kRestartWait},
+    {P::kRestartWaiting, E::kRestartWaitOver, G::kAny,            P::kIdle,           kRestarting},
+    {P::kRestartWaiting, E::kStart,           G::kAny,            P::kChecking,       kRestartReplaced},
+    {P::kRestartWaiting, E::kStop,            G::kAny,            P::kIdle,           kRestartStopped},
 
     // A stop. Its own end of the server is no news: the watch goes first. A server under our
     // shell is asked with Ctrl+C and given its grace; any other is terminated at once. During a
     // start the stop ends what runs, as it would once started.
-    {P::kIdle, E::kStop, G::kMissing, P::kIdle, kNoServer},
-    {P::kRunning, E::kStop, G::kMissing, P::kIdle, kNoServer},
-    {P::kIdle, E::kStop, G::kAskable, P::kStopAsked, kStopAsking},
-    {P::kTyping, E::kStop, G::kAskable, P::kStopAsked, kStopAsking},
-    {P::kStarting, E::kStop, G::kAskable, P::kStopAsked, kStopAsking},
-    {P::kAnswering, E::kStop, G::kAskable, P::kStopAsked, kStopAsking},
-    {P::kRunning, E::kStop, G::kAskable, P::kStopAsked, kStopAsking},
-    {P::kIdle, E::kStop, G::kForcible, P::kStopForced, kStopForcing},
-    {P::kTyping, E::kStop, G::kForcible, P::kStopForced, kStopForcing},
-    {P::kStarting, E::kStop, G::kForcible, P::kStopForced, kStopForcing},
-    {P::kAnswering, E::kStop, G::kForcible, P::kStopForced, kStopForcing},
-    {P::kRunning, E::kStop, G::kForcible, P::kStopForced, kStopForcing},
-    {P::kTyping, E::kStop, G::kMissing, P::kIdle, kStartStopped},
-    {P::kStarting, E::kStop, G::kMissing, P::kIdle, kStartStopped},
-    {P::kAnswering, E::kStop, G::kMissing, P::kIdle, kStartStopped},
-    // Whatever the shell makes of its interrupted script, it ends as it always has.
-    {P::kStopAsked,
-     E::kServerEnded,
-     G::kAny,
-     P::kIdle,
-     {A::kCancelTimers, A::kCancelWatch, A::kEndShell, A::kLogStopped, A::kLookNotRunning,
-      A::kBalloonStopped, A::kTooltipIdle}},
-    {P::kStopAsked, E::kTimeUp, G::kAny, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
-    {P::kStopAsked,
-     E::kCtrlCFailed,
-     G::kAny,
-     P::kStopForced,
-     {A::kEndServerAndShell, A::kArmStopWait}},
-    {P::kStopForced, E::kServerEnded, G::kAny, P::kIdle, kStopped},
-    {P::kStopForced, E::kTimeUp, G::kMissing, P::kIdle, kStopped},
-    // A termination may be refused (another user's server): the stop says so instead of
-    // "stopped", and a server shown running is watched again.
-    {P::kStopForced,
-     E::kTimeUp,
-     G::kFoundShown,
-     P::kRunning,
-     {A::kCancelWatch, A::kWatchServer, A::kLookRunning, A::kTooltipRunning,
-      A::kBalloonStopFailed}},
-    {P::kStopForced,
-     E::kTimeUp,
-     G::kFoundHidden,
-     P::kIdle,
-     {A::kCancelWatch, A::kLogStopped, A::kBalloonStopFailed}},
+    // from              event                guard               to                  actions
+    {kIdleOrRunning,     E::kStop,            G::kMissing,        P::kIdle,           kNoServer},
+    {kStartPhases,       E::kStop,            G::kMissing,        P::kIdle,           kStartStopped},
+    {kStoppable,         E::kStop,            G::kAskable,        P::kStopAsked,      kStopAsking},
+    {kStoppable,         E::kStop,            G::kForcible,       P::kStopForced,     kStopForcing},
+    {P::kStopAsked,      E::kServerEnded,     G::kAny,            P::kIdle,           kAskedStopped},
+    {P::kStopAsked,      E::kStopGraceOver,   G::kAny,            P::kStopForced,     kForcing},
+    {P::kStopAsked,      E::kCtrlCFailed,     G::kAny,            P::kStopForced,     kForcing},
+    {P::kStopForced,     E::kServerEnded,     G::kAny,            P::kIdle,           kStopped},
+    {P::kStopForced,     E::kStopWaitOver,    G::kMissing,        P::kIdle,           kStopped},
+    {P::kStopForced,     E::kStopWaitOver,    G::kFoundShown,     P::kRunning,        kStillRunning},
+    {P::kStopForced,     E::kStopWaitOver,    G::kFoundHidden,    P::kIdle,           kStillThere},
 
     // The exit. A server asked already by a stop is only given the exit grace: a second Ctrl+C
     // could cut short the clean end the first one began.
-    {P::kIdle, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kIdle, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kChecking, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kChecking, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kTyping, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kTyping, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kStarting, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kStarting, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kAnswering, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kAnswering, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kRunning, E::kExit, G::kAskable, P::kExiting, kExitAsking},
-    {P::kRunning, E::kExit, G::kNotAskable, P::kExiting, kExitNow},
-    {P::kStopAsked, E::kExit, G::kAny, P::kExiting, {A::kArmExitGrace}},
-    {P::kStopForced, E::kExit, G::kAny, P::kExiting, kExitNow},
-    {P::kExiting, E::kServerEnded, G::kAny, P::kExiting, kExitNow},
-    {P::kExiting, E::kTimeUp, G::kAny, P::kExiting, kExitNow},
-    {P::kExiting, E::kCtrlCFailed, G::kAny, P::kExiting, kExitNow},
+    // from              event                guard               to                  actions
+    {kNotEnding,         E::kExit,            G::kAskable,        P::kExiting,        kExitAsking},
+    {kNotEnding,         E::kExit,            G::kNotAskable,     P::kExiting,        kExitNow},
+    {P::kStopAsked,      E::kExit,            G::kAny,            P::kExiting,        {A::kArmExitGrace}},
+    {P::kStopForced,     E::kExit,            G::kAny,            P::kExiting,        kExitNow},
+    {P::kExiting,        E::kServerEnded,     G::kAny,            P::kExiting,        kExitNow},
+    {P::kExiting,        E::kExitGraceOver,   G::kAny,            P::kExiting,        kExitNow},
+    {P::kExiting,        E::kCtrlCFailed,     G::kAny,            P::kExiting,        kExitNow},
 
     // The session end: Windows may end the program once the handler returns, so the server's
-    // grace is waited for in place, and no other event runs meanwhile.
-    {P::kIdle, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kIdle, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kChecking, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kChecking, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kTyping, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kTyping, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kStarting, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kStarting, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kAnswering, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kAnswering, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kRunning, E::kSessionEnd, G::kAskable, P::kEnded, kSessionAsking},
-    {P::kRunning, E::kSessionEnd, G::kNotAskable, P::kEnded, kSessionNow},
-    {P::kStopAsked,
-     E::kSessionEnd,
-     G::kAny,
-     P::kEnded,
-     {A::kCancelTimers, A::kCancelWatch, A::kWaitInPlace, A::kKillAll}},
-    {P::kStopForced, E::kSessionEnd, G::kAny, P::kEnded, kSessionNow},
-    {P::kExiting,
-     E::kSessionEnd,
-     G::kAny,
-     P::kEnded,
-     {A::kCancelTimers, A::kCancelWatch, A::kWaitRestInPlace, A::kKillAll}},
-
-    // The window is destroyed: whatever runs ends, silently.
-    {P::kIdle, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kChecking, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kTyping, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kStarting, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kAnswering, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kRunning, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kStopAsked, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kStopForced, E::kShutdown, G::kAny, P::kEnded, kKill},
-    {P::kExiting, E::kShutdown, G::kAny, P::kEnded, kKill},
+    // grace is waited for in place, and no other event runs meanwhile. The window destroyed:
+    // whatever runs ends, silently.
+    // from              event                guard               to                  actions
+    {kNotEnding,         E::kSessionEnd,      G::kAskable,        P::kEnded,          kSessionAsking},
+    {kNotEnding,         E::kSessionEnd,      G::kNotAskable,     P::kEnded,          kSessionNow},
+    {P::kStopAsked,      E::kSessionEnd,      G::kAny,            P::kEnded,          kSessionAsked},
+    {P::kStopForced,     E::kSessionEnd,      G::kAny,            P::kEnded,          kSessionNow},
+    {P::kExiting,        E::kSessionEnd,      G::kAny,            P::kEnded,          kSessionExiting},
+    {kAlive,             E::kShutdown,        G::kAny,            P::kEnded,          kKill},
 };
+// clang-format on
 
 }  // namespace
 
@@ -265,7 +196,7 @@ std::span<const Row> table() { return kRows; }
 
 std::optional<Step> step(Phase from, Event event, const Facts& facts) {
   for (const Row& row : kRows) {
-    if (row.from == from && row.event == event && holds(row.guard, facts)) {
+    if (row.from.has(from) && row.event == event && holds(row.guard, facts)) {
       return Step{row.to, &row.actions};
     }
   }
@@ -274,9 +205,52 @@ std::optional<Step> step(Phase from, Event event, const Facts& facts) {
 
 bool handles(Phase from, Event event) {
   for (const Row& row : kRows) {
-    if (row.from == from && row.event == event) return true;
+    if (row.from.has(from) && row.event == event) return true;
   }
   return false;
+}
+
+std::optional<Event> timer_event(Action action) {
+  switch (action) {
+    case A::kArmAppearWait:
+      return E::kAppearBound;
+    case A::kArmAnswerWait:
+      return E::kAnswerBound;
+    case A::kArmStopGrace:
+      return E::kStopGraceOver;
+    case A::kArmExitGrace:
+      return E::kExitGraceOver;
+    case A::kArmStopWait:
+      return E::kStopWaitOver;
+    case A::kArmRestartWait:
+      return E::kRestartWaitOver;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool is_timer(Event event) {
+  return event == E::kAppearBound || event == E::kAnswerBound || event == E::kStopGraceOver ||
+         event == E::kExitGraceOver || event == E::kStopWaitOver || event == E::kRestartWaitOver;
+}
+
+Needs needs(Phase from, Event event) {
+  Needs needs;
+  if (!handles(from, event)) return needs;
+  if (event == E::kStopWaitOver) {
+    needs.still_there_by_id = true;
+    return needs;
+  }
+  // A stop, an exit or a session end is about whatever server of ours runs now, even where its
+  // row does not ask (the session end's wait in place waits for it); the end of a server shown
+  // running asks whether another run keeps the look, or whether a restart is due.
+  const bool ending = event == E::kStop || event == E::kExit || event == E::kSessionEnd;
+  if (ending || (event == E::kServerEnded && from == P::kRunning)) {
+    needs.server_by_path = true;
+    needs.askable = ending;
+    needs.restart_facts = event == E::kServerEnded;
+  }
+  return needs;
 }
 
 const char* name(Phase phase) {
@@ -288,14 +262,25 @@ const char* name(Phase phase) {
 }
 
 const char* name(Event event) {
-  constexpr const char* kNames[] = {
-      "start",          "port free",       "port held",     "script written",
-      "script failed",  "shell started",   "shell failed",  "first line taken",
-      "server missing", "server appeared", "port answered", "time up",
-      "stop",           "server ended",    "Ctrl+C failed", "exit",
-      "session end",    "shutdown"};
+  constexpr const char* kNames[] = {"start",           "port free",         "port held",
+                                    "script written",  "script failed",     "shell started",
+                                    "shell failed",    "first line taken",  "server missing",
+                                    "server appeared", "port answered",     "appear bound",
+                                    "answer bound",    "stop grace over",   "exit grace over",
+                                    "stop wait over",  "restart wait over", "stop",
+                                    "server ended",    "Ctrl+C failed",     "exit",
+                                    "session end",     "shutdown"};
   static_assert(std::size(kNames) == kEventCount);
   return kNames[static_cast<std::size_t>(event)];
+}
+
+const char* name(Guard guard) {
+  constexpr const char* kNames[] = {"any",         "missing",         "found",
+                                    "askable",     "forcible",        "not askable",
+                                    "found shown", "found hidden",    "ended for good",
+                                    "restart due", "restarts used up"};
+  static_assert(std::size(kNames) == static_cast<std::size_t>(G::kRestartsUsedUp) + 1);
+  return kNames[static_cast<std::size_t>(guard)];
 }
 
 }  // namespace control

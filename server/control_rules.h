@@ -1,7 +1,7 @@
 // The server control's rules: what it is doing now (its phase), what may happen to it (events),
-// and for each pair the phase it goes to and what it does on the way. The Windows side gathers the
-// facts an event needs, asks step() and carries out the actions in order; it decides nothing
-// itself. No message loop runs inside a step, so every event meets a settled phase.
+// and for each pair the phase it goes to and what it does on the way. The Windows side makes the
+// look-ups needs() names for an event, asks step() and carries out the actions in order; it
+// decides nothing itself. No message loop runs inside a step, so every event meets a settled phase.
 #pragma once
 
 #include <array>
@@ -39,15 +39,22 @@ enum class Event : std::uint8_t {
   kServerMissing,   // the server file is not there as the script is typed (follows kTypeScript)
   kServerAppeared,  // a process of the server file runs under this start's shell
   kPortAnswered,    // its web port accepted a connection
-  kTimeUp,  // the phase's timer: a start's bound, a grace, the wait after a forced end, a restart's
-  kStop,    // the stop button or the tray entry
-  kServerEnded,  // the watched server has ended
-  kCtrlCFailed,  // Ctrl+C could not be delivered (follows kSendCtrlC)
-  kExit,         // "退出": the window and the icon have gone
-  kSessionEnd,   // Windows ends the session: the server must be gone when the step returns
-  kShutdown,     // the window is destroyed
+  // The timers, each its own event: the timer a row arms is the one the phase it goes to waits
+  // for (timer_event()).
+  kAppearBound,      // the server has not appeared within its bound of the script being typed
+  kAnswerBound,      // its web port has not answered within its bound of it appearing
+  kStopGraceOver,    // the server asked by a stop has not ended within the stop grace
+  kExitGraceOver,    // the server asked by the exit has not ended within the exit grace
+  kStopWaitOver,     // the forced end has had its time to show
+  kRestartWaitOver,  // the wait before an automatic restart is over
+  kStop,             // the stop button or the tray entry
+  kServerEnded,      // the watched server has ended
+  kCtrlCFailed,      // Ctrl+C could not be delivered (follows kSendCtrlC)
+  kExit,             // "退出": the window and the icon have gone
+  kSessionEnd,       // Windows ends the session: the server must be gone when the step returns
+  kShutdown,         // the window is destroyed
 };
-inline constexpr std::size_t kEventCount = 18;
+inline constexpr std::size_t kEventCount = 23;
 
 enum class Action : std::uint8_t {
   kNone,       // the end of a row's actions
@@ -138,8 +145,28 @@ bool holds(Guard guard, const Facts& facts);
 inline constexpr std::size_t kMaxActions = 8;
 using Actions = std::array<Action, kMaxActions>;
 
+// The phases a row applies in: many rules (the exit, the session end, a stop) are the same in
+// several phases and are written once for all of them.
+class Phases {
+ public:
+  // A single phase is the set of it alone, so a row names one phase as it is.
+  constexpr Phases(Phase phase) : bits_(bit(phase)) {}  // NOLINT(google-explicit-constructor)
+  constexpr bool has(Phase phase) const { return (bits_ & bit(phase)) != 0; }
+  friend constexpr Phases operator|(Phases a, Phases b) { return Phases(a.bits_ | b.bits_); }
+
+ private:
+  static_assert(kPhaseCount <= 16);
+  constexpr explicit Phases(std::uint16_t bits) : bits_(bits) {}
+  static constexpr std::uint16_t bit(Phase phase) {
+    return static_cast<std::uint16_t>(1u << static_cast<unsigned>(phase));
+  }
+  std::uint16_t bits_;
+};
+// Two phases make a set too: the operator above is found only where one side is a set already.
+constexpr Phases operator|(Phase a, Phase b) { return Phases(a) | Phases(b); }
+
 struct Row {
-  Phase from;
+  Phases from;
   Event event;
   Guard guard;
   Phase to;
@@ -157,6 +184,27 @@ struct Step {
 std::optional<Step> step(Phase from, Event event, const Facts& facts);
 // Whether the phase has any row for the event (then its facts are worth gathering).
 bool handles(Phase from, Event event);
+
+// The event an arming action's timer brings when it runs out; nothing for any other action.
+std::optional<Event> timer_event(Action action);
+// Whether the event is a timer's: a tick of a timer re-armed or cancelled since is no event.
+bool is_timer(Event event);
+
+// The look-ups the Windows side makes before a step, by phase and event; none for an event the
+// phase ignores. shown_running is always known and needs none.
+struct Needs {
+  // The server of ours by the path of its file (found, and the server the step is about).
+  bool server_by_path = false;
+  // When it was found: whether it runs under our shell and can be waited for (askable).
+  bool askable = false;
+  // When none was found: whether the server that ended may be started again (restartable,
+  // restarts_left).
+  bool restart_facts = false;
+  // Whether the server being stopped is still there, by its id (found): another copy of the same
+  // file found by its path would say nothing about the forced end.
+  bool still_there_by_id = false;
+};
+Needs needs(Phase from, Event event);
 
 // How long each timer runs. A start is decided by the server: started once its web port
 // answers, failed when it ended first or did not appear within kAppearMostMs of the script being
@@ -176,5 +224,6 @@ inline constexpr std::uint32_t kRestartWindowMs = 10 * 60 * 1000;
 
 const char* name(Phase phase);
 const char* name(Event event);
+const char* name(Guard guard);
 
 }  // namespace control

@@ -1,16 +1,12 @@
 #include "server/control_win.h"
 
 #include <algorithm>
-#include <exception>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "platform/handles_win.h"
-#include "platform/ui_task_win.h"
 #include "server/console_ctrl_win.h"
 #include "server/graceful_stop.h"
-#include "server/port_owner_win.h"
 #include "server/process_win.h"
 #include "server/server_log.h"
 #include "server/start_rules.h"
@@ -21,7 +17,6 @@ namespace {
 
 using control::Action;
 using control::Event;
-using control::Phase;
 
 constexpr char kInfoCaption[] = "信息：";
 constexpr char kNoServer[] = "Rivermesh 进程似乎不存在！";
@@ -54,73 +49,10 @@ bool can_wait_for(DWORD pid) {
 
 }  // namespace
 
-void Control::start_request() {
-  if (!control::handles(phase_, Event::kStart)) return;
-  restarts_.clear();
-  restarting_ = false;
-  request_start();
-}
-
 std::size_t Control::recent_restarts() {
   const DWORD now = ::GetTickCount();
   std::erase_if(restarts_, [now](DWORD at) { return now - at >= control::kRestartWindowMs; });
   return restarts_.size();
-}
-
-void Control::request_start() {
-  // The checks may show a message; only a control that would start goes through them.
-  if (!control::handles(phase_, Event::kStart)) return;
-  const launch::Fields fields = view_.fields();
-  if (const auto problem = launch::first_problem(fields)) {
-    view_.message(*problem, launch::kErrorCaption, true);
-    return;
-  }
-  const std::string folder = view_.server_folder();
-  if (const auto problem = launch::folder_problem(folder)) {
-    view_.message(*problem, launch::kErrorCaption, false);
-    return;
-  }
-  const std::optional<std::string> script = launch::script_path(folder);
-  start_fields_ = fields;
-  start_script_ = *script;
-  dispatch(Event::kStart);
-}
-
-void Control::check_port() {
-  const WPARAM serial = ++port_checks_;
-  const HWND window = view_.window();
-  const std::string port = start_fields_.port;
-  const std::string ip = start_fields_.ip;
-  const auto answer = [this, serial](std::optional<std::string> held) {
-    held_port_ = held.value_or(std::string());
-    dispatch(held ? Event::kPortHeld : Event::kPortFree, serial);
-  };
-  try {
-    std::thread([window, port, ip, answer]() noexcept {
-      try {
-        std::optional<std::string> held = port_owner::held_port_message(port, ip);
-        ui_task::post(window, [answer, held] { answer(held); });
-      } catch (const std::exception&) {
-        // Out of memory: the start goes on as if nobody held the port.
-        ui_task::post(window, [answer] { answer(std::nullopt); });
-      }
-    }).detach();
-  } catch (const std::exception&) {
-    // No thread: the look-up runs here after all.
-    held_port_ = port_owner::held_port_message(port, ip).value_or(std::string());
-    waiting_.insert(waiting_.begin(),
-                    {held_port_.empty() ? Event::kPortFree : Event::kPortHeld, serial});
-  }
-}
-
-bool Control::write_script(const std::string& path, const launch::Fields& fields) const {
-  const std::string line = launch::command_line(fields);
-  const win::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-         written == line.size();
 }
 
 void Control::stop_request() { dispatch(Event::kStop); }
@@ -148,7 +80,9 @@ bool Control::on_message(UINT message, WPARAM wp) {
   }
   if (wp >= kFirstPhaseTimer && wp < kFirstPhaseTimer + kPhaseTimerIds) {
     ::KillTimer(view_.window(), wp);
-    dispatch(Event::kTimeUp, wp);
+    // The event of the timer armed last; a tick of an earlier one carries an older id and is
+    // dropped before it is looked at.
+    dispatch(timer_event_, wp);
     return true;
   }
   return false;
@@ -188,7 +122,7 @@ void Control::take_step(Pending pending) {
       pending.tag != launches_) {
     return;
   }
-  if (event == Event::kTimeUp) {
+  if (control::is_timer(event)) {
     if (pending.tag != timer_) return;
     timer_ = 0;
   }
@@ -209,28 +143,29 @@ void Control::take_step(Pending pending) {
 control::Facts Control::facts_for(Event event) {
   control::Facts facts;
   facts.shown_running = server_shown_;
-  const bool ending = event == Event::kStop || event == Event::kExit || event == Event::kSessionEnd;
+  // The server a start saw comes with the event: it is the one the start is about from now on,
+  // and its run is counted from here (the running look waits for its port).
   if (event == Event::kServerAppeared) {
     target_ = sighting_.pid;
-    // A run is counted from its server's appearance: the running look waits for its port.
     running_since_ = ::GetTickCount();
-  } else if (event == Event::kTimeUp && phase_ == Phase::kStopForced) {
-    // Whether the server being stopped is still there, by its id: a forced end can be refused.
+  }
+  const control::Needs needs = control::needs(phase_, event);
+  if (needs.still_there_by_id) {
     facts.found =
         target_ != 0 && proc::id_has_name(proc::process_list(), target_, launch::kServerExe);
-  } else if (ending || (event == Event::kServerEnded && phase_ == Phase::kRunning)) {
+  }
+  if (needs.server_by_path) {
     target_ = proc::find_by_path(server_path());
     facts.found = target_ != 0;
-    if (!facts.found && event == Event::kServerEnded) {
-      facts.restartable =
-          ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
-      facts.restarts_left = recent_restarts() < control::kMostRestarts;
-    }
-    if (facts.found && ending) {
-      facts.askable =
-          graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
-          can_wait_for(target_);
-    }
+  }
+  if (needs.restart_facts && !facts.found) {
+    facts.restartable =
+        ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
+    facts.restarts_left = recent_restarts() < control::kMostRestarts;
+  }
+  if (needs.askable && facts.found) {
+    facts.askable = graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
+                    can_wait_for(target_);
   }
   return facts;
 }
@@ -280,20 +215,20 @@ void Control::carry_out(Action action) {
       }
       break;
     case Action::kArmAppearWait:
-      arm(build::kAppearMostMs);
+      arm(action, build::kAppearMostMs);
       break;
     case Action::kArmAnswerWait:
-      arm(build::kAnswerMostMs);
+      arm(action, build::kAnswerMostMs);
       break;
     case Action::kArmStopGrace:
-      arm(graceful::kStopGraceMs);
+      arm(action, graceful::kStopGraceMs);
       break;
     case Action::kArmExitGrace:
       exit_deadline_ = ::GetTickCount() + graceful::kExitGraceMs;
-      arm(graceful::kExitGraceMs);
+      arm(action, graceful::kExitGraceMs);
       break;
     case Action::kArmStopWait:
-      arm(control::kStopWaitMs);
+      arm(action, control::kStopWaitMs);
       break;
     case Action::kCancelTimers:
       disarm();
@@ -391,7 +326,8 @@ void Control::carry_out(Action action) {
       wait_in_place(exit_deadline_);
       break;
     case Action::kArmRestartWait:
-      arm(control::kRestartWaitsMs[std::min(recent_restarts(), control::kMostRestarts - 1)]);
+      arm(action,
+          control::kRestartWaitsMs[std::min(recent_restarts(), control::kMostRestarts - 1)]);
       break;
     case Action::kBalloonRestart: {
       const std::size_t nth = std::min(recent_restarts(), control::kMostRestarts - 1);
@@ -435,14 +371,15 @@ void Control::carry_out(Action action) {
   }
 }
 
-void Control::arm(std::uint32_t ms) {
+void Control::arm(Action action, std::uint32_t ms) {
   disarm();
+  timer_event_ = *control::timer_event(action);
   const UINT_PTR id = kFirstPhaseTimer + ++timers_armed_ % kPhaseTimerIds;
   if (::SetTimer(view_.window(), id, ms, nullptr) != 0) {
     timer_ = id;
   } else {
     // A phase must not wait for a timer that never comes: its time is up at once.
-    follow_up(Event::kTimeUp);
+    follow_up(timer_event_);
   }
 }
 

@@ -1,8 +1,9 @@
-// Starting and stopping the server: the start request with its checks and launch script, and the
-// Windows side of the control's rules (server/control_rules.h): it gathers the facts an event
-// needs, carries out the actions of its step, and turns timers, the watch's notice and the
-// results of actions into further events. The window is reached through the small View that the
-// application hands in.
+// Starting and stopping the server: the Windows side of the control's rules
+// (server/control_rules.h). It makes the look-ups the rules say an event needs, carries out the
+// actions of its step, and turns timers, the watch's notice and the results of actions into
+// further events (server/control_win.cpp). The start request, with its checks, the port's
+// look-up and the launch script, is server/start_request_win.cpp. The window is reached through
+// the small View that the application hands in.
 #pragma once
 
 #include <windows.h>
@@ -76,13 +77,16 @@ class Control {
   bool on_message(UINT message, WPARAM wp);
 
  private:
+  // The start request (server/start_request_win.cpp): the fields and the folder are checked
+  // before the control hears of it.
   void request_start();
-  // Restarts made within the last kRestartWindowMs.
-  std::size_t recent_restarts();
   bool write_script(const std::string& path, const launch::Fields& fields) const;
   // Asks on a thread of its own whether another program holds the web port; the answer comes
   // back on the UI thread as an event.
   void check_port();
+
+  // Restarts made within the last kRestartWindowMs.
+  std::size_t recent_restarts();
   // tag: the watch's token of a notice, the id of a timer's tick.
   struct Pending {
     control::Event event;
@@ -94,7 +98,8 @@ class Control {
   void take_step(Pending pending);
   control::Facts facts_for(control::Event event);
   void carry_out(control::Action action);
-  void arm(std::uint32_t ms);
+  // The phase timer for an arming action: its tick brings that action's event.
+  void arm(control::Action action, std::uint32_t ms);
   void disarm();
   void wait_in_place(DWORD until_tick);
   void launch();
@@ -143,6 +148,7 @@ class Control {
   // one is known as such.
   UINT_PTR timer_ = 0;
   UINT_PTR timers_armed_ = 0;
+  control::Event timer_event_ = control::Event::kAppearBound;
   DWORD exit_deadline_ = 0;
   bool typing_watched_ = false;
   DWORD typing_since_ = 0;

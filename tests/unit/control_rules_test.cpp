@@ -58,6 +58,24 @@ std::string where(Phase p, Event e) {
   return std::string(control::name(p)) + " + " + control::name(e);
 }
 
+// The phases a row applies in.
+std::vector<Phase> phases_of(const control::Row& row) {
+  std::vector<Phase> phases;
+  for (Phase p : all_phases()) {
+    if (row.from.has(p)) phases.push_back(p);
+  }
+  return phases;
+}
+
+// Every action, by its value: the last one is kLogStartFailed.
+std::vector<Action> all_actions() {
+  std::vector<Action> actions;
+  for (int i = 0; i <= static_cast<int>(A::kLogStartFailed); ++i) {
+    actions.push_back(static_cast<Action>(i));
+  }
+  return actions;
+}
+
 // Whatever the facts, a phase and an event lead one way or none; an ended control does nothing;
 // and every row that leaves a phase to wait for a timer or the server's end arrives in a phase
 // that listens for it, so no wait is left without its end.
@@ -67,10 +85,10 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
       for (const Facts& f : all_facts()) {
         int matching = 0;
         for (const control::Row& row : control::table()) {
-          if (row.from == p && row.event == e && control::holds(row.guard, f)) ++matching;
+          if (row.from.has(p) && row.event == e && control::holds(row.guard, f)) ++matching;
         }
         EXPECT_LE(matching, 1) << where(p, e);
-        if (control::handles(p, e) && (e == E::kStop || e == E::kExit || e == E::kTimeUp ||
+        if (control::handles(p, e) && (e == E::kStop || e == E::kExit || control::is_timer(e) ||
                                        e == E::kSessionEnd || e == E::kShutdown)) {
           EXPECT_TRUE(control::step(p, e, f)) << where(p, e) << " leaves some facts without a row";
         }
@@ -83,96 +101,210 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
     }
   }
   for (const control::Row& row : control::table()) {
+    EXPECT_FALSE(phases_of(row).empty()) << control::name(row.event);
     const std::vector<Action> actions = actions_of(row.actions);
     const auto rest = row.actions.begin() + static_cast<std::ptrdiff_t>(actions.size());
     EXPECT_TRUE(std::all_of(rest, row.actions.end(), [](Action a) { return a == A::kNone; }))
-        << where(row.from, row.event);
-    const bool arms = has(actions, A::kArmAppearWait) || has(actions, A::kArmAnswerWait) ||
-                      has(actions, A::kArmStopGrace) || has(actions, A::kArmExitGrace) ||
-                      has(actions, A::kArmStopWait) || has(actions, A::kArmRestartWait);
-    if (arms) {
-      EXPECT_TRUE(control::handles(row.to, E::kTimeUp)) << where(row.from, row.event);
+        << control::name(row.event);
+    // The Windows side runs one timer at a time: a second one armed would cancel the first.
+    const auto timers = std::count_if(actions.begin(), actions.end(),
+                                      [](Action a) { return control::timer_event(a).has_value(); });
+    EXPECT_LE(timers, 1) << control::name(row.event);
+    for (Phase from : phases_of(row)) {
+      const std::string at = where(from, row.event);
+      for (Action a : actions) {
+        if (const auto timer = control::timer_event(a)) {
+          EXPECT_TRUE(control::handles(row.to, *timer))
+              << at << " arms a timer that " << control::name(row.to) << " ignores";
+        }
+      }
+      if (has(actions, A::kAwaitEnd) || has(actions, A::kWatchServer)) {
+        EXPECT_TRUE(control::handles(row.to, E::kServerEnded)) << at;
+      }
+      if (has(actions, A::kWatchTyping)) {
+        EXPECT_TRUE(control::handles(row.to, E::kFirstLineTaken)) << at;
+      }
+      if (has(actions, A::kCheckPort)) {
+        EXPECT_TRUE(control::handles(row.to, E::kPortFree) &&
+                    control::handles(row.to, E::kPortHeld));
+      }
+      if (has(actions, A::kWriteScript)) {
+        EXPECT_TRUE(control::handles(row.to, E::kScriptWritten) &&
+                    control::handles(row.to, E::kScriptFailed));
+      }
+      if (has(actions, A::kSendCtrlC)) {
+        EXPECT_TRUE(control::handles(row.to, E::kCtrlCFailed)) << at;
+      }
+      // Waiting in place is for the session end only, and the server goes right after.
+      if (has(actions, A::kAskInPlace) || has(actions, A::kWaitInPlace) ||
+          has(actions, A::kWaitRestInPlace)) {
+        EXPECT_EQ(row.event, E::kSessionEnd);
+        EXPECT_EQ(actions.back(), A::kKillAll);
+      }
+      // Wine's shell reads its input in blocks and runs the first line of a block only: a script
+      // typed before "echo off" was read would be lost with it, and the server never start.
+      EXPECT_EQ(has(actions, A::kTypeScript), from == P::kTyping && row.event == E::kFirstLineTaken)
+          << at;
+      // A start ends in one of three ways, and never by a fixed wait alone: started once the port
+      // answered; kept (and said so) once the bound for that passed with the server there; failed
+      // with everything it made ended.
+      if (row.to == P::kRunning && starting(from)) {
+        EXPECT_EQ(from, P::kAnswering) << at;
+        EXPECT_EQ(has(actions, A::kBalloonStarted), row.event == E::kPortAnswered);
+        EXPECT_EQ(has(actions, A::kBalloonNotAnswering), row.event == E::kAnswerBound);
+      }
+      if (has(actions, A::kBalloonStarted)) {
+        EXPECT_EQ(row.event, E::kPortAnswered) << at;
+      }
+      if (has(actions, A::kBalloonStartFailed)) {
+        EXPECT_TRUE(has(actions, A::kEndStart) && has(actions, A::kLookNotRunning)) << at;
+      }
+      if (has(actions, A::kLookStarting)) {
+        EXPECT_TRUE(starting(row.to) && has(actions, A::kTooltipStarting));
+      }
+      if (has(actions, A::kArmAppearWait)) {
+        EXPECT_TRUE(control::handles(row.to, E::kServerAppeared)) << at;
+      }
+      if (has(actions, A::kArmAnswerWait)) {
+        EXPECT_TRUE(control::handles(row.to, E::kPortAnswered)) << at;
+      }
+      // Whatever a start made is ended when it leaves for the not-running look.
+      if (starting(from) && row.to == P::kIdle) {
+        EXPECT_TRUE(has(actions, A::kEndStart)) << at;
+        EXPECT_TRUE(has(actions, A::kCancelTimers)) << at;
+      }
+      if (row.to == P::kEnded) {
+        EXPECT_TRUE(has(actions, A::kKillAll)) << at;
+      }
+      // The log on disk: every launch has its header, and a run's end line is written where the
+      // run ends and nowhere else. The exit code is read while the watch still holds the process.
+      if (has(actions, A::kLaunch)) {
+        EXPECT_EQ(std::find(actions.begin(), actions.end(), A::kLogStart) + 1,
+                  std::find(actions.begin(), actions.end(), A::kLaunch))
+            << at;
+      }
+      const bool stop_done = (from == P::kStopAsked || from == P::kStopForced ||
+                              (starting(from) && row.event == E::kStop)) &&
+                             row.to == P::kIdle;
+      EXPECT_EQ(has(actions, A::kLogStopped), stop_done) << at;
+      const bool ended_by_itself =
+          (from == P::kRunning || from == P::kAnswering) && row.event == E::kServerEnded;
+      EXPECT_EQ(has(actions, A::kLogExitCode), ended_by_itself) << at;
+      if (ended_by_itself) {
+        EXPECT_EQ(actions.front(), A::kLogExitCode) << at;
+      }
+      // A start that did not come to a server closes its run with a line that says so.
+      const bool failed_early = starting(from) && row.to == P::kIdle && row.event != E::kStop &&
+                                row.event != E::kServerEnded;
+      EXPECT_EQ(has(actions, A::kLogStartFailed), failed_early) << at;
     }
-    if (has(actions, A::kAwaitEnd) || has(actions, A::kWatchServer)) {
-      EXPECT_TRUE(control::handles(row.to, E::kServerEnded)) << where(row.from, row.event);
+  }
+}
+
+// Each timer brings an event of its own, so a phase can only be moved on by the timer it waits
+// for: every arming action has its event, no two share one, and the Windows side knows each as a
+// timer's (a late tick of it is dropped).
+TEST(ControlRules, EachTimerHasItsOwnEvent) {
+  const Action arming[] = {A::kArmAppearWait, A::kArmAnswerWait, A::kArmStopGrace,
+                           A::kArmExitGrace,  A::kArmStopWait,   A::kArmRestartWait};
+  std::vector<Event> seen;
+  for (Action a : all_actions()) {
+    const auto timer = control::timer_event(a);
+    EXPECT_EQ(timer.has_value(),
+              std::find(std::begin(arming), std::end(arming), a) != std::end(arming))
+        << static_cast<int>(a);
+    if (!timer) continue;
+    EXPECT_TRUE(control::is_timer(*timer)) << control::name(*timer);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), *timer), 0) << control::name(*timer);
+    seen.push_back(*timer);
+  }
+  for (Event e : all_events()) {
+    EXPECT_EQ(control::is_timer(e), std::count(seen.begin(), seen.end(), e) == 1)
+        << control::name(e);
+  }
+  // A timer event only ever moves the phase its timer was armed for.
+  for (Event e : seen) {
+    int phases = 0;
+    for (Phase p : all_phases()) phases += control::handles(p, e) ? 1 : 0;
+    EXPECT_EQ(phases, 1) << control::name(e);
+  }
+}
+
+// Which facts a guard reads: flipping one that it reads changes its answer for some facts.
+struct Reads {
+  bool found = false, askable = false, restart = false;
+};
+Reads reads(control::Guard g) {
+  Reads r;
+  for (const Facts& f : all_facts()) {
+    Facts flipped = f;
+    flipped.found = !f.found;
+    r.found |= control::holds(g, f) != control::holds(g, flipped);
+    flipped = f;
+    flipped.askable = !f.askable;
+    r.askable |= control::holds(g, f) != control::holds(g, flipped);
+    flipped = f;
+    flipped.restartable = !f.restartable;
+    r.restart |= control::holds(g, f) != control::holds(g, flipped);
+    flipped = f;
+    flipped.restarts_left = !f.restarts_left;
+    r.restart |= control::holds(g, f) != control::holds(g, flipped);
+  }
+  return r;
+}
+
+// The Windows side looks up only what needs() names: a guard that reads a fact not looked up
+// would decide on a default. And no look-up is made for an event the phase ignores.
+TEST(ControlRules, NeedsCoverWhatTheGuardsRead) {
+  for (Phase p : all_phases()) {
+    for (Event e : all_events()) {
+      const control::Needs n = control::needs(p, e);
+      const std::string at = where(p, e);
+      if (!control::handles(p, e)) {
+        EXPECT_FALSE(n.server_by_path || n.askable || n.restart_facts || n.still_there_by_id) << at;
+        continue;
+      }
+      EXPECT_FALSE(n.server_by_path && n.still_there_by_id) << at;
+      EXPECT_TRUE(!n.askable || n.server_by_path) << at;
+      EXPECT_TRUE(!n.restart_facts || n.server_by_path) << at;
+      for (const control::Row& row : control::table()) {
+        if (!row.from.has(p) || row.event != e) continue;
+        const Reads r = reads(row.guard);
+        EXPECT_TRUE(!r.found || n.server_by_path || n.still_there_by_id) << at;
+        EXPECT_TRUE(!r.askable || n.askable) << at;
+        EXPECT_TRUE(!r.restart || n.restart_facts) << at;
+      }
     }
-    if (has(actions, A::kWatchTyping)) {
-      EXPECT_TRUE(control::handles(row.to, E::kFirstLineTaken)) << where(row.from, row.event);
-    }
-    if (has(actions, A::kCheckPort)) {
-      EXPECT_TRUE(control::handles(row.to, E::kPortFree) && control::handles(row.to, E::kPortHeld));
-    }
-    if (has(actions, A::kWriteScript)) {
-      EXPECT_TRUE(control::handles(row.to, E::kScriptWritten) &&
-                  control::handles(row.to, E::kScriptFailed));
-    }
-    if (has(actions, A::kSendCtrlC)) {
-      EXPECT_TRUE(control::handles(row.to, E::kCtrlCFailed)) << where(row.from, row.event);
-    }
-    // Waiting in place is for the session end only, and the server goes right after.
-    if (has(actions, A::kAskInPlace) || has(actions, A::kWaitInPlace) ||
-        has(actions, A::kWaitRestInPlace)) {
-      EXPECT_EQ(row.event, E::kSessionEnd);
-      EXPECT_EQ(actions.back(), A::kKillAll);
-    }
-    // Wine's shell reads its input in blocks and runs the first line of a block only: a script
-    // typed before "echo off" was read would be lost with it, and the server never start.
-    EXPECT_EQ(has(actions, A::kTypeScript),
-              row.from == P::kTyping && row.event == E::kFirstLineTaken)
-        << where(row.from, row.event);
-    // A start ends in one of three ways, and never by a fixed wait alone: started once the port
-    // answered; kept (and said so) once the bound for that passed with the server there; failed
-    // with everything it made ended.
-    if (row.to == P::kRunning && starting(row.from)) {
-      EXPECT_EQ(row.from, P::kAnswering) << where(row.from, row.event);
-      EXPECT_EQ(has(actions, A::kBalloonStarted), row.event == E::kPortAnswered);
-      EXPECT_EQ(has(actions, A::kBalloonNotAnswering), row.event == E::kTimeUp);
-    }
-    if (has(actions, A::kBalloonStarted)) {
-      EXPECT_EQ(row.event, E::kPortAnswered) << where(row.from, row.event);
-    }
-    if (has(actions, A::kBalloonStartFailed)) {
-      EXPECT_TRUE(has(actions, A::kEndStart) && has(actions, A::kLookNotRunning))
-          << where(row.from, row.event);
-    }
-    if (has(actions, A::kLookStarting)) {
-      EXPECT_TRUE(starting(row.to) && has(actions, A::kTooltipStarting));
-    }
-    if (has(actions, A::kArmAppearWait)) {
-      EXPECT_TRUE(control::handles(row.to, E::kServerAppeared)) << where(row.from, row.event);
-    }
-    if (has(actions, A::kArmAnswerWait)) {
-      EXPECT_TRUE(control::handles(row.to, E::kPortAnswered)) << where(row.from, row.event);
-    }
-    // Whatever a start made is ended when it leaves for the not-running look.
-    if (starting(row.from) && row.to == P::kIdle) {
-      EXPECT_TRUE(has(actions, A::kEndStart)) << where(row.from, row.event);
-      EXPECT_TRUE(has(actions, A::kCancelTimers)) << where(row.from, row.event);
-    }
-    if (row.to == P::kEnded) {
-      EXPECT_TRUE(has(actions, A::kKillAll)) << where(row.from, row.event);
-    }
-    // The log on disk: every launch has its header, and a run's end line is written where the
-    // run ends and nowhere else. The exit code is read while the watch still holds the process.
-    if (has(actions, A::kLaunch)) {
-      EXPECT_EQ(std::find(actions.begin(), actions.end(), A::kLogStart) + 1,
-                std::find(actions.begin(), actions.end(), A::kLaunch))
-          << where(row.from, row.event);
-    }
-    const bool stop_done = (row.from == P::kStopAsked || row.from == P::kStopForced ||
-                            (starting(row.from) && row.event == E::kStop)) &&
-                           row.to == P::kIdle;
-    EXPECT_EQ(has(actions, A::kLogStopped), stop_done) << where(row.from, row.event);
-    const bool ended_by_itself =
-        (row.from == P::kRunning || row.from == P::kAnswering) && row.event == E::kServerEnded;
-    EXPECT_EQ(has(actions, A::kLogExitCode), ended_by_itself) << where(row.from, row.event);
-    if (ended_by_itself) {
-      EXPECT_EQ(actions.front(), A::kLogExitCode) << where(row.from, row.event);
-    }
-    // A start that did not come to a server closes its run with a line that says so.
-    const bool failed_early = starting(row.from) && row.to == P::kIdle && row.event != E::kStop &&
-                              row.event != E::kServerEnded;
-    EXPECT_EQ(has(actions, A::kLogStartFailed), failed_early) << where(row.from, row.event);
+  }
+  struct Case {
+    Phase from;
+    Event event;
+    control::Needs expected;
+  };
+  // A stop, an exit and a session end are about whatever runs now, also where the row does not
+  // ask (the session end during a stop waits in place for that server); a forced end is checked
+  // by the id it was aimed at, since another copy of the file says nothing about it.
+  const Case cases[] = {
+      {P::kRunning, E::kServerEnded, {true, false, true, false}},
+      {P::kAnswering, E::kServerEnded, {}},
+      {P::kStopAsked, E::kServerEnded, {}},
+      {P::kRunning, E::kStop, {true, true, false, false}},
+      {P::kRestartWaiting, E::kStop, {true, true, false, false}},
+      {P::kStopAsked, E::kExit, {true, true, false, false}},
+      {P::kStopAsked, E::kSessionEnd, {true, true, false, false}},
+      {P::kExiting, E::kSessionEnd, {true, true, false, false}},
+      {P::kStopForced, E::kStopWaitOver, {false, false, false, true}},
+      {P::kStarting, E::kServerAppeared, {}},
+      {P::kIdle, E::kStart, {}},
+      {P::kExiting, E::kExit, {}},
+  };
+  for (const Case& c : cases) {
+    const control::Needs n = control::needs(c.from, c.event);
+    const std::string at = where(c.from, c.event);
+    EXPECT_EQ(n.server_by_path, c.expected.server_by_path) << at;
+    EXPECT_EQ(n.askable, c.expected.askable) << at;
+    EXPECT_EQ(n.restart_facts, c.expected.restart_facts) << at;
+    EXPECT_EQ(n.still_there_by_id, c.expected.still_there_by_id) << at;
   }
 }
 
@@ -227,11 +359,11 @@ const Story kStories[] = {
        {A::kCancelTimers, A::kLookRunning, A::kBalloonStarted, A::kTooltipRunning}}}},
     {"a slow shell waits as long as it takes: nothing is decided before the script is typed",
      P::kTyping,
-     {{E::kTimeUp, kNone, P::kTyping, {}},
+     {{E::kAppearBound, kNone, P::kTyping, {}},
       {E::kFirstLineTaken, kNone, P::kStarting, {A::kTypeScript}}}},
     {"a server that never appears: the start fails and ends its shell",
      P::kStarting,
-     {{E::kTimeUp,
+     {{E::kAppearBound,
        kNone,
        P::kIdle,
        {A::kCancelTimers, A::kEndStart, A::kLogStartFailed, A::kLookNotRunning,
@@ -256,7 +388,7 @@ const Story kStories[] = {
       {E::kPortAnswered, kNone, P::kIdle, {}}}},
     {"a server whose port does not answer in time is kept and watched, and said so",
      P::kAnswering,
-     {{E::kTimeUp,
+     {{E::kAnswerBound,
        kOurs,
        P::kRunning,
        {A::kLookRunning, A::kBalloonNotAnswering, A::kTooltipRunning}},
@@ -273,7 +405,7 @@ const Story kStories[] = {
        kNone,
        P::kIdle,
        {A::kCancelTimers, A::kEndStart, A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped}},
-      {E::kTimeUp, kNone, P::kIdle, {}}}},
+      {E::kAppearBound, kNone, P::kIdle, {}}}},
     {"a port held by another program is named and nothing starts",
      P::kIdle,
      {{E::kStart, kNone, P::kChecking, {A::kCheckPort}},
@@ -302,7 +434,7 @@ const Story kStories[] = {
        {A::kLogExitCode, A::kCancelWatch, A::kLookRestartWaiting, A::kBalloonRestart,
         A::kArmRestartWait}},
       {E::kServerEnded, kNone, P::kRestartWaiting, {}},
-      {E::kTimeUp, kNone, P::kIdle, {A::kLookNotRunning, A::kRestart}}}},
+      {E::kRestartWaitOver, kNone, P::kIdle, {A::kLookNotRunning, A::kRestart}}}},
     {"a quick death is not restarted",
      P::kRunning,
      {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
@@ -312,15 +444,15 @@ const Story kStories[] = {
        kRestartsUsedUp,
        P::kIdle,
        {A::kLogExitCode, A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
-      {E::kTimeUp, kNone, P::kIdle, {}}}},
+      {E::kRestartWaitOver, kNone, P::kIdle, {}}}},
     {"a start by hand during the wait takes the restart's place",
      P::kRestartWaiting,
      {{E::kStart, kNone, P::kChecking, {A::kCancelTimers, A::kCheckPort}},
-      {E::kTimeUp, kNone, P::kChecking, {}}}},
+      {E::kRestartWaitOver, kNone, P::kChecking, {}}}},
     {"a stop during the wait (enabled then) cancels it and disables itself again",
      P::kRestartWaiting,
      {{E::kStop, kNone, P::kIdle, {A::kCancelTimers, A::kLookNotRunning}},
-      {E::kTimeUp, kNone, P::kIdle, {}}}},
+      {E::kRestartWaitOver, kNone, P::kIdle, {}}}},
     {"an exit during the wait cancels it",
      P::kRestartWaiting,
      {{E::kExit, kNone, P::kExiting, {A::kCancelTimers, A::kLetGo}}}},
@@ -339,7 +471,7 @@ const Story kStories[] = {
     {"a server deaf to Ctrl+C is forced once the grace is over",
      P::kRunning,
      {{E::kStop, kOurs, P::kStopAsked, {A::kSendCtrlC}},
-      {E::kTimeUp, kNone, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
+      {E::kStopGraceOver, kNone, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
       {E::kStop, kOurs, P::kStopForced, {}},
       {E::kServerEnded,
        kNone,
@@ -352,16 +484,16 @@ const Story kStories[] = {
     {"a server not under our shell is terminated without Ctrl+C",
      P::kRunning,
      {{E::kStop, kForeign, P::kStopForced, {A::kCancelWatch, A::kEndServerAndShell, A::kAwaitEnd}},
-      {E::kTimeUp,
+      {E::kStopWaitOver,
        kNone,
        P::kIdle,
        {A::kLogStopped, A::kLookNotRunning, A::kBalloonStopped, A::kTooltipIdle}}}},
     {"a termination that did not take is reported and the server watched again",
      P::kStopForced,
-     {{E::kTimeUp, kStillThere, P::kRunning, {A::kWatchServer, A::kBalloonStopFailed}}}},
+     {{E::kStopWaitOver, kStillThere, P::kRunning, {A::kWatchServer, A::kBalloonStopFailed}}}},
     {"the same from the not-running look leaves that look",
      P::kStopForced,
-     {{E::kTimeUp, {true, false, false}, P::kIdle, {A::kBalloonStopFailed}}}},
+     {{E::kStopWaitOver, {true, false, false}, P::kIdle, {A::kBalloonStopFailed}}}},
     {"a stop with no server says so, then shows not running",
      P::kRunning,
      {{E::kStop,
@@ -378,7 +510,7 @@ const Story kStories[] = {
       {E::kExit, kOursShown, P::kExiting, {}},
       {E::kStop, kOursShown, P::kExiting, {}},
       {E::kStart, kNone, P::kExiting, {}},
-      {E::kTimeUp, kNone, P::kExiting, {A::kLetGo}},
+      {E::kExitGraceOver, kNone, P::kExiting, {A::kLetGo}},
       {E::kShutdown, kNone, P::kEnded, {A::kKillAll}},
       {E::kShutdown, kNone, P::kEnded, {}}}},
     {"an exit with no server of ours to ask goes at once",
@@ -398,7 +530,7 @@ const Story kStories[] = {
       {E::kSessionEnd, kOurs, P::kEnded, {}},
       {E::kShutdown, kNone, P::kEnded, {}},
       {E::kStart, kNone, P::kEnded, {}},
-      {E::kTimeUp, kNone, P::kEnded, {}}}},
+      {E::kExitGraceOver, kNone, P::kEnded, {}}}},
     {"the session ends during the exit grace: only its rest is waited for",
      P::kExiting,
      {{E::kSessionEnd, kOurs, P::kEnded, {A::kWaitRestInPlace, A::kKillAll}}}},

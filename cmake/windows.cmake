@@ -203,7 +203,8 @@ foreach(target RivermeshTools RivermeshToolsLoopback)
 endforeach()
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
-add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp ${e2e_support_sources})
+file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*_win.cpp)
+add_executable(bench ${bench_sources} ${e2e_support_sources})
 target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
   RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms}

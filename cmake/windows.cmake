@@ -171,7 +171,8 @@ else()
 endif()
 
 file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
-add_executable(e2e_tests ${e2e_sources})
+file(GLOB e2e_support_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_executable(e2e_tests ${e2e_sources} ${e2e_support_sources})
 target_link_libraries(e2e_tests PRIVATE rmt_program standin_rules gtest gtest_main ws2_32 comctl32
   shell32 ole32 uuid user32 gdi32 advapi32 iphlpapi)
 
@@ -202,8 +203,8 @@ foreach(target RivermeshTools RivermeshToolsLoopback)
 endforeach()
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
-add_executable(bench ${CMAKE_SOURCE_DIR}/tools/bench/bench_win.cpp
-  ${CMAKE_SOURCE_DIR}/tests/e2e/harness.cpp ${CMAKE_SOURCE_DIR}/tests/e2e/net.cpp)
+file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*_win.cpp)
+add_executable(bench ${bench_sources} ${e2e_support_sources})
 target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
   RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms}

@@ -9,8 +9,8 @@
 
 #include "app/layout.h"
 #include "platform/handles_win.h"
-#include "tests/e2e/harness.h"
 #include "tests/e2e/server_fixture.h"
+#include "tests/support/harness.h"
 
 using namespace e2e;
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "tests/e2e/harness.h"
+#include "tests/support/harness.h"
 
 using namespace e2e;
 using namespace layout;

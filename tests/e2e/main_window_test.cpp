@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "tests/e2e/harness.h"
 #include "tests/e2e/server_fixture.h"
+#include "tests/support/harness.h"
 
 using namespace e2e;
 using namespace layout;

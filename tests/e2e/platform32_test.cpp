@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.h"
+#include "tests/support/harness.h"
 
 using namespace e2e;
 

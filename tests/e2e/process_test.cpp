@@ -12,8 +12,8 @@
 #include <string>
 
 #include "server/process_win.h"
-#include "tests/e2e/harness.h"
-#include "tests/e2e/net.h"
+#include "tests/support/harness.h"
+#include "tests/support/net.h"
 
 namespace {
 

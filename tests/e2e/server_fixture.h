@@ -15,8 +15,8 @@
 
 #include "app/layout.h"
 #include "server/process_win.h"
-#include "tests/e2e/harness.h"
-#include "tests/e2e/net.h"
+#include "tests/support/harness.h"
+#include "tests/support/net.h"
 
 namespace e2e {
 

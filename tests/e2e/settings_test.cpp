@@ -14,8 +14,8 @@
 #include "app/layout.h"
 #include "config/settings_win.h"
 #include "platform/handles_win.h"
-#include "tests/e2e/harness.h"
 #include "tests/e2e/server_fixture.h"
+#include "tests/support/harness.h"
 
 using namespace e2e;
 using namespace layout;

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/handles_win.h"
-#include "tests/e2e/harness.h"
-#include "tests/e2e/net.h"
+#include "tests/support/harness.h"
+#include "tests/support/net.h"
 #include "tools/standin/standin_rules.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "app/layout.h"
-#include "tests/e2e/harness.h"
+#include "tests/support/harness.h"
 #include "tray/notify_record.h"
 
 using namespace e2e;

@@ -16,7 +16,7 @@
 
 #include "app/layout.h"
 #include "tests/e2e/browser.h"
-#include "tests/e2e/harness.h"
+#include "tests/support/harness.h"
 #include "tray/notify_record.h"
 
 using namespace e2e;

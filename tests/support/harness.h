@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/processes.h"
+
 namespace e2e {
 
 // Keeps the desktop of a session alive while it lives, as a logged-on user's shell does on
@@ -110,7 +112,6 @@ bool ended(DWORD pid, DWORD timeout_ms = 5000);
 
 // Ends pid and every process below it in the parent chain.
 void kill_tree(DWORD pid);
-std::vector<DWORD> child_ids(DWORD pid);
 
 // The program's main window (by class name) owned by pid; null when none within the timeout.
 HWND find_main_window(DWORD pid, DWORD timeout_ms = 10000);

@@ -1,8 +1,7 @@
-#include "tests/e2e/harness.h"
+#include "tests/support/harness.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <memory>
 #include <string>
@@ -82,15 +81,11 @@ namespace {
 // program's, or a server's parent).
 std::vector<std::pair<DWORD, std::string>> started_from(const std::string& folder) {
   std::vector<std::pair<DWORD, std::string>> found;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return found;
   const std::string prefix = folder + "\\";
-  PROCESSENTRY32 pe{};
-  pe.dwSize = sizeof pe;
-  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
-    if (pe.th32ProcessID == GetCurrentProcessId()) continue;
+  for (const ProcessEntry& pe : processes()) {
+    if (pe.id == GetCurrentProcessId()) continue;
     std::string image;
-    if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID)) {
+    if (HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.id)) {
       char path[MAX_PATH * 2] = {};
       DWORD size = sizeof path;
       if (QueryFullProcessImageNameA(h, 0, path, &size)) image.assign(path, size);
@@ -100,11 +95,8 @@ std::vector<std::pair<DWORD, std::string>> started_from(const std::string& folde
                            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, image.c_str(),
                                           static_cast<int>(prefix.size()), prefix.c_str(),
                                           static_cast<int>(prefix.size())) == CSTR_EQUAL;
-    if (in_folder || lstrcmpiA(pe.szExeFile, "cmd.exe") == 0) {
-      found.emplace_back(pe.th32ProcessID, pe.szExeFile);
-    }
+    if (in_folder || lstrcmpiA(pe.name.c_str(), "cmd.exe") == 0) found.emplace_back(pe.id, pe.name);
   }
-  CloseHandle(snap);
   return found;
 }
 
@@ -211,19 +203,6 @@ void Process::kill() {
   CloseHandle(handle_);
   handle_ = nullptr;
   id_ = 0;
-}
-
-std::vector<DWORD> child_ids(DWORD pid) {
-  std::vector<DWORD> out;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return out;
-  PROCESSENTRY32 pe{};
-  pe.dwSize = sizeof pe;
-  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
-    if (pe.th32ParentProcessID == pid && pe.th32ProcessID != pid) out.push_back(pe.th32ProcessID);
-  }
-  CloseHandle(snap);
-  return out;
 }
 
 bool ended(DWORD pid, DWORD timeout_ms) {
@@ -479,25 +458,6 @@ void focus(HWND w) {
 
 namespace e2e {
 
-namespace {
-
-DWORD child_named_program(DWORD parent) {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return 0;
-  DWORD found = 0;
-  PROCESSENTRY32 pe{};
-  pe.dwSize = sizeof pe;
-  for (BOOL ok = Process32First(snap, &pe); ok && !found; ok = Process32Next(snap, &pe)) {
-    if (pe.th32ParentProcessID == parent && lstrcmpiA(pe.szExeFile, "RivermeshTools.exe") == 0) {
-      found = pe.th32ProcessID;
-    }
-  }
-  CloseHandle(snap);
-  return found;
-}
-
-}  // namespace
-
 Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file,
                       const std::string& arguments, DWORD timeout_ms) {
   Program p;
@@ -508,7 +468,8 @@ Program start_program(const TestFolder& folder, bool from_shell, const std::stri
     p.process = Process::start(shell, line, folder.path());
     // By name as well: a process id is soon used again, and a process that an earlier holder of
     // the launcher's id started may still be listed as its child for a moment.
-    wait_until([&] { return (p.id = child_named_program(p.process.id())) != 0; }, timeout_ms);
+    wait_until([&] { return (p.id = find_child(p.process.id(), "RivermeshTools.exe")) != 0; },
+               timeout_ms);
   } else {
     p.process = Process::start(exe, arguments, folder.path());
     p.id = p.process.id();

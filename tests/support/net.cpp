@@ -1,4 +1,4 @@
-#include "tests/e2e/net.h"
+#include "tests/support/net.h"
 
 #include <cstdlib>
 

@@ -1,0 +1,27 @@
+// The system's process list as the tests and the bench read it: who runs, under which parent.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct ProcessEntry {
+  DWORD id;
+  DWORD parent;
+  std::string name;  // the executable's file name, without its folder
+};
+
+// One snapshot of every process; empty when none could be taken.
+std::vector<ProcessEntry> processes();
+
+// The first process of that name (any case), whatever its parent; 0 when none.
+DWORD find_process(const std::string& name);
+// The same among the processes whose parent is `parent`.
+DWORD find_child(DWORD parent, const std::string& name);
+// Every process whose parent is pid, but pid itself (a process id is soon used again).
+std::vector<DWORD> child_ids(DWORD pid);
+
+}  // namespace e2e

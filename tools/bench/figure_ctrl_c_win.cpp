@@ -39,11 +39,10 @@ StopExitRun stop_and_exit(const char* mode, std::string& problem) {
     return run;
   }
   HWND start = e2e::find_control(program.main, layout::按钮_启动);
-  HWND stop = e2e::find_control(program.main, layout::按钮_停止);
   Pinger pinger(program.main);
   const auto started = [&] {
     click(program.main, layout::按钮_启动);
-    return poll_until([&] { return e2e::enabled(stop); }, 10000);
+    return poll_until([&] { return running_shown(program.main); }, 10000);
   };
   pinger.take_worst_ms();
   if (!started()) {

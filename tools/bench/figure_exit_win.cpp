@@ -34,9 +34,8 @@ std::optional<double> exit_from_tray_menu(std::string& problem) {
     problem = "the program showed no window";
     return std::nullopt;
   }
-  HWND stop = e2e::find_control(program.main, layout::按钮_停止);
   click(program.main, layout::按钮_启动);
-  if (!e2e::wait_until([&] { return e2e::enabled(stop); }, 10000)) {
+  if (!e2e::wait_until([&] { return running_shown(program.main); }, 10000)) {
     {
       problem = "the server did not start";
       return std::nullopt;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/layout.h"
+#include "tests/support/harness.h"
 #include "tests/support/net.h"
 #include "tests/support/processes.h"
 #include "tools/standin/standin_rules.h"
@@ -99,6 +101,10 @@ void prepare_folder(const e2e::TestFolder& folder) {
 }
 
 bool server_gone() { return e2e::find_process(kServerExe) == 0; }
+
+bool running_shown(HWND main) {
+  return e2e::status_text(e2e::find_control(main, layout::状态条1), 0) == "   状态：正在运行";
+}
 
 void click(HWND main, int id) {
   ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),

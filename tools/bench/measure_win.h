@@ -59,6 +59,9 @@ void print_problems(const std::vector<std::string>& problems);
 // at the server and a free port on the loopback address.
 void prepare_folder(const e2e::TestFolder& folder);
 bool server_gone();
+// The running look: shown once the server's web port answered (the stop button is enabled
+// earlier, while a start waits).
+bool running_shown(HWND main);
 // A click on a button of the main window, as the button itself reports it.
 void click(HWND main, int id);
 

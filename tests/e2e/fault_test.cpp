@@ -486,17 +486,8 @@ TEST_F(Faults, LogFileHeldByAViewerKeepsTheOlderFilesAndTheNewOutput) {
   EXPECT_EQ(folder_.read_file("logs\\server.3.log"), "two\r\n");
   EXPECT_EQ(marks_of(folder_.read_file("logs\\server.log")),
             (std::vector<std::string>{header, "结束：程序退出"}));
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA(folder_.file("logs\\*").c_str(), &found);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"server.1.log", "server.2.log", "server.3.log",
-                                             "server.log"}));
+  EXPECT_EQ(log_files(), (std::vector<std::string>{"server.1.log", "server.2.log", "server.3.log",
+                                                   "server.log"}));
 }
 
 TEST_F(Faults, LockedSettingsFileFailuresAreReportedOncePerAction) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,19 @@ class ServerFixture : public ::testing::Test {
       if (mark.rfind("结束：", 0) == 0) ++ends;
     }
     return ends;
+  }
+  // The files in the program folder's logs folder, sorted.
+  std::vector<std::string> log_files() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(folder_.file("logs\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
   }
   // The shells the program started that still run.
   std::size_t shells_left() const {

@@ -677,17 +677,8 @@ TEST_F(ServerControl, LogFileRotatesAndStaysUnderItsCapDuringAFlood) {
   post_command(program_.main, 托盘_退出);
   ASSERT_TRUE(ended(program_.id));
 
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA(folder_.file("logs\\*").c_str(), &found);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"server.1.log", "server.2.log", "server.3.log",
-                                             "server.log"}));
+  EXPECT_EQ(log_files(), (std::vector<std::string>{"server.1.log", "server.2.log", "server.3.log",
+                                                   "server.log"}));
   // Oldest first: together they are the newest part of the output, each file under the cap.
   std::string kept;
   for (const char* name : {"server.3.log", "server.2.log", "server.1.log", "server.log"}) {

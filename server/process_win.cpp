@@ -100,10 +100,14 @@ std::optional<std::string> image_path(DWORD pid) {
   // of other users where any right is granted at all.
   const win::unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::nullopt;
+  return image_path_of(process.get());
+}
+
+std::optional<std::string> image_path_of(HANDLE process) {
   std::string buf(MAX_PATH, '\0');
   for (int attempt = 0; attempt < 3; ++attempt) {
     DWORD size = static_cast<DWORD>(buf.size());
-    if (::QueryFullProcessImageNameA(process.get(), 0, buf.data(), &size)) {
+    if (::QueryFullProcessImageNameA(process, 0, buf.data(), &size)) {
       buf.resize(size);
       return buf;
     }

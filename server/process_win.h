@@ -19,6 +19,8 @@ DWORD find_by_name(std::string_view name, bool case_sensitive);
 
 // The full path of the process's executable file; nothing when it cannot be read.
 std::optional<std::string> image_path(DWORD pid);
+// The same through a handle opened with at least PROCESS_QUERY_LIMITED_INFORMATION.
+std::optional<std::string> image_path_of(HANDLE process);
 
 // Id of the first process that is the executable at path (see id_by_path), else 0. The path is
 // compared in the form the file system lists it.

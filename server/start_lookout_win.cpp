@@ -55,12 +55,11 @@ class Winsock {
   bool ready_ = false;
 };
 
-std::optional<std::string> image_path_of(HANDLE process) {
-  std::string path(MAX_PATH, '\0');
-  DWORD size = static_cast<DWORD>(path.size());
-  if (!::QueryFullProcessImageNameA(process, 0, path.data(), &size)) return std::nullopt;
-  path.resize(size);
-  return path;
+// Whether the process runs the server file; nothing while its path cannot be read.
+std::optional<bool> runs_server(HANDLE process, const Target& target) {
+  const std::optional<std::string> image = proc::image_path_of(process);
+  if (!image) return std::nullopt;
+  return path_case::same(program::listed_path(*image), target.listed_path);
 }
 
 // Processes the job reported whose path could not be read yet (a process under a loaded machine
@@ -79,14 +78,13 @@ class Unread {
 
 std::optional<StartLookout::Sighting> Unread::retry(const Target& target) {
   for (auto it = entries_.begin(); it != entries_.end();) {
-    const std::optional<std::string> image = image_path_of(it->process->get());
-    const bool ended = ::WaitForSingleObject(it->process->get(), 0) == WAIT_OBJECT_0;
-    if (image && path_case::same(program::listed_path(*image), target.listed_path)) {
+    const std::optional<bool> server = runs_server(it->process->get(), target);
+    if (server.value_or(false)) {
       StartLookout::Sighting seen = std::move(*it);
       entries_.erase(it);
       return seen;
     }
-    if (image || ended) {
+    if (server || ::WaitForSingleObject(it->process->get(), 0) == WAIT_OBJECT_0) {
       it = entries_.erase(it);
     } else {
       ++it;
@@ -104,8 +102,8 @@ std::optional<StartLookout::Sighting> sighting(DWORD pid, const Target& target, 
   if (!*process) return std::nullopt;
   const DWORD begun = ::GetTickCount();
   for (;;) {
-    if (const std::optional<std::string> image = image_path_of(process->get())) {
-      if (!path_case::same(program::listed_path(*image), target.listed_path)) return std::nullopt;
+    if (const std::optional<bool> server = runs_server(process->get(), target)) {
+      if (!*server) return std::nullopt;
       return StartLookout::Sighting{pid, std::move(process)};
     }
     if (!patient || ::GetTickCount() - begun >= start::kImagePathMostMs) {
@@ -223,12 +221,14 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
     const DWORD begun = ::GetTickCount();
     bool seen = false;
     Unread unread;
+    const auto report = [&](std::optional<StartLookout::Sighting> found) {
+      if (!found || shared->cancelled) return;
+      seen = true;
+      ui_task::post(window, [appeared, sighting = std::move(*found)] { appeared(sighting); });
+    };
     // A server of this file that runs already (started elsewhere) is the one the start finds:
     // the script's own would fail on the port it holds.
-    if (auto running = sighting(proc::find_by_path(target.listed_path), target, false)) {
-      seen = true;
-      ui_task::post(window, [appeared, sighting = std::move(*running)] { appeared(sighting); });
-    }
+    report(sighting(proc::find_by_path(target.listed_path), target, false));
     while (!shared->cancelled) {
       const DWORD since = ::GetTickCount() - begun;
       if (since >= start::kLookoutMostMs) return;
@@ -261,10 +261,7 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
           if (!found) found = look_around(job.get(), target);
           break;
       }
-      if (found && !shared->cancelled) {
-        seen = true;
-        ui_task::post(window, [appeared, sighting = std::move(*found)] { appeared(sighting); });
-      }
+      report(std::move(found));
     }
   } catch (const std::exception&) {
     // Out of memory: the look-out ends; the window's bounds decide the start.

@@ -65,7 +65,9 @@ TEST_F(ReleaseProgram, ShowsWindowAndIconRunsTheServerAndLeavesNothingAtExit) {
   const DWORD shell = child_named(program_.id, "cmd.exe");
   post_command(program_.main, 托盘_退出);
   EXPECT_TRUE(ended(program_.id, kProcessStart));
-  if (shell != 0) EXPECT_TRUE(ended(shell, kProcessStart));
+  if (shell != 0) {
+    EXPECT_TRUE(ended(shell, kProcessStart));
+  }
   EXPECT_TRUE(wait_until([] { return running_server() == 0; }, kProcessStart));
   EXPECT_TRUE(wait_until([&] { return tray_icon_count() == icons; }, kProcessStart));
 }

@@ -36,10 +36,8 @@ std::optional<double> exit_from_tray_menu(std::string& problem) {
   }
   click(program.main, layout::按钮_启动);
   if (!e2e::wait_until([&] { return running_shown(program.main); }, 10000)) {
-    {
-      problem = "the server did not start";
-      return std::nullopt;
-    }
+    problem = "the server did not start";
+    return std::nullopt;
   }
   const DWORD shell = e2e::find_child(program.id, "cmd.exe");
   const DWORD server = e2e::find_child(shell, kServerExe);
@@ -57,10 +55,8 @@ std::optional<double> exit_from_tray_menu(std::string& problem) {
   HWND menu = nullptr;
   if (!e2e::wait_until(
           [&] { return (menu = e2e::visible_window_of("#32768", program.id)) != nullptr; }, 5000)) {
-    {
-      problem = "the tray menu did not open";
-      return std::nullopt;
-    }
+    problem = "the tray menu did not open";
+    return std::nullopt;
   }
   press(menu, VK_UP);
   const double asked = now_ms();
@@ -68,10 +64,8 @@ std::optional<double> exit_from_tray_menu(std::string& problem) {
   const DWORD ended =
       ::WaitForMultipleObjects(static_cast<DWORD>(waited.size()), waited.data(), TRUE, 10000);
   if (ended >= WAIT_OBJECT_0 + waited.size()) {
-    {
-      problem = "the processes outlived 10 s";
-      return std::nullopt;
-    }
+    problem = "the processes outlived 10 s";
+    return std::nullopt;
   }
   return now_ms() - asked;
 }

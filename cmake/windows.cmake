@@ -176,6 +176,17 @@ add_executable(e2e_tests ${e2e_sources} ${e2e_support_sources})
 target_link_libraries(e2e_tests PRIVATE rmt_program standin_rules gtest gtest_main ws2_32 comctl32
   shell32 ole32 uuid user32 gdi32 advapi32 iphlpapi)
 
+# ctest runs the Windows programs' tests under Wine: the suites are found when ctest starts, from
+# the program's own list of its cases (tests/e2e/e2e_tests.cmake.in).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(rmt_bits 64)
+else()
+  set(rmt_bits 32)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/tests/e2e/e2e_tests.cmake.in
+  ${CMAKE_BINARY_DIR}/e2e_tests.cmake @ONLY)
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/e2e_tests.cmake)
+
 # The portable unit tests once more, as a 32-bit Windows program: layouts and byte rules are
 # checked where they matter.
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
@@ -206,6 +217,12 @@ endforeach()
 file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*_win.cpp)
 add_executable(bench ${bench_sources} ${e2e_support_sources})
 target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
+
+# Holds a test prefix's desktop between two test programs (tests/e2e/wine_test.sh).
+add_executable(desktop_anchor WIN32 ${CMAKE_SOURCE_DIR}/tools/desktop_anchor/desktop_anchor_win.cpp
+  ${e2e_support_sources})
+target_link_libraries(desktop_anchor PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32
+  advapi32)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
   RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms}
   RMT_TEST_APPEAR_MOST_MS=${rmt_test_appear_most_ms}

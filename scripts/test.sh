@@ -3,8 +3,9 @@
 # printed when the step ends, and all of them again above the totals.
 #
 # After the set-up and the build, two lanes run side by side:
-#   - the Wine lane: the Windows unit tests and the end-to-end suite (tests/e2e/run_e2e.sh, whose
-#     passes run side by side too). It mostly waits on windows and processes;
+#   - the Wine lane: the Windows unit tests and the end-to-end suite (tests/e2e/run_e2e.sh: ctest
+#     in the Windows build, whose tests run side by side too). It mostly waits on windows and
+#     processes;
 #   - the native lane, at a lower priority so that the Wine lane's timing-sensitive tests get the
 #     processor when they need it: the native unit tests, the sanitizer build and its unit tests,
 #     the fuzz targets (every corpus input once, then RMT_TEST_FUZZ_SECONDS of fuzzing each, 5
@@ -43,13 +44,12 @@ source "$root/scripts/ccache_env.sh"
 status=0
 win=$root/build/$(windows_build_name)
 driven=$(windows_build_reason)
-unit64=
 emulated=
 # The 32-bit build is the release configuration: the package test makes its first copy there.
 release=$root/build/win
 if [ "$win" = "$root/build/win" ]; then
+  # The x86-64 unit tests run in the Wine lane too (layouts of both widths).
   export RMT_UNIT64_DIR=$root/build/win64
-  unit64=$win/unit-win64-results.xml
 else
   # The package test reads the x86-64 program's import tables too where it was built.
   export RMT_X64_PROGRAM=$win/RivermeshTools.exe
@@ -131,9 +131,8 @@ echo "The end-to-end suite drove $driven."
 echo "Wall time of each step (the native lane ran beside the Wine lane):"
 awk -F'\t' '{ printf "  %7.1f s  %s\n", $1, $2 }' "$times"
 echo "  $(printf '%7s' "$(seconds_since "$started")") s  the whole test command"
+# One report per test of the Wine lane; a test that never ran has one too (tests/e2e/run_e2e.sh).
 python3 "$root/scripts/test_summary.py" "$root/build/native/unit-results.xml" \
   "$root/build/native-asan/asan-results.xml" "$root/build/fuzz/fuzz-results.xml" \
-  "$win/unit-win-results.xml" $unit64 "$win/e2e-results.xml" "$win/e2e32-results.xml" \
-  "$win/e2e-dpi144-results.xml" "$win/e2e-dpi192-results.xml" "$win/package-results.xml" \
-  $emulated || status=1
+  "$win"/e2e-reports/*.xml "$win/package-results.xml" $emulated || status=1
 exit $status

@@ -198,7 +198,7 @@ TEST_F(Faults, ShellKilledFromOutsideLeavesAServerThatStopStillEnds) {
   EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
 }
 
-// The test folder through other paths that lead to it, as run_e2e.sh makes them in every prefix:
+// The test folder through other paths that lead to it, as wine_test.sh makes them in every prefix:
 // a symbolic link to C:\rmt-e2e, and the drive letter R: for C:.
 std::vector<std::string> other_paths_to(const std::string& path) {
   const std::string root = "C:\\rmt-e2e\\";

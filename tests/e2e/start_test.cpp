@@ -127,13 +127,14 @@ TEST_F(StartDecided, AMissingServerFailsTheStartAtOnceAndEndsItsShell) {
   EXPECT_EQ(marks[1], "结束：启动失败");
 }
 
-// The bounds, in the test build (whose update check aims at the test port: these tests run in the
-// pass of the suites that start it).
+// The bounds, in the test build (whose update check aims at the test port).
+E2E_HOLDS_TEST_PORT(StartBounds);
+
 class StartBounds : public ServerFixture {
  protected:
   void start_test_build() {
     folder_.write_file("config.ini", config_text(settings_));
-    program_ = start_program(folder_, true, "RivermeshTools-loopback.exe");
+    program_ = start_program(folder_, true, kLoopbackBuild);
     ASSERT_NE(program_.main, nullptr);
   }
 };

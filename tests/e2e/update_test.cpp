@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,9 +22,11 @@
 
 using namespace e2e;
 
+E2E_HOLDS_TEST_PORT(UpdateCheck);
+E2E_HOLDS_TEST_PORT(HelpMenu);
+
 namespace {
 
-constexpr char kLoopbackBuild[] = "RivermeshTools-loopback.exe";
 constexpr char kTitle[] = "Rivermesh Tools    v1.0.2";
 
 std::string manifest(const std::string& latest, const std::string& build) {
@@ -446,4 +449,16 @@ TEST(HelpMenu, AboutShowsThreeLinesUnderItsCaption) {
   EXPECT_FALSE(icon);
   SendMessageA(buttons[0], BM_CLICK, 0, 0);
   EXPECT_TRUE(wait_until([&] { return visible_window_of("#32770", program.id) == nullptr; }));
+}
+
+// A suite that does not hold the port is refused the loopback build before anything starts: left
+// to run, it would meet another suite's server on the port only when the two happen to overlap.
+TEST(TestPortRule, AnUnmarkedSuiteIsRefusedTheLoopbackBuild) {
+  TestFolder folder;
+  Program program;
+  EXPECT_NONFATAL_FAILURE(program = start_program(folder, true, kLoopbackBuild),
+                          "E2E_HOLDS_TEST_PORT(TestPortRule)");
+  EXPECT_EQ(program.id, 0u);
+  EXPECT_EQ(program.main, nullptr);
+  EXPECT_EQ(GetFileAttributesA(folder.file("RivermeshTools.exe").c_str()), INVALID_FILE_ATTRIBUTES);
 }

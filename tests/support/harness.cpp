@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,12 @@ void remove_tree(const std::string& dir) {
     FindClose(find);
   }
   RemoveDirectoryA(dir.c_str());
+}
+
+// The suites marked with E2E_HOLDS_TEST_PORT; filled before main, hence a function's static.
+std::set<std::string>& port_suites() {
+  static std::set<std::string> suites;
+  return suites;
 }
 
 std::string current_test_name() {
@@ -458,9 +465,18 @@ void focus(HWND w) {
 
 namespace e2e {
 
+bool hold_test_port(const char* suite) { return port_suites().insert(suite).second; }
+
 Program start_program(const TestFolder& folder, bool from_shell, const std::string& build_file,
                       const std::string& arguments, DWORD timeout_ms) {
   Program p;
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (build_file == kLoopbackBuild && test && !port_suites().count(test->test_suite_name())) {
+    ADD_FAILURE() << test->test_suite_name() << " starts " << kLoopbackBuild
+                  << " but does not hold the test port: add E2E_HOLDS_TEST_PORT("
+                  << test->test_suite_name() << ") to its file";
+    return p;
+  }
   const std::string exe = folder.copy_in(build_file, "RivermeshTools.exe");
   const std::string line = arguments.empty() ? quoted(exe) : quoted(exe) + " " + arguments;
   if (from_shell) {

@@ -158,6 +158,16 @@ struct Program {
   DWORD id = 0;     // the program's own process id
   HWND main = nullptr;
 };
+// The loopback build (RivermeshTools-loopback.exe) checks for updates at 127.0.0.1 on the one
+// fixed port RMT_TEST_PORT, where only the running test's own server may listen. A suite whose
+// tests start it says so once at namespace scope, E2E_HOLDS_TEST_PORT(Suite); the runner finds
+// these lines and never runs two such suites at once, and start_program refuses the loopback
+// build to a test of any other suite: a forgotten line fails every time instead of now and then.
+#define E2E_HOLDS_TEST_PORT(suite) \
+  [[maybe_unused]] static const bool e2e_holds_test_port_##suite = e2e::hold_test_port(#suite)
+bool hold_test_port(const char* suite);
+constexpr char kLoopbackBuild[] = "RivermeshTools-loopback.exe";
+
 // build_file: the executable in the build folder to run, copied in as RivermeshTools.exe;
 // arguments: what follows the program's quoted path on its command line; timeout_ms: the bound
 // for each step of the start (the program's process, its window, its first idle moment).

@@ -34,6 +34,8 @@ mkdir -p "$demo"
 # The stand-in as the real server ships: a 64-bit program.
 cp "$win/RivermeshTools.exe" "$win/x64/rivermesh_windows_amd64.exe" "$demo/"
 cd "$demo"
+# A headless run makes pictures: the log tab shows this run's server only.
+[ "$headless" = 1 ] && rm -rf "$demo/logs"
 # Wine's desktop shell (explorer.exe, on a desktop of its own) starts the program, as a double
 # click would, so the program shows its window.
 wine explorer.exe /desktop="Rivermesh,$screen" RivermeshTools.exe >/dev/null 2>&1 &
@@ -76,7 +78,8 @@ both_tabs() {
     sleep 0.1
   done
   xdotool mousemove $((w / 2 - 107)) $((h / 2 - 148)) click 1 mousemove 0 0
-  sleep 0.5
+  # The running look follows the port's answer, a moment after the start line.
+  sleep 1
   import -window root "$log_shot"
   if cmp -s <(convert "$shot" rgb:-) <(convert "$log_shot" rgb:-); then
     echo "run: the log tab did not show; no picture of both tabs" >&2

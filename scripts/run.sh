@@ -34,6 +34,8 @@ mkdir -p "$demo"
 # The stand-in as the real server ships: a 64-bit program.
 cp "$win/RivermeshTools.exe" "$win/x64/rivermesh_windows_amd64.exe" "$demo/"
 cd "$demo"
+# A headless run makes pictures: the log tab shows this run's server only.
+[ "$headless" = 1 ] && rm -rf "$demo/logs"
 # Wine's desktop shell (explorer.exe, on a desktop of its own) starts the program, as a double
 # click would, so the program shows its window.
 wine explorer.exe /desktop="Rivermesh,$screen" RivermeshTools.exe >/dev/null 2>&1 &
@@ -42,8 +44,8 @@ wine explorer.exe /desktop="Rivermesh,$screen" RivermeshTools.exe >/dev/null 2>&
 prefix_runs() {
   local p
   for p in /proc/[0-9]*; do
-    tr '\0' '\n' <"$p/cmdline" 2>/dev/null | head -n 1 | grep -qiE "$1" || continue
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    tr '\0' '\n' 2>/dev/null <"$p/cmdline" | head -n 1 | grep -qiE "$1" || continue
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }
@@ -61,6 +63,35 @@ checked_start() {
   fi
 }
 
+# The picture of both tabs (build/demo/window-tabs.png, the README's docs/images/window.png): the
+# settings tab as the program starts, then 启动 clicked and the log tab shown, side by side. The
+# window opens in the middle of the screen; the clicks go to its 启动 button and its log tab,
+# placed from the middle at 96 DPI. The mouse moves as a user's does, so only an enabled button
+# takes the click.
+both_tabs() {
+  local log_shot="$demo/screenshot-log.png" w h
+  w=${screen%x*}
+  h=${screen#*x}
+  xdotool mousemove $((w / 2 - 82)) $((h / 2 + 124)) click 1
+  for _ in $(seq 100); do
+    grep -qs 'http://' "$demo/logs/server.log" && break
+    sleep 0.1
+  done
+  xdotool mousemove $((w / 2 - 107)) $((h / 2 - 148)) click 1 mousemove 0 0
+  # The running look follows the port's answer, a moment after the start line.
+  sleep 1
+  import -window root "$log_shot"
+  if cmp -s <(convert "$shot" rgb:-) <(convert "$log_shot" rgb:-); then
+    echo "run: the log tab did not show; no picture of both tabs" >&2
+    return
+  fi
+  # The window alone: the screen without its taskbar, trimmed to what is not desktop.
+  convert \( "$shot" -crop "${w}x$((h - 28))+0+0" +repage -trim +repage \) \
+    \( "$log_shot" -crop "${w}x$((h - 28))+0+0" +repage -trim +repage \
+    -background white -splice 16x0 \) +append "$demo/window-tabs.png"
+  echo "both tabs: $demo/window-tabs.png"
+}
+
 if [ "$headless" = 1 ]; then
   trap 'stop_all' EXIT
   checked_start
@@ -69,6 +100,7 @@ if [ "$headless" = 1 ]; then
   [ "$dpi" = 96 ] || shot="$root/build/demo/screenshot-dpi$dpi.png"
   import -window root "$shot"
   echo "screenshot: $shot"
+  [ "$started" = 0 ] && [ "$dpi" = 96 ] && both_tabs
   exit $started
 else
   checked_start || exit 1

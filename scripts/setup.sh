@@ -58,14 +58,31 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
 fi
 
 # Where this machine runs no 32-bit code, the test command runs the 32-bit release program under
-# user-mode emulation.
+# user-mode emulation. qemu before version 10 is not enough: Debian 12's 7.2 keeps one table of
+# thread-local segments for all of a process's threads, so a 32-bit Wine thread that takes a
+# signal picks up the newest thread's TEB; the program then hung at its first start or died.
+# Where the release's own suite has an older qemu, its backports suite has version 10.
 source "$(dirname "$0")/wine_env.sh"
-if ! native_32bit_code &&
-  ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
+if { [ -n "${RMT_FORCE_EMULATION:-}" ] || ! native_32bit_code; } && ! qemu_i386 >/dev/null; then
   need_root
-  echo "setup: this machine runs no 32-bit code: installing qemu-user-static to emulate it" >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static \
-    >/dev/null
+  export DEBIAN_FRONTEND=noninteractive
+  echo "setup: 32-bit code is emulated here: installing qemu-user (version 10 or later)" >&2
+  apt-get install -y -qq --no-install-recommends qemu-user >/dev/null 2>&1 || true
+  if ! qemu_i386 >/dev/null; then
+    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$suite" ] || { echo "setup: no qemu 10 and /etc/os-release names no suite" >&2; exit 1; }
+    echo "setup: the release suite's qemu is older than 10: taking it from $suite-backports" >&2
+    cat >/etc/apt/sources.list.d/rmt-backports.sources <<SOURCES
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: $suite-backports
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    apt-get update -qq || true
+    apt-get install -y -qq --no-install-recommends -t "$suite-backports" qemu-user >/dev/null
+    qemu_i386 >/dev/null || { echo "setup: no qemu-i386 of version 10 or later" >&2; exit 1; }
+  fi
 fi
 
 echo "setup: ready"

@@ -30,6 +30,22 @@ native_32bit_code() {
   return $rc
 }
 
+# qemu_i386: prints the user-mode emulator of 32-bit x86 that the emulated pass can use, version
+# 10 or later (RMT_QEMU_I386 names one of its own); fails when there is none. Older ones keep one
+# table of thread-local segments for all threads of a process, which 32-bit Wine cannot live with.
+qemu_i386() {
+  local candidate version
+  for candidate in ${RMT_QEMU_I386:-} qemu-i386 qemu-i386-static; do
+    candidate=$(command -v "$candidate") || continue
+    version=$("$candidate" -version 2>/dev/null | sed -n 's/.*version \([0-9]*\)\..*/\1/p;q')
+    if [ -n "$version" ] && [ "$version" -ge 10 ]; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
 # The build that runs the Windows programs here: build/win (32-bit, the release build) where
 # 32-bit code runs, else build/win64. Prints the folder's name.
 windows_build_name() {

@@ -205,8 +205,18 @@ std::vector<std::string> other_paths_to(const std::string& path) {
   EXPECT_EQ(path.rfind(root, 0), 0u) << path;
   const std::vector<std::string> paths = {"C:\\rmt-e2e-link\\" + path.substr(root.size()),
                                           "R:" + path.substr(2)};
+  // The one-copy rule names a folder by its volume's serial and its file index: through every
+  // path they must be the same, or a failure below is the file system's, not the program's.
+  const auto own = program::identity(path + "\\");
+  EXPECT_TRUE(own.has_value()) << path;
   for (const std::string& p : paths) {
     EXPECT_NE(GetFileAttributesA(p.c_str()), INVALID_FILE_ATTRIBUTES) << p << " is not there";
+    const auto other = program::identity(p + "\\");
+    EXPECT_TRUE(other.has_value()) << p << ": no identity, error " << GetLastError();
+    if (own && other) {
+      EXPECT_EQ(other->volume, own->volume) << p;
+      EXPECT_EQ(other->index, own->index) << p;
+    }
   }
   return paths;
 }

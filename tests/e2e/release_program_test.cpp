@@ -1,7 +1,7 @@
 // The program users get, run by a suite that drives another build: where this machine runs no
 // 32-bit code, the suite drives the x86-64 build, and this pass runs the 32-bit release program
-// under emulation (tests/e2e/run_emulated.sh), where each 32-bit process takes about a minute to
-// start. RMT_RELEASE_PROGRAM names the program, relative to this suite's build folder.
+// under emulation (tests/e2e/run_emulated.sh), where a 32-bit process may take a minute to start
+// on a slow emulator. RMT_RELEASE_PROGRAM names the program, relative to this suite's build folder.
 // Winsock 2 must come before windows.h.
 #include <winsock2.h>
 

@@ -16,6 +16,7 @@
 #include "app/instance.h"
 #include "app/layout.h"
 #include "app/messages.h"
+#include "platform/gbk.h"
 #include "platform/handles_win.h"
 #include "platform/program_win.h"
 #include "server/process_win.h"
@@ -241,9 +242,29 @@ TEST_F(Faults, SecondCopyFromTheDesktopShellShowsTheFirstOne) {
   }
 }
 
+// Which names of the one-copy rule a running copy started as `exe` holds: "identity" (its
+// folder's volume serial and file index) and "path" (its folder's path, the name used when the
+// identity cannot be read at start).
+std::string names_held(const std::string& exe) {
+  std::string held;
+  const auto holds = [](const std::string& key) {
+    return static_cast<bool>(win::unique_handle(
+        OpenMutexA(SYNCHRONIZE, FALSE, instance::session_mutex_name(key).c_str())));
+  };
+  const std::string listed = program::listed_path(exe);
+  if (const auto id = program::identity(gbk::folder_part(listed))) {
+    if (holds(instance::key(instance::FolderIdentity{id->volume, id->index}))) held += "identity";
+  } else {
+    held += "(no identity here)";
+  }
+  if (holds(instance::key(listed))) held += held.empty() ? "path" : " path";
+  return held.empty() ? "none" : held;
+}
+
 TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   start(false);
   ASSERT_TRUE(wait_until([&] { return shows_running(); }));
+  EXPECT_EQ(names_held(folder_.file("RivermeshTools.exe")), "identity");
   // Started through its long path, and through the short 8.3 form of the same path.
   char short_path[MAX_PATH] = {};
   ASSERT_NE(GetShortPathNameA(folder_.file("RivermeshTools.exe").c_str(), short_path, MAX_PATH),
@@ -258,7 +279,7 @@ TEST_F(Faults, SecondCopyStartedOtherwiseEndsSilently) {
   for (const std::string& exe : exes) {
     SCOPED_TRACE(exe);
     Process second = Process::start(exe, "", folder_.path());
-    EXPECT_EQ(second.wait(5000), 0u);
+    EXPECT_EQ(second.wait(5000), 0u) << "names held through this path: " << names_held(exe);
     EXPECT_EQ(count_named(kServerExe), 1);
     EXPECT_EQ(count_named("RivermeshTools.exe"), 1);
     EXPECT_FALSE(visible(program_.main));

@@ -6,7 +6,7 @@
 #   tests/e2e/run_emulated.sh X64_BUILD_DIR RELEASE_BUILD_DIR
 # The x86-64 suite (X64_BUILD_DIR/e2e_tests.exe) drives the program RELEASE_BUILD_DIR/
 # RivermeshTools.exe. Emulation is slow (a new prefix's wineboot would take minutes), so the prefix
-# is a copy of the base prefix that run_e2e.sh makes natively (waited for), never a new wineboot.
+# is a copy of the base prefix that tests/e2e/wine_test.sh makes natively (waited for), never a new wineboot.
 # Writes X64_BUILD_DIR/e2e-emulated-results.xml. A machine where the program cannot be run this
 # way fails with one line saying why. RMT_FORCE_EMULATION=1 emulates on a machine that runs 32-bit
 # code too (to try this pass there); otherwise such a machine runs the program natively.
@@ -89,7 +89,7 @@ trap 'exit 143' TERM INT HUP
 echo "emulated pass: the 32-bit release program ($release/RivermeshTools.exe), $how"
 
 use_wine64 "$build"
-# The base prefix, once run_e2e.sh has made it (it writes its id last).
+# The base prefix, once wine_test.sh has made it (it writes its id last).
 for _ in $(seq 3000); do
   [ -f "$build/wineprefix/.rmt-base-id" ] && break
   sleep 0.2

@@ -7,9 +7,9 @@
 # the suites it names run, each narrowed to its cases (a pattern without a dot names cases of every
 # suite), with the Windows unit tests beside them. RMT_E2E_SLOTS (4 unless told) is the number of
 # places for tests that run side by side, besides the DPI and 32-bit ones.
-# Each test's GoogleTest report is BUILD_DIR/e2e-reports/NAME.xml; after a whole run, a test that
-# never ran (its set-up failed) gets one too, with its cases failed. No Wine or Xvfb process is
-# left behind.
+# Each test's GoogleTest report is BUILD_DIR/e2e-reports/NAME.xml (ctest's own, a line per test,
+# is BUILD_DIR/ctest-results.xml); after a whole run, a test that never ran (its set-up failed)
+# gets one too, with its cases failed. No Wine or Xvfb process is left behind.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 shift
@@ -37,14 +37,16 @@ if [ -n "$filter" ]; then
     p=${p//\*/.*}
     alternatives+=("${p//\?/.}")
   done
-  select=(-R "^(win\\..*|e2e\\.($(IFS='|'; echo "${alternatives[*]}"))(\\.[0-9]+dpi)?)\$")
+  select=(-R "^(win\\..*|e2e\\.($(IFS='|'; echo "${alternatives[*]}"))(\\.([0-9]+of[0-9]+|[0-9]+dpi))?)\$")
 fi
 
 rm -rf "$build/e2e-reports"
 # An interrupted ctest leaves its places running.
 trap 'bash "$here/wine_test.sh" stop "$build" >/dev/null 2>&1' EXIT
 # The places' set-ups and the DPI and 32-bit tests run beside the slots.
-(cd "$build" && ctest -j "$((slots + 3))" --output-on-failure "${select[@]}" "${args[@]}")
+# ctest's own report (a test a line, with its time and output) beside the cases' reports.
+(cd "$build" && ctest -j "$((slots + 3))" --output-on-failure --output-junit ctest-results.xml \
+  "${select[@]}" "${args[@]}")
 status=$?
 if [ -z "$filter" ]; then
   pairs=()

@@ -103,7 +103,7 @@ end_place() {
 
 # place PLACE: the place made ready; its display and wineserver stay for the tests after this.
 place() {
-  local name=$1 dpi="" prefix arch=win64 screen=1024x768 answer n
+  local name=$1 dpi="" prefix arch=win64 screen=1024x768 answer n wine_log
   prefix=$(prefix_of "$name")
   end_place "$name"
   case "$name" in
@@ -142,11 +142,15 @@ place() {
   # stays the one it reports).
   ln -sfn rmt-e2e "$prefix/drive_c/rmt-e2e-link"
   ln -sfn ../drive_c "$prefix/dosdevices/r:"
-  setsid wineserver -p </dev/null >/dev/null 2>&1
+  # What the place's own processes say (the desktop shell and Wine's services inherit it from the
+  # first of them), and which test ran when: a failed test shows its end (`run`).
+  wine_log=$places/$name.wine.log
+  echo "== $name made ready $(date +%T)" >"$wine_log"
+  setsid wineserver -p </dev/null >>"$wine_log" 2>&1
   # The desktop outlives every test program, as a user's shell does (the anchor waits for its
   # wineserver's end).
-  setsid wine "$build/desktop_anchor.exe" </dev/null >/dev/null 2>&1 &
-  bounded 300 "starting Wine in $name" wine cmd /c exit </dev/null >/dev/null 2>&1 ||
+  setsid wine "$build/desktop_anchor.exe" </dev/null >>"$wine_log" 2>&1 &
+  bounded 300 "starting Wine in $name" wine cmd /c exit </dev/null >>"$wine_log" 2>&1 ||
     fail "Wine did not start in $name"
   # The first start of the server and of the program's shell in a prefix is the slowest: made
   # here, the first test's timed waits do not meet it. (The stand-in refuses the argument and
@@ -206,10 +210,16 @@ run() {
   local report=e2e-reports/${name//\//_}.xml log=e2e-logs/${name//\//_}.log
   rm -f "$report"
   echo "wine_test: $name in $at ($WINEPREFIX, display $DISPLAY)"
+  echo "== $name started $(date +%T)" >>"$places/$at.wine.log"
   # A report name relative to the build folder: Wine would read a Unix path as C:\...
   bounded "$limit" "$name" wine "${args[@]}" --gtest_output="xml:$report" </dev/null >"$log" 2>&1
   rc=$?
+  echo "== $name ended $(date +%T), exit $rc" >>"$places/$at.wine.log"
   cat "$log"
+  if [ "$rc" != 0 ]; then
+    echo "wine_test: the end of $at's own output and tests ($places/$at.wine.log):"
+    tail -n 40 "$places/$at.wine.log"
+  fi
   python3 "$here/complete_report.py" \
     "$name left no report (exit $rc: it crashed or hung; see its output)" "$cases" "$report" ||
     rc=1

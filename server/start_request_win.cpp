@@ -71,8 +71,10 @@ void Control::check_port() {
 
 bool Control::write_script(const std::string& path, const launch::Fields& fields) const {
   const std::string line = launch::command_line(fields);
-  const win::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Readers that let others write (a viewer, an editor, the shell of an earlier start) do not fail
+  // the start; a program that holds the file shut does.
+  const win::unique_file file(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
   return ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&

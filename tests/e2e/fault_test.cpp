@@ -433,6 +433,19 @@ TEST_F(Faults, LockedLaunchScriptIsReportedAndLeftAsItWas) {
   EXPECT_EQ(folder_.read_file("run.bat"), "old script");
   EXPECT_EQ(child_named(program_.id, "cmd.exe"), 0u);
   EXPECT_TRUE(shows_not_running());
+  // Open in a viewer that lets others write, as readers do: no lock, the start goes on.
+  {
+    const win::unique_file viewer(CreateFileA(folder_.file("run.bat").c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(viewer);
+    click(按钮_启动);
+    EXPECT_TRUE(wait_until([&] { return shows_running(); })) << status();
+    EXPECT_EQ(message_box_of(program_.id, 300).window, nullptr);
+  }
+  EXPECT_NE(folder_.read_file("run.bat"), "old script");
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); })) << status();
 }
 
 TEST_F(Faults, LockedLogFileChangesNothingButSaysSoOnceInTheLog) {

@@ -11,6 +11,26 @@ bool named(const ProcessEntry& p, const std::string& name) {
   return ::lstrcmpiA(p.name.c_str(), name.c_str()) == 0;
 }
 
+// When the process was created; 0 where that cannot be asked.
+ULONGLONG created_at(DWORD pid) {
+  const win::unique_handle h(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!h || !::GetProcessTimes(h.get(), &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// Whether `p` is a child of `parent`, created at `parent_created` (0: not known). The list keeps
+// the id of a parent that has ended, and ids are soon used again: a process older than the one
+// that has its parent's id now is not that one's child. (Wine's desktop shell is such a process,
+// started by the first program of a prefix: ending the "children" of a later process that took
+// that id ended the desktop, its shell and tray.)
+bool child_of(const ProcessEntry& p, DWORD parent, ULONGLONG parent_created) {
+  if (p.parent != parent || p.id == parent) return false;
+  if (parent_created == 0) return true;
+  const ULONGLONG created = created_at(p.id);
+  return created == 0 || created >= parent_created;
+}
+
 }  // namespace
 
 std::vector<ProcessEntry> processes() {
@@ -33,16 +53,18 @@ DWORD find_process(const std::string& name) {
 }
 
 DWORD find_child(DWORD parent, const std::string& name) {
+  const ULONGLONG parent_created = created_at(parent);
   for (const ProcessEntry& p : processes()) {
-    if (p.parent == parent && named(p, name)) return p.id;
+    if (named(p, name) && child_of(p, parent, parent_created)) return p.id;
   }
   return 0;
 }
 
 std::vector<DWORD> child_ids(DWORD pid) {
   std::vector<DWORD> out;
+  const ULONGLONG parent_created = created_at(pid);
   for (const ProcessEntry& p : processes()) {
-    if (p.parent == pid && p.id != pid) out.push_back(p.id);
+    if (child_of(p, pid, parent_created)) out.push_back(p.id);
   }
   return out;
 }

@@ -19,9 +19,10 @@ std::vector<ProcessEntry> processes();
 
 // The first process of that name (any case), whatever its parent; 0 when none.
 DWORD find_process(const std::string& name);
-// The same among the processes whose parent is `parent`.
+// The same among the children of `parent`.
 DWORD find_child(DWORD parent, const std::string& name);
-// Every process whose parent is pid, but pid itself (a process id is soon used again).
+// Every child of pid: a process whose parent is pid, but pid itself and any process older than
+// pid (a process id is soon used again, and the list keeps the id of a parent that has ended).
 std::vector<DWORD> child_ids(DWORD pid);
 
 }  // namespace e2e

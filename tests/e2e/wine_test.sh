@@ -262,7 +262,7 @@ case "$what" in
     # A session of its own (setsid -w waits for it): the display and the wineserver outlive the
     # set-up, which ctest may end with its process group.
     if [ -z "${RMT_PLACE_SESSION:-}" ]; then
-      RMT_PLACE_SESSION=1 exec setsid -w "$0" place "$build" "$@"
+      RMT_PLACE_SESSION=1 exec setsid -w "$here/wine_test.sh" place "$build" "$@"
     fi
     place "$1"
     ;;

@@ -19,17 +19,30 @@ ULONGLONG created_at(DWORD pid) {
   return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// Whether `p` is a child of `parent`, created at `parent_created` (0: not known). The list keeps
-// the id of a parent that has ended, and ids are soon used again: a process older than the one
-// that has its parent's id now is not that one's child. (Wine's desktop shell is such a process,
-// started by the first program of a prefix: ending the "children" of a later process that took
-// that id ended the desktop, its shell and tray.)
-bool child_of(const ProcessEntry& p, DWORD parent, ULONGLONG parent_created) {
-  if (p.parent != parent || p.id == parent) return false;
-  if (parent_created == 0) return true;
-  const ULONGLONG created = created_at(p.id);
-  return created == 0 || created >= parent_created;
-}
+// Tells the children of one process. The list keeps the id of a parent that has ended, and ids
+// are soon used again: a process older than the one that has its parent's id now is not that
+// one's child. (Wine's desktop shell is such a process, started by the first program of a prefix:
+// ending the "children" of a later process that took that id ended the desktop, its shell and
+// tray.) The parent's age is asked once, when a process first names it as its parent.
+class ChildOf {
+ public:
+  explicit ChildOf(DWORD parent) : parent_(parent) {}
+  bool operator()(const ProcessEntry& p) {
+    if (p.parent != parent_ || p.id == parent_) return false;
+    if (!asked_) {
+      parent_created_ = created_at(parent_);
+      asked_ = true;
+    }
+    if (parent_created_ == 0) return true;
+    const ULONGLONG created = created_at(p.id);
+    return created == 0 || created >= parent_created_;
+  }
+
+ private:
+  DWORD parent_;
+  ULONGLONG parent_created_ = 0;
+  bool asked_ = false;
+};
 
 }  // namespace
 
@@ -53,18 +66,18 @@ DWORD find_process(const std::string& name) {
 }
 
 DWORD find_child(DWORD parent, const std::string& name) {
-  const ULONGLONG parent_created = created_at(parent);
+  ChildOf child_of(parent);
   for (const ProcessEntry& p : processes()) {
-    if (named(p, name) && child_of(p, parent, parent_created)) return p.id;
+    if (named(p, name) && child_of(p)) return p.id;
   }
   return 0;
 }
 
 std::vector<DWORD> child_ids(DWORD pid) {
   std::vector<DWORD> out;
-  const ULONGLONG parent_created = created_at(pid);
+  ChildOf child_of(pid);
   for (const ProcessEntry& p : processes()) {
-    if (child_of(p, pid, parent_created)) out.push_back(p.id);
+    if (child_of(p)) out.push_back(p.id);
   }
   return out;
 }

@@ -32,10 +32,15 @@ class Hash {
 std::string key(FolderIdentity folder) {
   // A leading mark keeps an identity's name apart from any path's: a folder that one copy could
   // open and another could not still gives two names, but no two folders give one.
+  // The two forms of identity have marks of their own: their numbers never compare.
   Hash hash;
-  hash.add('#');
-  for (int shift = 0; shift < 32; shift += 8) hash.add((folder.volume >> shift) & 0xFF);
-  for (int shift = 0; shift < 64; shift += 8) hash.add((folder.index >> shift) & 0xFF);
+  hash.add(folder.wide ? '%' : '#');
+  const int volume_bits = folder.wide ? 64 : 32;
+  for (int shift = 0; shift < volume_bits; shift += 8) hash.add((folder.volume >> shift) & 0xFF);
+  for (int shift = 0; shift < 64; shift += 8) hash.add((folder.low >> shift) & 0xFF);
+  if (folder.wide) {
+    for (int shift = 0; shift < 64; shift += 8) hash.add((folder.high >> shift) & 0xFF);
+  }
   return hash.key();
 }
 

@@ -7,15 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_identity.h"
+
 namespace instance {
 
-// The folder as the file system knows it: the volume's serial number and the folder's file
-// index. A symbolic link, a junction, a mapped or substituted drive letter all lead to the same
-// pair, while their path texts differ.
-struct FolderIdentity {
-  std::uint32_t volume = 0;
-  std::uint64_t index = 0;
-};
+// The folder as the file system knows it: a symbolic link, a junction, a mapped or substituted
+// drive letter all lead to the same identity, while their path texts differ. A file system that
+// gives no unique id gives none here (file_id), and the path's key stands.
+using FolderIdentity = file_id::FileId;
 
 // The name that stands for the executable's folder. A renamed copy beside the program shares its
 // config.ini, run.bat and server, so it gets the same name. Fit for kernel object and window

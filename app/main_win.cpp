@@ -20,9 +20,7 @@ namespace {
 // another drive letter meets the copy that runs; by its path where it cannot be opened.
 std::string instance_key() {
   const std::string exe = program::listed_path(program::path());
-  if (const auto id = program::identity(gbk::folder_part(exe))) {
-    return instance::key(instance::FolderIdentity{id->volume, id->index});
-  }
+  if (const auto id = program::identity(gbk::folder_part(exe))) return instance::key(*id);
   return instance::key(exe);
 }
 

@@ -57,17 +57,48 @@ std::string listed_path(const std::string& path) {
   return long_form.empty() ? full : long_form;
 }
 
-std::optional<FileIdentity> identity(const std::string& path) {
+namespace {
+
+// FILE_ID_INFO as Windows 8 defines it; the headers of a Windows 7 build hide it. The class is
+// refused before Windows 8 (and by file systems that keep no such id): the file index is asked
+// then.
+struct FileIdInfo128 {
+  ULONGLONG volume_serial;
+  BYTE id[16];
+};
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+std::uint64_t half(const BYTE* bytes) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+}  // namespace
+
+std::optional<file_id::FileId> identity(const std::string& path) {
   // No access asked for: a folder the user may not list still answers. Backup semantics is what
   // opens a folder at all; a link or junction on the way is followed to the folder itself.
   const win::unique_file file(
       CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) return std::nullopt;
+  FileIdInfo128 wide{};
+  if (GetFileInformationByHandleEx(file.get(), kFileIdInfo, &wide, sizeof wide)) {
+    if (auto id = file_id::from_id128(wide.volume_serial, half(wide.id), half(wide.id + 8))) {
+      return id;
+    }
+  }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
-  return FileIdentity{info.dwVolumeSerialNumber,
-                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return file_id::from_index(
+      info.dwVolumeSerialNumber,
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+file_id::Located locate(const std::string& path) {
+  if (path.empty()) return {};
+  return {identity(path), listed_path(path)};
 }
 
 }  // namespace program

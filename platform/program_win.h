@@ -1,9 +1,10 @@
 // Where the program lives.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
+
+#include "platform/file_identity.h"
 
 namespace program {
 
@@ -19,12 +20,12 @@ std::string file_name();
 // it cannot be resolved.
 std::string listed_path(const std::string& path);
 
-// What the file system knows a file or folder by, whatever path leads to it: the volume's serial
-// number and the file index. Nothing when it cannot be opened.
-struct FileIdentity {
-  std::uint32_t volume = 0;
-  std::uint64_t index = 0;
-};
-std::optional<FileIdentity> identity(const std::string& path);
+// What the file system knows a file or folder by, whatever path leads to it: the 128-bit id where
+// the system has it, else the file index. Nothing when it cannot be opened or its file system
+// gives no unique id.
+std::optional<file_id::FileId> identity(const std::string& path);
+
+// The identity and the listed path together: what "the same file" is decided by.
+file_id::Located locate(const std::string& path);
 
 }  // namespace program

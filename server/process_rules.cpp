@@ -59,9 +59,11 @@ std::uint32_t parent_id_by_name(const std::vector<ProcessRecord>& list, std::str
 }
 
 std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_view path,
-                         const ImagePathReader& image_path) {
+                         const ImagePathReader& image_path, const FileLocator& locate) {
   const std::string name = gbk::name_part(path);
   if (name.empty()) return 0;
+  // Located once, and only when a process of that name runs: most looks find none.
+  std::optional<file_id::Located> target;
   // A process whose path cannot be read may be another user's copy anywhere: it stands in only
   // when no process is known to run from the path, or a stop would aim at a stranger's server.
   std::uint32_t unreadable = 0;
@@ -70,8 +72,9 @@ std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_vie
     const std::optional<std::string> image = image_path(record.id);
     if (!image) {
       if (unreadable == 0) unreadable = record.id;
-    } else if (path_case::same(*image, path)) {
-      return record.id;
+    } else {
+      if (!target) target = locate(std::string(path));
+      if (file_id::same_file(locate(*image), *target)) return record.id;
     }
   }
   return unreadable;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace proc {
 
 // One process as a Toolhelp snapshot reports it.
@@ -44,12 +46,17 @@ bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::
 // user's or an elevated process, or one that has ended).
 using ImagePathReader = std::function<std::optional<std::string>(std::uint32_t id)>;
 
+// What a path leads to: the file's identity and its listed path (program::locate on Windows).
+using FileLocator = std::function<file_id::Located(const std::string& path)>;
+
 // Id of the first process that is the executable at `path`: it carries the path's file name
-// and its image path names the same file (path_case). Copies in other folders are not it. Only
-// when none is, the first process of that name whose path cannot be read counts. 0 when none,
-// and for an empty path.
+// and its image path leads to the same file (file_id::same_file: Windows gives the image path
+// with links resolved, so a server reached through a junction or a substituted drive is matched
+// by what the file system knows it by). Copies in other folders are not it. Only when none is,
+// the first process of that name whose path cannot be read counts. 0 when none, and for an
+// empty path.
 std::uint32_t id_by_path(const std::vector<ProcessRecord>& list, std::string_view path,
-                         const ImagePathReader& image_path);
+                         const ImagePathReader& image_path, const FileLocator& locate);
 
 // Whether a stop ends the server's parent too: only when it is the shell the program started
 // itself (own_shell_id, 0 when there is none). A prompt of the user's that started a server by

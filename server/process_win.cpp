@@ -119,12 +119,7 @@ std::optional<std::string> image_path_of(HANDLE process) {
 
 DWORD find_by_path(const std::string& path) {
   if (path.empty()) return 0;
-  return id_by_path(process_list(), program::listed_path(path),
-                    [](std::uint32_t id) -> std::optional<std::string> {
-                      const std::optional<std::string> image = image_path(id);
-                      if (!image) return std::nullopt;
-                      return program::listed_path(*image);
-                    });
+  return id_by_path(process_list(), program::listed_path(path), image_path, program::locate);
 }
 
 DWORD find_by_name(std::string_view name, bool case_sensitive) {

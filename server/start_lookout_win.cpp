@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_identity.h"
+#include "platform/gbk.h"
 #include "platform/path_case.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
@@ -35,7 +37,8 @@ namespace {
 constexpr ULONG_PTR kCancelKey = ~ULONG_PTR{0};
 
 struct Target {
-  std::string listed_path;  // the server file as the file system lists it
+  std::string server_path;  // the server file as the settings name it
+  file_id::Located server;  // what it leads to: located by the look-out's own thread
   std::string host;
   std::string port;
 };
@@ -55,11 +58,14 @@ class Winsock {
   bool ready_ = false;
 };
 
-// Whether the process runs the server file; nothing while its path cannot be read.
+// Whether the process runs the server file; nothing while its path cannot be read. Windows gives
+// the image path with links resolved: the file's identity decides, the name first sorting out the
+// shell and whatever else runs in the job.
 std::optional<bool> runs_server(HANDLE process, const Target& target) {
   const std::optional<std::string> image = proc::image_path_of(process);
   if (!image) return std::nullopt;
-  return path_case::same(program::listed_path(*image), target.listed_path);
+  if (!path_case::same(gbk::name_part(*image), gbk::name_part(target.server.listed))) return false;
+  return file_id::same_file(program::locate(*image), target.server);
 }
 
 // Processes the job reported whose path could not be read yet (a process under a loaded machine
@@ -117,7 +123,7 @@ std::optional<StartLookout::Sighting> sighting(DWORD pid, const Target& target, 
 // Every process in the job now; without a job, the server found in the process list.
 std::optional<StartLookout::Sighting> look_around(HANDLE job, const Target& target) {
   if (job == nullptr) {
-    const DWORD pid = proc::find_by_path(target.listed_path);
+    const DWORD pid = proc::find_by_path(target.server_path);
     return pid != 0 ? sighting(pid, target, false) : std::nullopt;
   }
   constexpr DWORD kMostIds = 64;
@@ -217,6 +223,7 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
               HWND window, std::function<void(const StartLookout::Sighting&)> appeared,
               std::function<void()> answered) noexcept {
   try {
+    target.server = program::locate(target.server_path);
     const Winsock winsock;
     const DWORD begun = ::GetTickCount();
     bool seen = false;
@@ -228,7 +235,7 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
     };
     // A server of this file that runs already (started elsewhere) is the one the start finds:
     // the script's own would fail on the port it holds.
-    report(sighting(proc::find_by_path(target.listed_path), target, false));
+    report(sighting(proc::find_by_path(target.server_path), target, false));
     while (!shared->cancelled) {
       const DWORD since = ::GetTickCount() - begun;
       if (since >= start::kLookoutMostMs) return;
@@ -293,7 +300,7 @@ void StartLookout::begin(HANDLE job, const std::string& server_path, std::string
                       JOB_OBJECT_QUERY, FALSE, 0);
   }
   try {
-    Target target{program::listed_path(server_path), std::move(host), std::move(port)};
+    Target target{server_path, {}, std::move(host), std::move(port)};
     std::thread(look_out, shared_, std::move(own_job), std::move(target), window,
                 std::move(appeared), std::move(answered))
         .detach();

@@ -216,7 +216,8 @@ std::vector<std::string> other_paths_to(const std::string& path) {
     EXPECT_TRUE(other.has_value()) << p << ": no identity, error " << GetLastError();
     if (own && other) {
       EXPECT_EQ(other->volume, own->volume) << p;
-      EXPECT_EQ(other->index, own->index) << p;
+      EXPECT_EQ(other->low, own->low) << p;
+      EXPECT_EQ(other->high, own->high) << p;
     }
   }
   return paths;
@@ -253,7 +254,7 @@ std::string names_held(const std::string& exe) {
   };
   const std::string listed = program::listed_path(exe);
   if (const auto id = program::identity(gbk::folder_part(listed))) {
-    if (holds(instance::key(instance::FolderIdentity{id->volume, id->index}))) held += "identity";
+    if (holds(instance::key(*id))) held += "identity";
   } else {
     held += "(no identity here)";
   }
@@ -295,7 +296,7 @@ TEST_F(Faults, ACopyOfAnotherSessionIsNamedOnADoubleClickAndLeftAloneOtherwise) 
   const std::string shell = folder_.copy_in("launcher.exe", "explorer.exe");
   const auto folder = program::identity(folder_.path() + "\\");
   ASSERT_TRUE(folder.has_value());
-  const std::string key = instance::key(instance::FolderIdentity{folder->volume, folder->index});
+  const std::string key = instance::key(*folder);
   const win::unique_handle other_session(
       CreateMutexA(nullptr, FALSE, instance::machine_mutex_name(key).c_str()));
   ASSERT_TRUE(other_session);

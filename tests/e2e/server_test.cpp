@@ -58,6 +58,43 @@ TEST_F(ServerControl, StartStopAndStartAgainWithTheButtons) {
   EXPECT_EQ(log().find("/from-the-test"), std::string::npos) << "the new launch clears the log";
 }
 
+// A server folder reached through a link (a package manager's "current" folder, a drive letter of
+// subst): Windows names the running server by the resolved path, Wine by the link; either way it
+// is this copy's server, from the start through its watch, a stop and the exit.
+TEST_F(ServerControl, AServerFolderReachedThroughALinkIsOurs) {
+  const std::string root = "C:\\rmt-e2e\\";
+  ASSERT_EQ(folder_.path().rfind(root, 0), 0u) << folder_.path();
+  settings_.file = "C:\\rmt-e2e-link\\" + folder_.path().substr(root.size()) + "\\" + kServerExe;
+  ASSERT_NE(GetFileAttributesA(settings_.file.c_str()), INVALID_FILE_ATTRIBUTES) << settings_.file;
+  start();
+  WritePrivateProfileStringA("BasisConfig", "Auto restart", "false",
+                             folder_.file("config.ini").c_str());
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
+  expect_server_under_shell();
+  EXPECT_EQ(answer_status(), 200);
+  // Its end is noticed by the watch.
+  kill_tree(running_server());
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); })) << status();
+
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
+  DWORD server = running_server();
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running(); })) << status();
+  EXPECT_TRUE(ended(server));
+  EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr) << "the stop found its server";
+
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
+  server = running_server();
+  const DWORD shell = parent_of(server);
+  post_command(program_.main, 托盘_退出);
+  EXPECT_TRUE(ended(program_.id));
+  EXPECT_TRUE(ended(server));
+  EXPECT_TRUE(ended(shell));
+}
+
 TEST_F(ServerControl, TrayEntryStartsWithAccessControlAndExitEndsEverything) {
   settings_.access_control = true;
   settings_.user = "用户";

@@ -1,5 +1,7 @@
 #include "server/process_rules.h"
 
+#include "platform/path_case.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +9,8 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -70,6 +74,35 @@ TEST(ProcessNames, ExplorerParentIsJudgedForTheGivenProcess) {
   EXPECT_FALSE(proc::parent_is_explorer({record(1, "explorer.exe.bak", 0), record(2, "a", 1)}, 2));
 }
 
+// Paths as a Windows file system resolves them: a junction C:\Srv (a package manager's "current"
+// folder) leads to D:\Real\2.1, the drive S: is C:\Tools substituted, and F:\ is a share whose
+// redirector gives no unique ids. The image path of a process comes back resolved, as
+// QueryFullProcessImageName gives it; the settings keep the path the user took.
+class LinkedDisk {
+ public:
+  std::string resolved(std::string path) const {
+    for (const auto& [link, target] : kLinks) {
+      if (path.rfind(link, 0) == 0) path = target + path.substr(link.size());
+    }
+    return path;
+  }
+  file_id::Located locate(const std::string& path) const {
+    const std::string real = resolved(path);
+    if (real.rfind("F:\\", 0) == 0) return {file_id::from_index(0x77, ~0ull), path};
+    const auto file = std::find_if(kFiles.begin(), kFiles.end(),
+                                   [&](const std::string& f) { return path_case::same(f, real); });
+    if (file == kFiles.end()) return {std::nullopt, path};  // cannot be opened
+    return {file_id::from_index(real[0] == 'D' ? 0xD0 : 0xC0, 100 + (file - kFiles.begin())), path};
+  }
+
+ private:
+  const std::vector<std::pair<std::string, std::string>> kLinks = {{"C:\\Srv\\", "D:\\Real\\2.1\\"},
+                                                                   {"S:\\", "C:\\Tools\\"}};
+  const std::vector<std::string> kFiles = {
+      "D:\\Real\\2.1\\rivermesh_windows_amd64.exe", "D:\\Real\\2.0\\rivermesh_windows_amd64.exe",
+      "C:\\Tools\\A\\rivermesh_windows_amd64.exe", "C:\\Tools\\B\\rivermesh_windows_amd64.exe"};
+};
+
 TEST(ProcessNames, OurServerIsTheOneRunFromTheSettingsPath) {
   const std::string ours = "C:\\Tools\\A\\rivermesh_windows_amd64.exe";
   const std::map<std::uint32_t, std::optional<std::string>> images = {
@@ -80,24 +113,58 @@ TEST(ProcessNames, OurServerIsTheOneRunFromTheSettingsPath) {
       {5, "C:\\Windows\\system32\\cmd.exe"},
   };
   const auto image_of = [&](std::uint32_t id) { return images.at(id); };
+  const LinkedDisk disk;
+  const auto locate = [&](const std::string& path) { return disk.locate(path); };
   const auto record_list = [](std::vector<std::uint32_t> ids) {
     std::vector<ProcessRecord> list = {record(4, "System", 0), record(5, "cmd.exe", 4)};
     for (std::uint32_t id : ids) list.push_back(record(id, "rivermesh_windows_amd64.exe", 5));
     return list;
   };
-  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), ours, image_of), 20u);
-  EXPECT_EQ(proc::id_by_path(record_list({10}), ours, image_of), 0u);
-  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), ours, image_of), 40u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), ours, image_of, locate), 20u);
+  EXPECT_EQ(proc::id_by_path(record_list({10}), ours, image_of, locate), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), ours, image_of, locate), 40u);
   // A readable match wins over a process whose path cannot be read, wherever either is listed:
   // that one may be another user's server, which a stop could not end.
-  EXPECT_EQ(proc::id_by_path(record_list({10, 30, 40}), ours, image_of), 40u);
-  EXPECT_EQ(proc::id_by_path(record_list({40, 30}), ours, image_of), 40u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 30, 40}), ours, image_of, locate), 40u);
+  EXPECT_EQ(proc::id_by_path(record_list({40, 30}), ours, image_of, locate), 40u);
   // Without any readable match the name decides, as it did before paths were read.
-  EXPECT_EQ(proc::id_by_path(record_list({10, 30}), ours, image_of), 30u);
-  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), "", image_of), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 30}), ours, image_of, locate), 30u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), "", image_of, locate), 0u);
   // The name comes from the path: a process of another name in the same folder is not it.
-  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Tools\\A\\cmd.exe", image_of), 0u);
-  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Windows\\system32\\CMD.exe", image_of), 5u);
+  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Tools\\A\\cmd.exe", image_of, locate), 0u);
+  EXPECT_EQ(proc::id_by_path(record_list({20}), "C:\\Windows\\system32\\CMD.exe", image_of, locate),
+            5u);
+
+  // Through links: Windows names the image by its resolved path, the settings by the link. The
+  // file's identity matches them; the text alone never did (the start failed, the server was
+  // ended). Another version's folder behind the same link's parent is not it.
+  const std::map<std::uint32_t, std::optional<std::string>> resolved = {
+      {10, disk.resolved("D:\\Real\\2.0\\rivermesh_windows_amd64.exe")},
+      {20, disk.resolved("C:\\Srv\\RIVERMESH_WINDOWS_AMD64.EXE")},
+      {40, disk.resolved("S:\\A\\rivermesh_windows_amd64.exe")},
+      {50, "F:\\Srv\\rivermesh_windows_amd64.exe"},
+      {60, "\\\\nas\\Srv\\rivermesh_windows_amd64.exe"},
+      {5, "C:\\Windows\\system32\\cmd.exe"}};
+  const auto resolved_of = [&](std::uint32_t id) { return resolved.at(id); };
+  EXPECT_EQ(*resolved.at(20), "D:\\Real\\2.1\\RIVERMESH_WINDOWS_AMD64.EXE");
+  EXPECT_EQ(proc::id_by_path(record_list({10, 20}), "C:\\Srv\\rivermesh_windows_amd64.exe",
+                             resolved_of, locate),
+            20u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), ours, resolved_of, locate), 40u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), "S:\\A\\rivermesh_windows_amd64.exe",
+                             resolved_of, locate),
+            40u);
+  EXPECT_EQ(proc::id_by_path(record_list({10, 40}), "C:\\Srv\\rivermesh_windows_amd64.exe",
+                             resolved_of, locate),
+            0u);
+  // Where the file system gives no identity (all ones on the share, or a file that cannot be
+  // opened), the text decides: the same path text is the same file, another one is not.
+  EXPECT_EQ(proc::id_by_path(record_list({60, 50}), "f:\\srv\\rivermesh_windows_amd64.exe",
+                             resolved_of, locate),
+            50u);
+  EXPECT_EQ(proc::id_by_path(record_list({50, 60}), "\\\\nas\\Srv\\rivermesh_windows_amd64.exe",
+                             resolved_of, locate),
+            60u);
 }
 
 TEST(ProcessNames, OnlyOurOwnShellIsEndedWithTheServer) {

@@ -9,6 +9,7 @@
 #include "platform/ui_task_win.h"
 #include "resources/resource.h"
 #include "server/process_win.h"
+#include "server/web_address_win.h"
 #include "update/update_win.h"
 
 namespace {
@@ -176,6 +177,16 @@ void App::on_command(int id) {
       autostart_.clicked(window_.hwnd(), window_.control(选择框_开机启动), program::path(),
                          settings::settings_path(program::directory()));
       break;
+    case 托盘_打开网页:
+      // The entry is greyed otherwise; a command posted by another program finds no page either.
+      if (view_.running_shown()) {
+        const launch::Fields now = view_.fields();
+        update::open_url(web_address::local_url(now.ip, now.port));
+      }
+      break;
+    case 托盘_复制网页地址:
+      if (view_.running_shown()) copy_web_address();
+      break;
     case 托盘_检查更新:
       start_update_check();
       break;
@@ -196,6 +207,19 @@ void App::on_command(int id) {
       break;
     default:
       break;
+  }
+}
+
+void App::copy_web_address() {
+  const launch::Fields now = view_.fields();
+  const HWND window = window_.hwnd();
+  const auto copy = [window, ip = now.ip, port = now.port](std::vector<std::string> reachable) {
+    web_address::copy_text(window, web_address::copied_url(ip, port, reachable));
+  };
+  if (!web_address::any_address(now.ip)) {
+    copy({});
+  } else {
+    web_address::reachable_later(window, copy);
   }
 }
 

@@ -57,6 +57,8 @@ class App final : public WindowEvents {
   // What start-up leaves until the window has been drawn: the icon, drag and drop, the check.
   void finish_start_up();
   void start_update_check();
+  // "复制网页地址": the address another device can use, else the page from this machine.
+  void copy_web_address();
   void show_update_notice(const update::Notice& notice);
 
   tray::TrayIcon& tray_;

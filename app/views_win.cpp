@@ -66,6 +66,8 @@ void ServerView::apply(const presentation::Look& look) {
   window_.enable(按钮_停止, look.stop_enabled);
   window_.set_menu_enabled(托盘_启动, look.tray_start_enabled);
   window_.set_menu_enabled(托盘_停止, look.tray_stop_enabled);
+  window_.set_menu_enabled(托盘_打开网页, look.tray_web_enabled);
+  window_.set_menu_enabled(托盘_复制网页地址, look.tray_web_enabled);
   window_.set_status(0, look.status_bar);
   window_.set_menu_text(托盘_状态, look.tray_status);
   window_.set_menu_checked(托盘_状态, look.tray_status_checked);

@@ -17,13 +17,15 @@ struct Look {
   const char* status_bar;   // first part of the status bar
   const char* tray_status;  // caption of the tray menu's status entry
   bool tray_status_checked;
+  // "打开网页" and "复制网页地址": only while the running look is shown, when there is a page.
+  bool tray_web_enabled = false;
 };
 
 // As the window is created; the status entry's caption differs from the not-running look. The
 // window description takes its first look from here.
 inline constexpr Look kInitial{true, false, true, false, "   状态：未运行", "状态: 未运行", false};
 inline constexpr Look kRunning{false, true, false, true, "   状态：正在运行", "状态：正在运行",
-                               true};
+                               true,  true};
 inline constexpr Look kNotRunning{true,           false, true, false, "   状态：未运行",
                                   "状态：未运行", false};
 // A start waits for its server: a second start is no use, a stop ends what runs.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "server/web_address_win.h"
 #include "tests/e2e/browser.h"
 #include "tests/e2e/server_fixture.h"
 #include "tray/notify_record.h"
@@ -41,8 +42,69 @@ class BalloonClicks : public ServerFixture {
     return !wait_until([&] { return recorded(folder_).size() > count; }, 1000);
   }
 
+  // Opens the tray menu with the right button and chooses the entry `down` places from its top
+  // with the keyboard; answers whether the menu closed (it stays open when the entry is greyed).
+  bool choose_in_tray_menu(int down) const {
+    PostMessageA(program_.main, kTrayCallback, 1, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    if (!wait_until([&] { return (menu = visible_window_of("#32768", program_.id)) != nullptr; })) {
+      return false;
+    }
+    for (int i = 0; i <= down; ++i) press(menu, VK_DOWN);
+    press(menu, VK_RETURN);
+    if (wait_until([&] { return visible_window_of("#32768", program_.id) == nullptr; }, 1000)) {
+      return true;
+    }
+    press(menu, VK_ESCAPE);
+    EXPECT_TRUE(wait_until([&] { return visible_window_of("#32768", program_.id) == nullptr; }));
+    return false;
+  }
+  static void press(HWND menu, UINT key) {
+    PostMessageA(menu, WM_KEYDOWN, key, 0);
+    PostMessageA(menu, WM_KEYUP, key, 0xC0000000);
+  }
+  static std::string clipboard_text() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+      if (const char* bytes = static_cast<const char*>(GlobalLock(data))) {
+        text = bytes;
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+    return text;
+  }
+
   BrowserStandIn browser_{folder_.file("urls.txt")};
 };
+
+// "打开网页" and "复制网页地址" (the fourth and fifth entries) do nothing until the server runs;
+// then the one opens the page from this machine, the other copies the address another device
+// on the network can use.
+TEST_F(BalloonClicks, TrayEntriesOpenAndCopyThePageWhileTheServerRuns) {
+  settings_.ip = "0.0.0.0";
+  start();
+  ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard());
+  // Greyed (the looks' table); chosen all the same, nothing is opened or copied.
+  choose_in_tray_menu(3);
+  choose_in_tray_menu(4);
+  EXPECT_TRUE(opened_no_more_than(0));
+  EXPECT_EQ(clipboard_text(), "");
+
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
+  EXPECT_TRUE(choose_in_tray_menu(3));
+  ASSERT_TRUE(wait_until([&] { return recorded(folder_).size() == 1; }));
+  EXPECT_EQ(recorded(folder_),
+            std::vector<std::string>{"http://127.0.0.1:" + settings_.port + "/"});
+  EXPECT_TRUE(choose_in_tray_menu(4));
+  const std::string expected = web_address::copied_url(
+      "0.0.0.0", settings_.port, web_address::reachable(web_address::adapter_addresses()));
+  EXPECT_TRUE(wait_until([&] { return clipboard_text() == expected; })) << clipboard_text();
+  EXPECT_NE(expected, "http://127.0.0.1:" + settings_.port + "/")
+      << "these machines have an address on their network";
+}
 
 TEST_F(BalloonClicks, StartBalloonOpensTheLoopbackAddressForAllInterfaces) {
   settings_.ip = "0.0.0.0";

@@ -19,7 +19,7 @@ TEST(Layout, ControlIdsAreUniqueAndMenuIdsApart) {
 
 TEST(Layout, TrayMenuEntriesAndStates) {
   const auto menu = tray_menu();
-  ASSERT_EQ(menu.size(), 7u);
+  ASSERT_EQ(menu.size(), 9u);
   const struct {
     const char* text;
     unsigned flags;
@@ -28,6 +28,8 @@ TEST(Layout, TrayMenuEntriesAndStates) {
       {"状态: 未运行", kMenuDisabled, 托盘_状态},
       {"启动", kMenuNone, 托盘_启动},
       {"停止", kMenuDisabled, 托盘_停止},
+      {"打开网页", kMenuDisabled, 托盘_打开网页},
+      {"复制网页地址", kMenuDisabled, 托盘_复制网页地址},
       {"配置...", kMenuNone, 托盘_配置},
       {"", kMenuSeparator, 0},
       {"帮助", kMenuNone, 托盘_帮助},
@@ -38,7 +40,7 @@ TEST(Layout, TrayMenuEntriesAndStates) {
     EXPECT_EQ(menu[i].flags, expected[i].flags) << expected[i].text;
     EXPECT_EQ(menu[i].id, expected[i].id);
   }
-  const auto help = menu[5].submenu;
+  const auto help = menu[7].submenu;
   ASSERT_EQ(help.size(), 5u);
   EXPECT_STREQ(help[0].text, "检查更新");
   EXPECT_STREQ(help[1].text, "使用方法");

@@ -4,6 +4,7 @@
 
 #include "app/layout.h"
 #include "server/start_rules.h"
+#include "server/web_address.h"
 
 using namespace presentation;
 
@@ -31,6 +32,45 @@ TEST(Presentation, RowsOfTheLooks) {
               kRestartWaiting.tray_start_enabled && kRestartWaiting.tray_stop_enabled);
   EXPECT_STREQ(kRestartWaiting.status_bar, kNotRunning.status_bar);
   EXPECT_EQ(not_answering_text("8888"), "网页端口 8888 暂未响应，请查看日志。");
+  // "打开网页" and "复制网页地址" are there exactly while the running look is.
+  for (const Look* look : {&kInitial, &kNotRunning, &kStarting, &kRestartWaiting}) {
+    EXPECT_FALSE(look->tray_web_enabled) << look->tray_status;
+  }
+  EXPECT_TRUE(kRunning.tray_web_enabled);
+}
+
+// The web page from this machine and from the other devices on its network.
+TEST(Presentation, WebAddressesForThisMachineAndTheNetwork) {
+  using namespace web_address;
+  for (const auto& [ip, url] :
+       std::vector<std::pair<std::string, std::string>>{{"0.0.0.0", "http://127.0.0.1:8888/"},
+                                                        {"::", "http://[::1]:8888/"},
+                                                        {"[::]", "http://[::1]:8888/"},
+                                                        {"127.0.0.1", "http://127.0.0.1:8888/"},
+                                                        {"192.168.1.5", "http://192.168.1.5:8888/"},
+                                                        {"fe80::1", "http://[fe80::1]:8888/"},
+                                                        {"localhost", "http://localhost:8888/"}}) {
+    EXPECT_EQ(local_url(ip, "8888"), url) << ip;
+    EXPECT_EQ(any_address(ip), ip == "0.0.0.0" || ip == "::" || ip == "[::]") << ip;
+  }
+  // Adapters that are down, loopback and link-local (no network gave the address) are left out;
+  // those on the network with the default gateway come first, each once, three at most.
+  const std::vector<AdapterAddress> adapters = {
+      {"10.8.0.2", true, false},     {"127.0.0.1", true, false},  {"169.254.7.1", true, true},
+      {"192.168.1.20", false, true}, {"192.168.3.7", true, true}, {"172.20.0.1", true, false},
+      {"192.168.3.7", true, true},   {"10.9.0.3", true, false},
+  };
+  EXPECT_EQ(reachable(adapters),
+            (std::vector<std::string>{"192.168.3.7", "10.8.0.2", "172.20.0.1"}));
+  EXPECT_TRUE(reachable({{"127.0.0.1", true, false}, {"169.254.1.1", true, false}}).empty());
+  EXPECT_EQ(lan_urls({"192.168.3.7", "10.8.0.2"}, "8888"),
+            (std::vector<std::string>{"http://192.168.3.7:8888/", "http://10.8.0.2:8888/"}));
+  // What is copied: the first of them while the server listens on every interface; the page
+  // from this machine for a given address, or when no other device can reach it.
+  EXPECT_EQ(copied_url("0.0.0.0", "8888", {"192.168.3.7", "10.8.0.2"}), "http://192.168.3.7:8888/");
+  EXPECT_EQ(copied_url("::", "8888", {"192.168.3.7"}), "http://192.168.3.7:8888/");
+  EXPECT_EQ(copied_url("0.0.0.0", "8888", {}), "http://127.0.0.1:8888/");
+  EXPECT_EQ(copied_url("192.168.1.5", "8888", {"192.168.3.7"}), "http://192.168.1.5:8888/");
 }
 
 // Where a start knocks for its server's web port, and how often.

@@ -118,7 +118,8 @@ void settle(const Elevation change, bool elevated, std::string_view program_path
   } else if (change.on || change.before == value_data(program_path)) {
     // Only the elevated run can undo it, and it knows only this program's own value: a value of
     // a copy elsewhere that an unchecking removed stays removed.
-    ui.elevate({!change.on, change.before, true});
+    ui.hold(true);
+    if (!ui.elevate({!change.on, change.before, true})) ui.hold(false);
   }
   ui.show_error(kRecordFailed);
   ui.put_back(!change.on);
@@ -153,18 +154,30 @@ int change(Change request, std::string_view program_path, Registry& registry) {
   return make(registry, request == Change::On, program_path) ? kChangeTook : kChangeRefused;
 }
 
-void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui) {
+void toggled(bool now_checked, bool waiting, std::string_view program_path, Registry& registry,
+             Ui& ui) {
+  if (waiting) {
+    ui.put_back(!now_checked);
+    return;
+  }
   const ValuePath p = value_path(kValueName);
   const Elevation wanted{now_checked, registry.read_value(p.key, p.name), false};
   if (make(registry, now_checked, program_path)) {
     settle(wanted, false, program_path, registry, ui);
-  } else if (!ui.elevate(wanted)) {
+    return;
+  }
+  // Greyed before anything is asked, so that no click gets in while the prompt comes up.
+  ui.hold(true);
+  if (!ui.elevate(wanted)) {
+    ui.hold(false);
     report_refused(now_checked, ui);
   }
 }
 
 void elevated_ended(const Elevation& change, std::string_view program_path, Registry& registry,
                     Ui& ui) {
+  ui.hold(false);
+  // An undo's message is up already, and the box shows what config.ini holds.
   if (change.undo) return;
   if (holds(registry, change.on, program_path)) {
     settle(change, true, program_path, registry, ui);

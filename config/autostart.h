@@ -99,9 +99,11 @@ class Ui {
   virtual void put_back(bool checked) = 0;
   // Records a verified state in config.ini; false when it did not reach the file.
   virtual bool record(bool on) = 0;
-  // Starts the elevated run for the change, which the user may have to allow; false when it did
-  // not start (the user said no, the program has the rights already, the system cannot). When
-  // it did, elevated_ended follows once it has ended.
+  // Greys the checkbox while an elevated run is asked for and runs, or gives it back.
+  virtual void hold(bool held) = 0;
+  // Has the elevated run for the change asked for, off the window's thread: the consent prompt
+  // stands for as long as the user leaves it. False when nothing was asked (the program has the
+  // rights already, no thread); else elevated_ended follows on the window's thread.
   virtual bool elevate(const Elevation& change) = 0;
 };
 
@@ -109,9 +111,13 @@ class Ui {
 // rights for the machine's key) goes to the elevated run. A change that config.ini cannot record
 // is undone in the registry as well: the box shows what the file holds at the next start, and a
 // Run value the file does not know of would start the program at login behind the user's back.
-void toggled(bool now_checked, std::string_view program_path, Registry& registry, Ui& ui);
+// waiting: an elevated run has not ended yet. The box is greyed then, but a click sent to it
+// still arrives (Wine presses a greyed button), and must not ask a second time.
+void toggled(bool now_checked, bool waiting, std::string_view program_path, Registry& registry,
+             Ui& ui);
 
-// The elevated run for change has ended: the registry is read again, whatever it answered.
+// The elevated run for change has ended, or the user declined it, or the system could not start
+// it: the registry is read again in every case, so the box shows what it holds.
 void elevated_ended(const Elevation& change, std::string_view program_path, Registry& registry,
                     Ui& ui);
 

@@ -1,9 +1,13 @@
 #include "config/autostart_win.h"
 
+#include <objbase.h>
 #include <shellapi.h>
+
+#include <thread>
 
 #include "config/settings.h"
 #include "config/settings_win.h"
+#include "platform/handles_win.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
 
@@ -70,6 +74,46 @@ bool running_elevated() {
          elevation.TokenIsElevated != 0;
 }
 
+// The verb may go through shell extensions that need COM, some of them a single-threaded
+// apartment, on the thread that asks.
+class ComApartment {
+ public:
+  ComApartment()
+      : initialized_(
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+  }
+  ~ComApartment() {
+    if (initialized_) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  const bool initialized_;
+};
+
+// On a worker: returns once the user has answered the consent prompt and the run has ended, or
+// once the system has said why it could not start it. Either way the registry tells the outcome.
+void run_elevated(HWND owner, const std::string& program, const std::string& arguments) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  // The system's own boxes stay away: a refusal shows as the program's message. The worker ends
+  // right after, so the call must not hand the start to a thread of its own.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = owner;
+  info.lpVerb = "runas";
+  info.lpFile = program.c_str();
+  info.lpParameters = arguments.c_str();
+  info.nShow = SW_HIDE;
+  {
+    const ComApartment com;
+    // The user's "no" (ERROR_CANCELLED) ends here as well.
+    if (!ShellExecuteExA(&info)) return;
+  }
+  const win::unique_handle process(info.hProcess);
+  if (process) WaitForSingleObject(process.get(), INFINITE);
+}
+
 }  // namespace
 
 class Checkbox::WindowUi final : public Ui {
@@ -87,16 +131,12 @@ class Checkbox::WindowUi final : public Ui {
     return settings::ProfileFile(box_.settings_file_)
         .write(settings::kBasis, settings::kRun, settings::flag_text(on));
   }
+  void hold(bool held) override { EnableWindow(box_.checkbox_, held ? FALSE : TRUE); }
   bool elevate(const Elevation& change) override { return box_.elevate(change); }
 
  private:
   Checkbox& box_;
 };
-
-Checkbox::~Checkbox() {
-  // Each wait is unregistered before its run goes, waiting for a notice under way.
-  for (const std::unique_ptr<Run>& run : runs_) run->wait.reset();
-}
 
 void Checkbox::clicked(HWND owner, HWND checkbox, const std::string& program_path,
                        const std::string& settings_file) {
@@ -107,65 +147,43 @@ void Checkbox::clicked(HWND owner, HWND checkbox, const std::string& program_pat
   const bool now_checked = SendMessageA(checkbox, BM_GETCHECK, 0, 0) == BST_CHECKED;
   MachineRegistry registry;
   WindowUi ui(*this);
-  toggled(now_checked, program_path_, registry, ui);
+  toggled(now_checked, run_ != nullptr, program_path_, registry, ui);
 }
 
 bool Checkbox::elevate(const Elevation& change) {
   if (running_elevated()) return false;
-  const std::string arguments = change_arguments(change.on);
-  SHELLEXECUTEINFOA info{};
-  info.cbSize = sizeof info;
-  // The system's own boxes stay away: a refusal shows as the program's message.
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  info.hwnd = owner_;
-  info.lpVerb = "runas";
-  info.lpFile = program_path_.c_str();
-  info.lpParameters = arguments.c_str();
-  info.nShow = SW_HIDE;
-  // Returns once the user has answered the consent prompt; the run itself is waited for off
-  // this thread.
-  if (!ShellExecuteExA(&info)) return false;
-  auto run = std::make_unique<Run>();
-  run->owner = this;
-  run->window = owner_;
-  run->change = change;
-  run->process.reset(info.hProcess);
-  if (!run->process) return false;  // nothing to wait for: its outcome is unknown
-  Run* const waiting = run.get();
-  runs_.push_back(std::move(run));
-  if (!change.undo) EnableWindow(checkbox_, FALSE);
-  if (!RegisterWaitForSingleObject(waiting->wait.put(), waiting->process.get(), process_ended,
-                                   waiting, INFINITE, WT_EXECUTEONLYONCE)) {
-    waiting->wait.release();
-    // Nothing would tell when it ends: give it a moment here, then read what it did.
-    WaitForSingleObject(waiting->process.get(), 5000);
-    ui_task::post(owner_, [this, waiting] { ended(waiting); });
+  // The worker holds copies and the run only weakly: the window and the checkbox may be gone
+  // before the user answers.
+  auto run = std::make_shared<Run>(Run{this, change});
+  const std::weak_ptr<Run> mine = run;
+  const HWND window = owner_;
+  try {
+    std::thread([window, mine, program = program_path_,
+                 arguments = change_arguments(change.on)]() noexcept {
+      run_elevated(window, program, arguments);
+      try {
+        ui_task::post(window, [mine] {
+          if (const std::shared_ptr<Run> run = mine.lock()) run->box->ended(*run);
+        });
+      } catch (...) {
+        // Out of memory: the checkbox stays greyed rather than the program ending.
+      }
+    }).detach();
+  } catch (...) {
+    return false;  // no thread: nothing was asked
   }
+  run_ = std::move(run);
   return true;
 }
 
-void CALLBACK Checkbox::process_ended(void* context, BOOLEAN) {
-  Run* run = static_cast<Run*>(context);
-  Checkbox* box = run->owner;
-  try {
-    ui_task::post(run->window, [box, run] { box->ended(run); });
-  } catch (...) {
-    // Out of memory: the checkbox stays disabled rather than the program ending.
-  }
-}
-
-void Checkbox::ended(Run* run) {
-  auto found = runs_.begin();
-  while (found != runs_.end() && found->get() != run) ++found;
-  if (found == runs_.end()) return;
-  std::unique_ptr<Run> done = std::move(*found);
-  runs_.erase(found);
-  done->wait.reset();
-  if (done->change.undo) return;
-  EnableWindow(checkbox_, TRUE);
+void Checkbox::ended(const Run& run) {
+  if (run_.get() != &run) return;
+  const Elevation change = run.change;
+  // Cleared first: the end may ask for the undo's run.
+  run_.reset();
   MachineRegistry registry;
   WindowUi ui(*this);
-  elevated_ended(done->change, program_path_, registry, ui);
+  elevated_ended(change, program_path_, registry, ui);
 }
 
 }  // namespace autostart

@@ -6,10 +6,8 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "config/autostart.h"
-#include "platform/handles_win.h"
 
 namespace autostart {
 
@@ -26,12 +24,12 @@ class MachineRegistry final : public Registry {
 // program's own path; the answer is the process's exit code.
 int run_change(Change request);
 
-// The checkbox's click handler, and the elevated runs it waits for. Their ends come back on the
-// UI thread; the checkbox takes no click while a change waits for one.
+// The checkbox's click handler, and the elevated run it waits for. The run is asked for and
+// waited for on a worker, since the consent prompt stands for as long as the user leaves it; its
+// end comes back on the UI thread. The checkbox is greyed meanwhile.
 class Checkbox {
  public:
   Checkbox() = default;
-  ~Checkbox();
   Checkbox(const Checkbox&) = delete;
   Checkbox& operator=(const Checkbox&) = delete;
 
@@ -42,23 +40,21 @@ class Checkbox {
 
  private:
   class WindowUi;
+  // The worker's end finds it only while it is the run under way: once the checkbox is gone, or
+  // has stopped waiting, the end is dropped.
   struct Run {
-    Checkbox* owner;
-    HWND window;  // where its end is handed to, fixed for the wait's thread
+    Checkbox* box;
     Elevation change;
-    win::unique_handle process;
-    win::unique_wait wait;
   };
 
   bool elevate(const Elevation& change);
-  static void CALLBACK process_ended(void* context, BOOLEAN timed_out);
-  void ended(Run* run);
+  void ended(const Run& run);
 
   HWND owner_ = nullptr;
   HWND checkbox_ = nullptr;
   std::string program_path_;
   std::string settings_file_;
-  std::vector<std::unique_ptr<Run>> runs_;
+  std::shared_ptr<Run> run_;  // the elevated run under way, if any
 };
 
 }  // namespace autostart

@@ -40,6 +40,8 @@ class FakeUi final : public autostart::Ui {
   std::vector<bool> put_back_to;
   std::vector<bool> recorded;
   std::vector<autostart::Elevation> elevations;
+  bool held = false;  // the box greyed
+  std::vector<bool> held_when_asked;
   bool record_takes = true;
   bool elevation_starts = false;
 
@@ -49,8 +51,10 @@ class FakeUi final : public autostart::Ui {
     recorded.push_back(on);
     return record_takes;
   }
+  void hold(bool h) override { held = h; }
   bool elevate(const autostart::Elevation& change) override {
     elevations.push_back(change);
+    held_when_asked.push_back(held);
     return elevation_starts;
   }
 };
@@ -64,7 +68,7 @@ constexpr char kProgram[] = "C:\\Program Files (x86)\\工具\\RivermeshTools.exe
 TEST(Autostart, CheckingRegistersTheQuotedPathAndRecordsIt) {
   FakeRegistry reg;
   FakeUi ui;
-  autostart::toggled(true, kProgram, reg, ui);
+  autostart::toggled(true, false, kProgram, reg, ui);
   EXPECT_EQ(reg.values[kSlot], std::string("\"") + kProgram + "\" -autostart");
   EXPECT_TRUE(ui.errors.empty());
   EXPECT_TRUE(ui.put_back_to.empty());
@@ -75,7 +79,7 @@ TEST(Autostart, UncheckingRemovesTheValueAndRecordsIt) {
   FakeRegistry reg;
   reg.values[kSlot] = "\"C:\\old\\RivermeshTools.exe\"";
   FakeUi ui;
-  autostart::toggled(false, kProgram, reg, ui);
+  autostart::toggled(false, false, kProgram, reg, ui);
   EXPECT_EQ(reg.values.count(kSlot), 0u);
   EXPECT_EQ(ui.recorded, std::vector<bool>{false});
   // A deleted value needs no key delete.
@@ -86,10 +90,11 @@ TEST(Autostart, AWriteThatDoesNotTakeIsReportedAndPutBack) {
   FakeRegistry reg;
   reg.writes_take = false;
   FakeUi ui;
-  autostart::toggled(true, kProgram, reg, ui);
+  autostart::toggled(true, false, kProgram, reg, ui);
   EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kSetFailed});
   EXPECT_EQ(ui.put_back_to, std::vector<bool>{false});
   EXPECT_TRUE(ui.recorded.empty());  // config.ini keeps what it had
+  EXPECT_FALSE(ui.held);             // no elevated run started
 }
 
 TEST(Autostart, ADeleteThatDoesNotTakeIsReportedAndPutBack) {
@@ -97,7 +102,7 @@ TEST(Autostart, ADeleteThatDoesNotTakeIsReportedAndPutBack) {
   reg.deletes_take = false;
   reg.values[kSlot] = "\"x\"";
   FakeUi ui;
-  autostart::toggled(false, kProgram, reg, ui);
+  autostart::toggled(false, false, kProgram, reg, ui);
   EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kUnsetFailed});
   EXPECT_EQ(ui.put_back_to, std::vector<bool>{true});
   EXPECT_TRUE(ui.recorded.empty());
@@ -115,7 +120,7 @@ TEST(Autostart, AValueThatWasAlreadyThereDoesNotPassForAFailedWrite) {
     reg.writes_take = false;
     reg.values[kSlot] = old;
     FakeUi ui;
-    autostart::toggled(true, kProgram, reg, ui);
+    autostart::toggled(true, false, kProgram, reg, ui);
     EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kSetFailed});
     EXPECT_EQ(ui.put_back_to, std::vector<bool>{false});
     EXPECT_TRUE(ui.recorded.empty());
@@ -140,7 +145,7 @@ TEST(Autostart, AChangeConfigIniCannotRecordIsUndoneInTheRegistry) {
     if (c.before) reg.values[kSlot] = *c.before;
     FakeUi ui;
     ui.record_takes = false;
-    autostart::toggled(c.check, kProgram, reg, ui);
+    autostart::toggled(c.check, false, kProgram, reg, ui);
     EXPECT_EQ(ui.recorded, std::vector<bool>{c.check});
     EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kRecordFailed});
     EXPECT_EQ(ui.put_back_to, std::vector<bool>{!c.check});
@@ -182,7 +187,7 @@ TEST(Autostart, OnlyTheLoginArgumentAfterTheProgramMarksAStartAtLogin) {
 TEST(Autostart, UncheckingWithNothingRegisteredStillRecordsOff) {
   FakeRegistry reg;
   FakeUi ui;
-  autostart::toggled(false, kProgram, reg, ui);
+  autostart::toggled(false, false, kProgram, reg, ui);
   EXPECT_TRUE(ui.errors.empty());
   EXPECT_EQ(ui.recorded, std::vector<bool>{false});
 }
@@ -204,6 +209,8 @@ TEST(Autostart, AChangeTheRegistryRefusesGoesToTheElevatedRunAndItsEndIsShown) {
     std::vector<bool> recorded;
   };
   const std::string ours = autostart::value_data(kProgram);
+  // A prompt the user declines, or a run the system cannot start, leaves the registry as a run
+  // that is refused does: the end reads it the same way.
   const Case cases[] = {
       {"checked, allowed", true, true, {}, {true}},
       {"checked, refused all the same", true, false, {autostart::kSetFailed}, {}},
@@ -217,14 +224,25 @@ TEST(Autostart, AChangeTheRegistryRefusesGoesToTheElevatedRunAndItsEndIsShown) {
     if (!c.check) reg.values[kSlot] = ours;
     FakeUi ui;
     ui.elevation_starts = true;
-    autostart::toggled(c.check, kProgram, reg, ui);
-    // Nothing is shown or recorded while the run waits for the user and the registry.
+    autostart::toggled(c.check, false, kProgram, reg, ui);
+    // Greyed before the prompt is asked for; nothing is shown or recorded while the run waits
+    // for the user and the registry.
     ASSERT_EQ(ui.elevations.size(), 1u);
+    EXPECT_EQ(ui.held_when_asked, std::vector<bool>{true});
+    EXPECT_TRUE(ui.held);
     EXPECT_EQ(ui.elevations[0].on, c.check);
     EXPECT_FALSE(ui.elevations[0].undo);
     EXPECT_TRUE(ui.errors.empty());
     EXPECT_TRUE(ui.put_back_to.empty());
     EXPECT_TRUE(ui.recorded.empty());
+
+    // A click that reaches the greyed box meanwhile asks nothing and touches nothing.
+    const std::size_t calls = reg.calls.size();
+    autostart::toggled(!c.check, true, kProgram, reg, ui);
+    EXPECT_EQ(ui.put_back_to, std::vector<bool>{c.check});
+    EXPECT_EQ(reg.calls.size(), calls);
+    EXPECT_EQ(ui.elevations.size(), 1u);
+    ui.put_back_to.clear();
 
     // The elevated run: it has the rights, or not even it does.
     reg.writes_take = reg.deletes_take = c.elevated_takes;
@@ -233,6 +251,7 @@ TEST(Autostart, AChangeTheRegistryRefusesGoesToTheElevatedRunAndItsEndIsShown) {
     EXPECT_EQ(autostart::change(request, kProgram, reg),
               c.elevated_takes ? autostart::kChangeTook : autostart::kChangeRefused);
     autostart::elevated_ended(ui.elevations[0], kProgram, reg, ui);
+    EXPECT_FALSE(ui.held);
     EXPECT_EQ(ui.errors, c.errors);
     EXPECT_EQ(ui.recorded, c.recorded);
     EXPECT_EQ(ui.put_back_to, c.errors.empty() ? std::vector<bool>{} : std::vector<bool>{!c.check});
@@ -266,7 +285,7 @@ TEST(Autostart, AnElevatedChangeConfigIniCannotRecordIsUndoneByAnotherElevatedRu
     FakeUi ui;
     ui.elevation_starts = true;
     ui.record_takes = false;
-    autostart::toggled(c.check, kProgram, reg, ui);
+    autostart::toggled(c.check, false, kProgram, reg, ui);
     ASSERT_EQ(ui.elevations.size(), 1u);
     reg.writes_take = reg.deletes_take = true;
     autostart::change(c.check ? autostart::Change::On : autostart::Change::Off, kProgram, reg);
@@ -274,13 +293,17 @@ TEST(Autostart, AnElevatedChangeConfigIniCannotRecordIsUndoneByAnotherElevatedRu
     EXPECT_EQ(ui.errors, std::vector<std::string>{autostart::kRecordFailed});
     EXPECT_EQ(ui.put_back_to, std::vector<bool>{!c.check});
     ASSERT_EQ(ui.elevations.size(), c.undone ? 2u : 1u);
+    // Greyed again while the undo is asked for, since a click now would race it.
+    EXPECT_EQ(ui.held, c.undone);
     if (!c.undone) continue;
+    EXPECT_TRUE(ui.held_when_asked[1]);
     const autostart::Elevation undo = ui.elevations[1];
     EXPECT_EQ(undo.on, !c.check);
     EXPECT_TRUE(undo.undo);
     autostart::change(undo.on ? autostart::Change::On : autostart::Change::Off, kProgram, reg);
     // The undo's end shows nothing more: its message is up already.
     autostart::elevated_ended(undo, kProgram, reg, ui);
+    EXPECT_FALSE(ui.held);
     EXPECT_EQ(ui.errors.size(), 1u);
     EXPECT_EQ(ui.recorded.size(), 1u);
     const auto after = reg.values.find(kSlot);

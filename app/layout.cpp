@@ -82,6 +82,15 @@ constexpr std::array kTrayMenu{
     MenuItem{托盘_退出, "退出", kMenuNone, {}},
 };
 
+// "复制" is greyed while nothing is selected (log_box_win.cpp).
+constexpr std::array kLogMenu{
+    MenuItem{日志_复制, "复制", kMenuNone, {}},
+    MenuItem{日志_全选, "全选", kMenuNone, {}},
+    MenuItem{0, "", kMenuSeparator, {}},
+    MenuItem{日志_清空, "清空", kMenuNone, {}},
+    MenuItem{日志_打开日志文件夹, "打开日志文件夹", kMenuNone, {}},
+};
+
 }  // namespace
 
 std::span<const Control> controls() { return kControls; }
@@ -101,6 +110,8 @@ bool port_char_allowed(unsigned int ch) {
 }
 
 std::span<const MenuItem> tray_menu() { return kTrayMenu; }
+
+std::span<const MenuItem> log_menu() { return kLogMenu; }
 
 bool is_tray_menu_id(int id) { return id >= 托盘_状态 && id <= 托盘_退出; }
 

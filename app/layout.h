@@ -133,4 +133,16 @@ inline constexpr char kTrayMenuName[] = "托盘菜单";
 bool is_tray_menu_id(int id);
 std::span<const MenuItem> tray_menu();
 
+// The log tab's own menu (the right button, the menu key, Shift+F10). Its commands come back
+// from the menu itself, never as window messages: ids of their own, apart from the tray's.
+enum LogMenuId : int {
+  日志_复制 = 2101,
+  日志_全选,
+  日志_清空,
+  日志_打开日志文件夹,
+};
+std::span<const MenuItem> log_menu();
+// The folder of the server's log files, below the program's folder.
+inline constexpr char kLogsFolder[] = "logs";
+
 }  // namespace layout

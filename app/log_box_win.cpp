@@ -1,10 +1,14 @@
 #include "app/log_box_win.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
+#include <string>
 #include <utility>
 
 #include "app/messages.h"
+#include "platform/handles_win.h"
+#include "platform/program_win.h"
 
 namespace {
 
@@ -29,11 +33,74 @@ LRESULT CALLBACK LogBox::edit_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp
     self->on_step_timer();
     return 0;
   }
+  if (message == WM_CONTEXTMENU) {
+    self->context_menu(lp);
+    return 0;
+  }
+  // A multi-line box selects all on Ctrl+A only on some versions of Windows; the log always does.
+  if (message == WM_KEYDOWN && wp == 'A' && (::GetKeyState(VK_CONTROL) & 0x8000) != 0 &&
+      (::GetKeyState(VK_MENU) & 0x8000) == 0) {
+    ::SendMessageA(hwnd, EM_SETSEL, 0, -1);
+    return 0;
+  }
+  if (message == WM_CHAR && wp == 1) return 0;  // Ctrl+A's character: no beep
   if (message == WM_NCDESTROY) {
     ::RemoveWindowSubclass(hwnd, edit_proc, kSubclassId);
     self->edit_ = nullptr;
   }
   return ::DefSubclassProc(hwnd, message, wp, lp);
+}
+
+void LogBox::context_menu(LPARAM lp) {
+  if (edit_ == nullptr) return;
+  POINT at{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+  if (lp == -1) {
+    // From the keyboard: below the caret, as the system's own edit menu opens.
+    ::GetCaretPos(&at);
+    at.y += 16;
+    ::ClientToScreen(edit_, &at);
+  }
+  const win::unique_hmenu menu(::CreatePopupMenu());
+  if (!menu) return;
+  DWORD from = 0, to = 0;
+  ::SendMessageA(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+  for (const layout::MenuItem& item : layout::log_menu()) {
+    if (item.flags & layout::kMenuSeparator) {
+      ::AppendMenuA(menu.get(), MF_SEPARATOR, 0, nullptr);
+      continue;
+    }
+    const bool greyed = item.id == layout::日志_复制 && from == to;
+    ::AppendMenuA(menu.get(), MF_STRING | (greyed ? MF_GRAYED : 0), item.id, item.text);
+  }
+  const int chosen = static_cast<int>(
+      ::TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, edit_, nullptr));
+  switch (chosen) {
+    case layout::日志_复制:
+      ::SendMessageA(edit_, WM_COPY, 0, 0);
+      break;
+    case layout::日志_全选:
+      ::SendMessageA(edit_, EM_SETSEL, 0, -1);
+      break;
+    case layout::日志_清空:
+      // The tab only: logs\server.log keeps everything, and output goes on arriving.
+      clear();
+      break;
+    case layout::日志_打开日志文件夹:
+      open_logs_folder();
+      break;
+    default:
+      break;
+  }
+}
+
+void LogBox::open_logs_folder() const {
+  const std::string folder = program::directory() + "\\" + layout::kLogsFolder;
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  // Only a folder is opened, and only to be shown: a file of that name (planted or not) is never
+  // started.
+  const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return;
+  ::ShellExecuteA(nullptr, "explore", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void LogBox::attach(HWND edit) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/layout.h"
 #include "app/log_mirror.h"
 #include "server/console_win.h"
 
@@ -29,6 +30,9 @@ class LogBox {
  private:
   static LRESULT CALLBACK edit_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
                                     DWORD_PTR data);
+  // The log's own menu at the mouse, or below the caret when opened from the keyboard (lp -1).
+  void context_menu(LPARAM lp);
+  void open_logs_folder() const;
   // A notice from an inbox: its output, unless a step is due, which takes it then.
   void on_notice(WPARAM inbox);
   void on_step_timer();

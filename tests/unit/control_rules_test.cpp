@@ -67,10 +67,10 @@ std::vector<Phase> phases_of(const control::Row& row) {
   return phases;
 }
 
-// Every action, by its value: the last one is kLogStartFailed.
+// Every action, by its value: the last one is kMarkNotRestarted.
 std::vector<Action> all_actions() {
   std::vector<Action> actions;
-  for (int i = 0; i <= static_cast<int>(A::kLogStartFailed); ++i) {
+  for (int i = 0; i <= static_cast<int>(A::kMarkNotRestarted); ++i) {
     actions.push_back(static_cast<Action>(i));
   }
   return actions;
@@ -197,6 +197,21 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
       const bool failed_early = starting(from) && row.to == P::kIdle && row.event != E::kStop &&
                                 row.event != E::kServerEnded;
       EXPECT_EQ(has(actions, A::kLogStartFailed), failed_early) << at;
+      // Every failed start says why in the log tab, once; the exit code is read before the watch
+      // lets the process go. A server's own end that brings no restart says why not.
+      const auto marks = std::count_if(actions.begin(), actions.end(), [](Action a) {
+        return a == A::kMarkShellFailed || a == A::kMarkServerMissing || a == A::kMarkNotAppeared ||
+               a == A::kMarkEndedStarting;
+      });
+      EXPECT_EQ(marks, starting(from) && row.to == P::kIdle && row.event != E::kStop ? 1 : 0) << at;
+      if (has(actions, A::kMarkEndedStarting)) {
+        EXPECT_LT(std::find(actions.begin(), actions.end(), A::kMarkEndedStarting),
+                  std::find(actions.begin(), actions.end(), A::kCancelWatch))
+            << at;
+      }
+      EXPECT_EQ(has(actions, A::kMarkNotRestarted),
+                from == P::kRunning && row.event == E::kServerEnded && row.to == P::kIdle)
+          << at;
     }
   }
 }
@@ -316,6 +331,8 @@ constexpr Facts kStillThere{true, false, true};  // a forced end that did not ta
 constexpr Facts kRestartDue{false, false, true, true, true};
 constexpr Facts kRestartsUsedUp{false, false, true, true, false};
 constexpr Facts kQuickDeath{false, false, true, false, true};
+// A run long enough, but config.ini says no restart or could not be read: not restartable.
+constexpr Facts kRestartOffOrUnread{false, false, true, false, true};
 
 struct Move {
   Event event;
@@ -361,29 +378,32 @@ const Story kStories[] = {
      P::kTyping,
      {{E::kAppearBound, kNone, P::kTyping, {}},
       {E::kFirstLineTaken, kNone, P::kStarting, {A::kTypeScript}}}},
-    {"a server that never appears: the start fails and ends its shell",
+    {"a server that never appears: the start fails, ends its shell and names the bound",
      P::kStarting,
      {{E::kAppearBound,
        kNone,
        P::kIdle,
-       {A::kCancelTimers, A::kEndStart, A::kLogStartFailed, A::kLookNotRunning,
+       {A::kCancelTimers, A::kEndStart, A::kLogStartFailed, A::kMarkNotAppeared, A::kLookNotRunning,
         A::kBalloonStartFailed}},
       {E::kServerAppeared, kNone, P::kIdle, {}}}},
-    {"a server file that is not there fails at once",
+    {"a server file that is not there fails at once, and the log tab names it",
      P::kStarting,
      {{E::kServerMissing,
        kNone,
        P::kIdle,
-       {A::kEndStart, A::kLogStartFailed, A::kBalloonStartFailed}}}},
-    {"no shell: the start fails",
+       {A::kEndStart, A::kLogStartFailed, A::kMarkServerMissing, A::kBalloonStartFailed}}}},
+    {"no shell: the start fails, in a log tab made new that says so",
      P::kTyping,
-     {{E::kShellFailed, kNone, P::kIdle, {A::kLogStartFailed, A::kBalloonStartFailed}}}},
-    {"a server that ends before it answered: failed, with its exit code in the log",
+     {{E::kShellFailed,
+       kNone,
+       P::kIdle,
+       {A::kLogStartFailed, A::kShowNewLog, A::kMarkShellFailed, A::kBalloonStartFailed}}}},
+    {"a server that ends before it answered: failed, with its exit code in the log and the tab",
      P::kAnswering,
      {{E::kServerEnded,
        kRestartDue,
        P::kIdle,
-       {A::kLogExitCode, A::kCancelWatch, A::kEndStart, A::kLookNotRunning,
+       {A::kLogExitCode, A::kMarkEndedStarting, A::kCancelWatch, A::kEndStart, A::kLookNotRunning,
         A::kBalloonStartFailed}},
       {E::kPortAnswered, kNone, P::kIdle, {}}}},
     {"a server whose port does not answer in time is kept and watched, and said so",
@@ -435,15 +455,27 @@ const Story kStories[] = {
         A::kArmRestartWait}},
       {E::kServerEnded, kNone, P::kRestartWaiting, {}},
       {E::kRestartWaitOver, kNone, P::kIdle, {A::kLookNotRunning, A::kRestart}}}},
-    {"a quick death is not restarted",
+    {"a quick death is not restarted, and the log tab says why",
      P::kRunning,
-     {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
+     {{E::kServerEnded,
+       kQuickDeath,
+       P::kIdle,
+       {A::kLogExitCode, A::kMarkNotRestarted, A::kBalloonEnded}}}},
+    {"config.ini held at the end (restart off, or unreadable): ended for good, said in the tab",
+     P::kRunning,
+     {{E::kServerEnded,
+       kRestartOffOrUnread,
+       P::kIdle,
+       {A::kLogExitCode, A::kMarkNotRestarted, A::kCancelWatch, A::kLookNotRunning,
+        A::kBalloonEnded}},
+      {E::kRestartWaitOver, kNone, P::kIdle, {}},
+      {E::kServerEnded, kRestartDue, P::kIdle, {}}}},
     {"restarts used up are announced and none follows",
      P::kRunning,
      {{E::kServerEnded,
        kRestartsUsedUp,
        P::kIdle,
-       {A::kLogExitCode, A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
+       {A::kLogExitCode, A::kMarkNotRestarted, A::kLookNotRunning, A::kBalloonRestartsUsedUp}},
       {E::kRestartWaitOver, kNone, P::kIdle, {}}}},
     {"a start by hand during the wait takes the restart's place",
      P::kRestartWaiting,

@@ -100,6 +100,8 @@ std::shared_ptr<console::Inbox> ServerView::new_log_inbox() { return log_.new_in
 
 void ServerView::clear_log() { log_.clear(); }
 
-bool ServerView::auto_restart() { return settings_ && settings_->auto_restart(); }
+settings::AutoRestart ServerView::auto_restart() {
+  return settings_ ? settings_->auto_restart() : settings::AutoRestart::Off;
+}
 
 void ServerView::let_go() { DestroyWindow(window_.hwnd()); }

@@ -50,7 +50,7 @@ class ServerView final : public server::View {
   void tooltip(const std::string& text) override;
   std::shared_ptr<console::Inbox> new_log_inbox() override;
   void clear_log() override;
-  bool auto_restart() override;
+  settings::AutoRestart auto_restart() override;
   void let_go() override;
   HWND window() const override { return window_.hwnd(); }
 

@@ -83,8 +83,10 @@ Values load(Source& source, std::string_view program_dir, std::string* read_file
   return v;
 }
 
-bool auto_restart(Source& source) {
-  return flag_from_text(stored_value(source.read(kBasis, kAutoRestart, kTrue)));
+AutoRestart auto_restart(FileState state, Source& source) {
+  if (state == FileState::Unreadable) return AutoRestart::Unreadable;
+  return flag_from_text(stored_value(source.read(kBasis, kAutoRestart, kTrue))) ? AutoRestart::On
+                                                                                : AutoRestart::Off;
 }
 
 std::vector<Entry> save_entries(const Values& v) {

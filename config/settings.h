@@ -143,8 +143,10 @@ bool use_default_path(std::string_view configured, bool configured_exists, bool 
 // read_file, when given, receives the path as read, before the fallback.
 Values load(Source& source, std::string_view program_dir, std::string* read_file = nullptr);
 
-// Whether a server that ends by itself is started again (the "Auto restart" key).
-bool auto_restart(Source& source);
+// Whether a server that ends by itself is started again (the "Auto restart" key), from a file read
+// as state: a file that could not be read says nothing, and nothing is started on nothing.
+enum class AutoRestart { On, Off, Unreadable };
+AutoRestart auto_restart(FileState state, Source& source);
 
 struct Entry {
   const char* section;

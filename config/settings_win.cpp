@@ -122,10 +122,18 @@ std::uint32_t read_once(const std::string& path, FileProbe& probe, std::string& 
 ProfileFile::ProfileFile(std::string path)
     : IniSource(system_code_page()), path_(std::move(path)) {}
 
-FileState ProfileFile::load() {
+FileState ProfileFile::load() { return load(true); }
+
+FileState ProfileFile::load_at_once() { return load(false); }
+
+FileState ProfileFile::load(bool wait_while_held) {
   FileProbe probe;
   std::string bytes;
-  try_while_held([&] { return read_once(path_, probe, bytes); }, pause);
+  if (wait_while_held) {
+    try_while_held([&] { return read_once(path_, probe, bytes); }, pause);
+  } else {
+    read_once(path_, probe, bytes);
+  }
   reset(IniText());
   const FileState state = file_state(probe);
   if (state != FileState::Readable) return state;
@@ -211,10 +219,10 @@ bool Panel::refuse(std::string message) {
   return false;
 }
 
-bool Panel::auto_restart() {
+AutoRestart Panel::auto_restart() {
   ProfileFile now(settings_path(program_dir_));
-  now.load();
-  return settings::auto_restart(now);
+  const FileState state = now.load_at_once();
+  return settings::auto_restart(state, now);
 }
 
 void Panel::refresh_server_folder() { server_folder_ = gbk::folder_part(form_.text(Field::File)); }

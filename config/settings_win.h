@@ -37,6 +37,9 @@ class ProfileFile final : public IniSource {
   // Reads the file once. Missing gives no keys; Unreadable too (and the file must then not be
   // written).
   FileState load();
+  // The same with one look only, for a reading that must not wait (on the window's thread while
+  // the program runs): a file held at that moment is Unreadable.
+  FileState load_at_once();
   bool exists(const std::string& path) override;
   // Writes the entries in one rewrite of the file as it is now; false when they did not reach
   // it (nothing is written then).
@@ -44,6 +47,8 @@ class ProfileFile final : public IniSource {
   bool write(const char* section, const char* key, const std::string& value);
 
  private:
+  FileState load(bool wait_while_held);
+
   std::string path_;
 };
 
@@ -62,8 +67,9 @@ class Panel {
   const std::string& refusal() const { return refusal_; }
   void refresh_server_folder();
   const std::string& server_folder() const { return server_folder_; }
-  // Read from the file each time: the key is edited by hand, never by the program.
-  bool auto_restart();
+  // Read from the file each time, in one look that never waits: the key is edited by hand, never
+  // by the program.
+  AutoRestart auto_restart();
 
   void write_file_location();
   void write_port();

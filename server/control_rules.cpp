@@ -29,17 +29,30 @@ constexpr Actions kStarted{A::kCancelTimers, A::kLookRunning, A::kBalloonStarted
 // A slow server is not killed: it is kept and watched, and the user is told where to look.
 constexpr Actions kKeptNotAnswering{A::kCancelTimers, A::kLookRunning, A::kBalloonNotAnswering,
                                     A::kTooltipRunning};
-// A start that did not come to a server: nothing it made may run on untracked.
-constexpr Actions kStartFailed{A::kCancelTimers,   A::kEndStart,    A::kLogStartFailed,
-                               A::kLookNotRunning, A::kTooltipIdle, A::kBalloonStartFailed};
-constexpr Actions kEndedStarting{A::kLogExitCode,       A::kCancelWatch,    A::kCancelTimers,
-                                 A::kEndStart,          A::kLookNotRunning, A::kTooltipIdle,
-                                 A::kBalloonStartFailed};
+// A start that did not come to a server: nothing it made may run on untracked, and the log tab
+// says why (the shell is not asked to: it never names a file that is not there, nor a bound). No
+// shell: the tab is made new as it would have been, so that the line is not taken for the last
+// run's.
+constexpr Actions kNoShell{A::kCancelTimers, A::kEndStart,          A::kLogStartFailed,
+                           A::kShowNewLog,   A::kMarkShellFailed,   A::kLookNotRunning,
+                           A::kTooltipIdle,  A::kBalloonStartFailed};
+constexpr Actions kNoServerFile{A::kCancelTimers,      A::kEndStart,       A::kLogStartFailed,
+                                A::kMarkServerMissing, A::kLookNotRunning, A::kTooltipIdle,
+                                A::kBalloonStartFailed};
+constexpr Actions kNotAppeared{A::kCancelTimers,      A::kEndStart,       A::kLogStartFailed,
+                               A::kMarkNotAppeared,   A::kLookNotRunning, A::kTooltipIdle,
+                               A::kBalloonStartFailed};
+constexpr Actions kEndedStarting{A::kLogExitCode,  A::kMarkEndedStarting, A::kCancelWatch,
+                                 A::kCancelTimers, A::kEndStart,          A::kLookNotRunning,
+                                 A::kTooltipIdle,  A::kBalloonStartFailed};
 // The server's own end while it is shown running.
 constexpr Actions kAnotherRun{A::kLogExitCode, A::kWatchServer};
-constexpr Actions kServerGone{A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning, A::kTooltipIdle,
-                              A::kBalloonEnded};
-constexpr Actions kRestartsOver{A::kLogExitCode, A::kCancelWatch, A::kLookNotRunning,
+// An end that is not restarted says why in the log tab: a quick end, the key, config.ini that
+// could not be read at that moment, the restarts used up.
+constexpr Actions kServerGone{A::kLogExitCode,    A::kMarkNotRestarted, A::kCancelWatch,
+                              A::kLookNotRunning, A::kTooltipIdle,      A::kBalloonEnded};
+constexpr Actions kRestartsOver{A::kLogExitCode, A::kMarkNotRestarted,
+                                A::kCancelWatch, A::kLookNotRunning,
                                 A::kTooltipIdle, A::kBalloonRestartsUsedUp};
 constexpr Actions kRestartWait{A::kLogExitCode, A::kCancelWatch,    A::kLookRestartWaiting,
                                A::kTooltipIdle, A::kBalloonRestart, A::kArmRestartWait};
@@ -100,10 +113,10 @@ constexpr Row kRows[] = {
     {P::kChecking,       E::kScriptFailed,    G::kAny,            P::kIdle,           {A::kMessageScriptFailed}},
     {P::kChecking,       E::kScriptWritten,   G::kAny,            P::kTyping,         kLaunching},
     {P::kTyping,         E::kShellStarted,    G::kAny,            P::kTyping,         kTypeFirstLine},
-    {P::kTyping,         E::kShellFailed,     G::kAny,            P::kIdle,           kStartFailed},
+    {P::kTyping,         E::kShellFailed,     G::kAny,            P::kIdle,           kNoShell},
     {P::kTyping,         E::kFirstLineTaken,  G::kAny,            P::kStarting,       kTypeScript},
-    {P::kStarting,       E::kServerMissing,   G::kAny,            P::kIdle,           kStartFailed},
-    {P::kStarting,       E::kAppearBound,     G::kAny,            P::kIdle,           kStartFailed},
+    {P::kStarting,       E::kServerMissing,   G::kAny,            P::kIdle,           kNoServerFile},
+    {P::kStarting,       E::kAppearBound,     G::kAny,            P::kIdle,           kNotAppeared},
     {P::kStarting,       E::kServerAppeared,  G::kAny,            P::kAnswering,      kAppeared},
     {P::kAnswering,      E::kPortAnswered,    G::kAny,            P::kRunning,        kStarted},
     {P::kAnswering,      E::kAnswerBound,     G::kAny,            P::kRunning,        kKeptNotAnswering},

@@ -110,14 +110,22 @@ enum class Action : std::uint8_t {
   kLogStopped,
   kLogExitCode,
   kLogStartFailed,
+  // The program's own line in the log tab where the shell says nothing: why the start failed, or
+  // why the server that ended by itself is not started again. The exit code is the watch's.
+  kMarkShellFailed,
+  kMarkServerMissing,
+  kMarkNotAppeared,
+  kMarkEndedStarting,
+  kMarkNotRestarted,
 };
 
 // What the Windows side found out for an event. found: a server of ours runs (for the end of a
 // forced stop: the server being stopped is still there); askable: it runs under our shell and
 // can be waited for, so Ctrl+C may go to it; shown_running: the running look (or the starting
 // look, which also says that a server of ours is there or coming) is shown;
-// restartable: the server that ended had run long enough to be restarted and the restart is not
-// switched off; restarts_left: fewer restarts than the most were made lately.
+// restartable: the server that ended had run long enough to be restarted and config.ini, read at
+// that moment, says the restart is on (a file that could not be read says nothing, and nothing is
+// started on it); restarts_left: fewer restarts than the most were made lately.
 struct Facts {
   bool found = false;
   bool askable = false;

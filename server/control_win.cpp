@@ -37,8 +37,6 @@ constexpr DWORD kTypingMostMs = 90000;
 constexpr DWORD kStopLookMs = 100;
 // Events that came in during a step, waiting for it; clicks beyond this many are dropped.
 constexpr std::size_t kMostWaiting = 16;
-// The automatic restart's mark in the log tab, which keeps the output that explains the end.
-constexpr char kRestartMark[] = "\r\n---- 自动重启 ----\r\n";
 
 // These must be done when their handler returns: they never wait for a step under way.
 bool ends_control(Event event) { return event == Event::kSessionEnd || event == Event::kShutdown; }
@@ -159,8 +157,10 @@ control::Facts Control::facts_for(Event event) {
     facts.found = target_ != 0;
   }
   if (needs.restart_facts && !facts.found) {
-    facts.restartable =
-        ::GetTickCount() - running_since_ >= control::kRestartAfterMs && view_.auto_restart();
+    // config.ini is read only for a server that may be restarted at all.
+    ran_long_enough_ = ::GetTickCount() - running_since_ >= control::kRestartAfterMs;
+    restart_setting_ = ran_long_enough_ ? view_.auto_restart() : settings::AutoRestart::On;
+    facts.restartable = ran_long_enough_ && restart_setting_ == settings::AutoRestart::On;
     facts.restarts_left = recent_restarts() < control::kMostRestarts;
   }
   if (needs.askable && facts.found) {
@@ -368,7 +368,26 @@ void Control::carry_out(Action action) {
     case Action::kLogStartFailed:
       console_.log_end(server_log::End::start_failed());
       break;
+    case Action::kMarkShellFailed:
+      mark(presentation::kShellFailedMark);
+      break;
+    case Action::kMarkServerMissing:
+      mark(presentation::server_missing_mark(server_path()));
+      break;
+    case Action::kMarkNotAppeared:
+      mark(presentation::not_appeared_mark(build::kAppearMostMs / 1000));
+      break;
+    case Action::kMarkEndedStarting:
+      mark(presentation::ended_starting_mark(watch_.exit_code()));
+      break;
+    case Action::kMarkNotRestarted:
+      mark(presentation::not_restarted_mark(ran_long_enough_, restart_setting_));
+      break;
   }
+}
+
+void Control::mark(std::string_view line) {
+  if (log_) log_->put(line);
 }
 
 void Control::arm(Action action, std::uint32_t ms) {
@@ -399,10 +418,10 @@ void Control::wait_in_place(DWORD until_tick) {
 
 void Control::launch() {
   const std::string folder = view_.server_folder();
-  const std::shared_ptr<console::Inbox> inbox = view_.new_log_inbox();
-  if (inbox && restarting_) inbox->put(kRestartMark);
+  log_ = view_.new_log_inbox();
+  if (restarting_) mark(presentation::kRestartMark);
   const HANDLE notices = lookout_.prepare();
-  if (!console_.launch(folder, inbox, notices)) {
+  if (!console_.launch(folder, log_, notices)) {
     lookout_.cancel();
     follow_up(Event::kShellFailed);
     return;

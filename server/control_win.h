@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "config/settings.h"
 #include "server/console_win.h"
 #include "server/control_rules.h"
 #include "server/launch.h"
@@ -49,8 +51,9 @@ class View {
   virtual std::shared_ptr<console::Inbox> new_log_inbox() = 0;
   // The log of the new launch starts empty.
   virtual void clear_log() = 0;
-  // Whether a server that ends by itself is started again (read anew at each end).
-  virtual bool auto_restart() = 0;
+  // Whether a server that ends by itself is started again (read anew at each end, at once: the
+  // window's thread never waits for a file another program holds).
+  virtual settings::AutoRestart auto_restart() = 0;
   // The exit has given the server its chance: the program may end now.
   virtual void let_go() = 0;
   // The window that receives the control's timers and the watch's notices.
@@ -107,6 +110,8 @@ class Control {
   void look_out();
   // A start that failed: the server under our shell, the shell and its job end.
   void end_start();
+  // A line of the program's own in the log tab of the last launch.
+  void mark(std::string_view line);
   // Terminates the server and, when it ran there, the shell this program started. Any other
   // parent (the desktop shell, a prompt of the user's) is left alone.
   void end_server_and_shell(DWORD server_id);
@@ -126,6 +131,12 @@ class Control {
   WPARAM launches_ = 0;
   // The start under way is an automatic restart: its log tab keeps the output before it.
   bool restarting_ = false;
+  // The log tab's inbox of the last launch, where the program's own lines go too.
+  std::shared_ptr<console::Inbox> log_;
+  // What the last end of a server shown running was restarted on or not: whether it had run long
+  // enough, and what config.ini said then.
+  bool ran_long_enough_ = false;
+  settings::AutoRestart restart_setting_ = settings::AutoRestart::On;
   // The running or the starting look is shown: a server of ours is there or coming.
   bool server_shown_ = false;
   std::string launched_server_;

@@ -2,11 +2,20 @@
 
 #include <string>
 
+#include "server/control_rules.h"
+
 namespace presentation {
 namespace {
 
 constexpr char kRunningTip[] = "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://";
 constexpr char kIdleTipWithAddress[] = "Rivermesh Tools\r\n状态：[未运行]\r\nhttp://";
+
+std::string mark(std::string_view text) {
+  std::string line = "\r\n---- ";
+  line.append(text);
+  line += " ----\r\n";
+  return line;
+}
 
 std::string with_address(std::string text, std::string_view host, std::string_view port) {
   text.append(host);
@@ -47,6 +56,35 @@ std::string running_tooltip(std::string_view ip, std::string_view port) {
 
 std::string port_tooltip(bool running, std::string_view ip, std::string_view port) {
   return with_address(running ? kRunningTip : kIdleTipWithAddress, ip, port);
+}
+
+std::string server_missing_mark(std::string_view path) {
+  return mark("启动失败：找不到服务器程序 " + std::string(path));
+}
+
+std::string not_appeared_mark(unsigned seconds) {
+  return mark("启动失败：" + std::to_string(seconds) + " 秒内未见服务器程序运行");
+}
+
+std::string ended_starting_mark(std::optional<std::uint32_t> exit_code) {
+  return mark("启动失败：服务器程序已退出，退出码 " +
+              (exit_code ? std::to_string(*exit_code) : std::string("未知")));
+}
+
+std::string not_restarted_mark(bool ran_long_enough, settings::AutoRestart setting) {
+  if (!ran_long_enough) {
+    return mark("未自动重启：运行不足 " + std::to_string(control::kRestartAfterMs / 1000) + " 秒");
+  }
+  switch (setting) {
+    case settings::AutoRestart::Off:
+      return mark("未自动重启：config.ini 中 Auto restart=false");
+    case settings::AutoRestart::Unreadable:
+      return mark("未自动重启：无法读取 config.ini");
+    case settings::AutoRestart::On:
+      break;
+  }
+  return mark("未自动重启：" + std::to_string(control::kRestartWindowMs / 60000) +
+              " 分钟内已自动重启 " + std::to_string(control::kMostRestarts) + " 次");
 }
 
 }  // namespace presentation

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "config/settings.h"
 
 namespace presentation {
 
@@ -56,6 +59,21 @@ inline constexpr char kEndedTitle[] = "Rivermesh 意外退出！";
 inline constexpr char kRestartsUsedUpText[] = "已自动重启 3 次，不再重启。请检查配置。";
 // "将在 N 秒后自动重启（第 k 次，共 3 次）": the restart that waits, and which one it is.
 std::string restart_text(unsigned seconds, unsigned nth);
+
+// The program's own lines in the log tab, each on lines of its own between the output: where the
+// shell says nothing, they say why a start failed, or why a server that ended by itself is not
+// started again. An automatic restart is marked in the log it keeps.
+inline constexpr char kRestartMark[] = "\r\n---- 自动重启 ----\r\n";
+inline constexpr char kShellFailedMark[] = "\r\n---- 启动失败：无法启动命令提示符 cmd.exe ----\r\n";
+// "---- 启动失败：找不到服务器程序 <path> ----"
+std::string server_missing_mark(std::string_view path);
+// "---- 启动失败：N 秒内未见服务器程序运行 ----"
+std::string not_appeared_mark(unsigned seconds);
+// "---- 启动失败：服务器程序已退出，退出码 N ----" (未知 when it could not be read)
+std::string ended_starting_mark(std::optional<std::uint32_t> exit_code);
+// Why the server that ended by itself is not started again: it ran too briefly; else the key
+// switched off, or config.ini could not be read; else the restarts were used up.
+std::string not_restarted_mark(bool ran_long_enough, settings::AutoRestart setting);
 
 // The host a browser reaches the server at: the address as entered, except that the address for
 // all interfaces is shown as the loopback address.

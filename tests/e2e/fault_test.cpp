@@ -155,6 +155,33 @@ TEST_F(Faults, AutomaticRestartCanBeSwitchedOff) {
   ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 1000)) << status();
   EXPECT_FALSE(wait_until([] { return running_server() != 0; }, 2500));
+  EXPECT_TRUE(log_shows("---- 未自动重启：config.ini 中 Auto restart=false ----", 1000)) << log();
+}
+
+// config.ini held without sharing as the server ends by itself (a backup tool's moment): the key
+// cannot be read, and an unreadable file starts nothing, as everywhere else. A mend: the file was
+// taken for one without the key, and so the restart for on.
+TEST_F(Faults, SettingsFileHeldAsTheServerEndsStartsNothingAndSaysWhy) {
+  ScopedVariable mode(standin::kModeVariable, "exit-after:6000:0");
+  start();
+  WritePrivateProfileStringA("BasisConfig", "Auto restart", "false",
+                             folder_.file("config.ini").c_str());
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); }, 3000)) << status();
+  win::unique_file held = lock_file(folder_.file("config.ini"));
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(wait_until([&] { return running_server() == 0; }, 9000));
+  // A restart would come within 1 s and the time a start takes.
+  EXPECT_FALSE(wait_until([] { return running_server() != 0; }, 6000));
+  EXPECT_TRUE(shows_not_running()) << status();
+  EXPECT_TRUE(log_shows("\r\n---- 未自动重启：无法读取 config.ini ----\r\n", 1000)) << log();
+  held.reset();
+  post_command(program_.main, 托盘_退出);
+  ASSERT_TRUE(ended(program_.id));
+  const std::string file = folder_.read_file("logs\\server.log");
+  const std::vector<std::string> marks = marks_of(file);
+  ASSERT_EQ(marks.size(), 2u) << file;
+  EXPECT_EQ(marks[1], "结束：退出码 0") << file;
 }
 
 TEST_F(Faults, StopNeverReportsTheServerAsEndedUnexpectedly) {

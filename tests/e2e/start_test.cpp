@@ -86,6 +86,7 @@ TEST_F(StartDecided, AServerThatEndsBeforeItAnswersFailsTheStartAndLeavesNoShell
   EXPECT_TRUE(wait_until([&] { return shows_not_running(); }, 5000)) << status();
   EXPECT_TRUE(wait_until([&] { return shells_left() == 0; }, 5000));
   EXPECT_EQ(running_server(), 0u);
+  EXPECT_TRUE(log_shows("\r\n---- 启动失败：服务器程序已退出，退出码 5 ----\r\n")) << log();
   post_command(program_.main, 托盘_退出);
   ASSERT_TRUE(ended(program_.id));
   const std::string file = folder_.read_file("logs\\server.log");
@@ -107,7 +108,8 @@ TEST_F(StartDecided, AStopDuringTheWaitLeavesNothing) {
   EXPECT_FALSE(wait_until([&] { return !shows_not_running(); }, 1000)) << status();
 }
 
-// The server file gone: the start fails at once and its shell ends with it.
+// The server file gone: the start fails at once and its shell ends with it. The shell never
+// hears of the server, so the log tab names the file itself.
 TEST_F(StartDecided, AMissingServerFailsTheStartAtOnceAndEndsItsShell) {
   // Beside the program the server would be found in place of the configured one.
   DeleteFileA(folder_.file(kServerExe).c_str());
@@ -120,6 +122,8 @@ TEST_F(StartDecided, AMissingServerFailsTheStartAtOnceAndEndsItsShell) {
   EXPECT_TRUE(wait_until([&] { return shells_left() == 0; }, 5000));
   EXPECT_EQ(folder_.read_file("empty\\run.bat"),
             "rivermesh_windows_amd64.exe -h \"127.0.0.1\" -p " + settings_.port + " -l");
+  EXPECT_TRUE(log_shows("\r\n---- 启动失败：找不到服务器程序 " + settings_.file + " ----\r\n"))
+      << log();
   post_command(program_.main, 托盘_退出);
   ASSERT_TRUE(ended(program_.id));
   const std::vector<std::string> marks = marks_of(folder_.read_file("logs\\server.log"));
@@ -165,6 +169,9 @@ TEST_F(StartBounds, AServerThatNeverAppearsFailsAtTheBound) {
   ASSERT_TRUE(wait_until([&] { return shows_not_running(); }, RMT_TEST_APPEAR_MOST_MS + 10000))
       << status();
   EXPECT_TRUE(wait_until([&] { return shells_left() == 0; }, 5000));
+  EXPECT_TRUE(log_shows("---- 启动失败：" + std::to_string(RMT_TEST_APPEAR_MOST_MS / 1000) +
+                        " 秒内未见服务器程序运行 ----"))
+      << log();
 }
 
 }  // namespace

@@ -67,10 +67,10 @@ std::vector<Phase> phases_of(const control::Row& row) {
   return phases;
 }
 
-// Every action, by its value: the last one is kLogStartFailed.
+// Every action, by its value: the last one is kMarkNotRestarted.
 std::vector<Action> all_actions() {
   std::vector<Action> actions;
-  for (int i = 0; i <= static_cast<int>(A::kLogStartFailed); ++i) {
+  for (int i = 0; i <= static_cast<int>(A::kMarkNotRestarted); ++i) {
     actions.push_back(static_cast<Action>(i));
   }
   return actions;
@@ -197,6 +197,21 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
       const bool failed_early = starting(from) && row.to == P::kIdle && row.event != E::kStop &&
                                 row.event != E::kServerEnded;
       EXPECT_EQ(has(actions, A::kLogStartFailed), failed_early) << at;
+      // Every failed start says why in the log tab, once; the exit code is read before the watch
+      // lets the process go. A server's own end that brings no restart says why not.
+      const auto marks = std::count_if(actions.begin(), actions.end(), [](Action a) {
+        return a == A::kMarkShellFailed || a == A::kMarkServerMissing || a == A::kMarkNotAppeared ||
+               a == A::kMarkEndedStarting;
+      });
+      EXPECT_EQ(marks, starting(from) && row.to == P::kIdle && row.event != E::kStop ? 1 : 0) << at;
+      if (has(actions, A::kMarkEndedStarting)) {
+        EXPECT_LT(std::find(actions.begin(), actions.end(), A::kMarkEndedStarting),
+                  std::find(actions.begin(), actions.end(), A::kCancelWatch))
+            << at;
+      }
+      EXPECT_EQ(has(actions, A::kMarkNotRestarted),
+                from == P::kRunning && row.event == E::kServerEnded && row.to == P::kIdle)
+          << at;
     }
   }
 }
@@ -315,7 +330,7 @@ constexpr Facts kForeign{true, false, true};     // a server of ours that cannot
 constexpr Facts kStillThere{true, false, true};  // a forced end that did not take
 constexpr Facts kRestartDue{false, false, true, true, true};
 constexpr Facts kRestartsUsedUp{false, false, true, true, false};
-constexpr Facts kQuickDeath{false, false, true, false, true};
+constexpr Facts kNotRestartable{false, false, true, false, true};
 
 struct Move {
   Event event;
@@ -435,9 +450,14 @@ const Story kStories[] = {
         A::kArmRestartWait}},
       {E::kServerEnded, kNone, P::kRestartWaiting, {}},
       {E::kRestartWaitOver, kNone, P::kIdle, {A::kLookNotRunning, A::kRestart}}}},
-    {"a quick death is not restarted",
+    {"a quick death, or config.ini saying no restart or unreadable at the end: nothing is armed, "
+     "and the log tab says why",
      P::kRunning,
-     {{E::kServerEnded, kQuickDeath, P::kIdle, {A::kLogExitCode, A::kBalloonEnded}}}},
+     {{E::kServerEnded,
+       kNotRestartable,
+       P::kIdle,
+       {A::kLogExitCode, A::kMarkNotRestarted, A::kBalloonEnded}},
+      {E::kRestartWaitOver, kNone, P::kIdle, {}}}},
     {"restarts used up are announced and none follows",
      P::kRunning,
      {{E::kServerEnded,

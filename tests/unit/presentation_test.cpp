@@ -110,6 +110,33 @@ TEST(Presentation, RestartBalloonSaysWhenAndWhich) {
   EXPECT_EQ(presentation::restart_text(15, 3), "将在 15 秒后自动重启（第 3 次，共 3 次）");
 }
 
+// The program's own lines in the log tab: each stands on lines of its own, whatever the output
+// before it ended with, and says what went wrong where the shell says nothing.
+TEST(Presentation, LogTabLinesSayWhyAStartFailedOrNoRestartCame) {
+  using settings::AutoRestart;
+  const struct {
+    std::string line, expected;
+  } cases[] = {
+      {kRestartMark, "---- 自动重启 ----"},
+      {kShellFailedMark, "---- 启动失败：无法启动命令提示符 cmd.exe ----"},
+      {server_missing_mark("C:\\服务器\\rivermesh_windows_amd64.exe"),
+       "---- 启动失败：找不到服务器程序 C:\\服务器\\rivermesh_windows_amd64.exe ----"},
+      {not_appeared_mark(30), "---- 启动失败：30 秒内未见服务器程序运行 ----"},
+      {ended_starting_mark(5), "---- 启动失败：服务器程序已退出，退出码 5 ----"},
+      {ended_starting_mark(std::nullopt), "---- 启动失败：服务器程序已退出，退出码 未知 ----"},
+      {not_restarted_mark(true, AutoRestart::Unreadable),
+       "---- 未自动重启：无法读取 config.ini ----"},
+      {not_restarted_mark(true, AutoRestart::Off),
+       "---- 未自动重启：config.ini 中 Auto restart=false ----"},
+      {not_restarted_mark(true, AutoRestart::On), "---- 未自动重启：10 分钟内已自动重启 3 次 ----"},
+      // A quick end is not restarted whatever the key says (config.ini is not read for it).
+      {not_restarted_mark(false, AutoRestart::Unreadable), "---- 未自动重启：运行不足 5 秒 ----"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.line, "\r\n" + c.expected + "\r\n");
+  }
+}
+
 TEST(Presentation, PortTooltipKeepsTheAddressAsEntered) {
   EXPECT_EQ(port_tooltip(true, "0.0.0.0", "9000"),
             "Rivermesh Tools\r\n状态：[正在运行]\r\nhttp://0.0.0.0:9000");

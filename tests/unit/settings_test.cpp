@@ -111,7 +111,8 @@ TEST(Settings, MissingFileGivesDefaults) {
   EXPECT_EQ(v.password, "");
   EXPECT_FALSE(v.run);
   EXPECT_FALSE(v.access_control);
-  EXPECT_TRUE(settings::auto_restart(source));
+  EXPECT_EQ(settings::auto_restart(settings::FileState::Missing, source),
+            settings::AutoRestart::On);
 }
 
 TEST(Settings, OnlyNotThereIsAMissingFile) {
@@ -167,9 +168,14 @@ TEST(Settings, OnlyExactFalseIsOff) {
   const settings::Values v = settings::load(source, kDir);
   EXPECT_TRUE(v.run);
   EXPECT_TRUE(v.access_control);
-  EXPECT_TRUE(settings::auto_restart(source));
+  using settings::AutoRestart;
+  using settings::FileState;
+  EXPECT_EQ(settings::auto_restart(FileState::Readable, source), AutoRestart::On);
   source.values["BasisConfig/Auto restart"] = "false";
-  EXPECT_FALSE(settings::auto_restart(source));
+  EXPECT_EQ(settings::auto_restart(FileState::Readable, source), AutoRestart::Off);
+  // A file held at the server's end reads as no keys: never as the restart's default, on.
+  source.values.clear();
+  EXPECT_EQ(settings::auto_restart(FileState::Unreadable, source), AutoRestart::Unreadable);
 }
 
 TEST(Settings, FileFallbackDecisionTable) {

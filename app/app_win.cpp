@@ -248,8 +248,8 @@ void App::on_content_changed(layout::Id id) {
   if (id == layout::编辑框_文件位置 && settings_) settings_->write_file_location();
 }
 
-void App::on_tab_changed() {
-  window_.widen(window_.current_tab() == 0 ? -layout::kLogWidening : layout::kLogWidening);
+void App::on_tab_changed(int page) {
+  window_.widen(page == 0 ? -layout::kLogWidening : layout::kLogWidening);
 }
 
 bool App::on_message(UINT message, WPARAM wp, LPARAM, LRESULT* result) {

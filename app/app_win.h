@@ -42,7 +42,7 @@ class App final : public WindowEvents {
   void on_command(int id) override;
   void on_lost_focus(layout::Id id) override;
   void on_content_changed(layout::Id id) override;
-  void on_tab_changed() override;
+  void on_tab_changed(int page) override;
   bool on_message(UINT message, WPARAM wp, LPARAM lp, LRESULT* result) override;
 
   static void tray_mouse_handler(std::int32_t code);

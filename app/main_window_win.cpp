@@ -186,17 +186,10 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
-    case WM_NOTIFY: {
-      // Only the tab control's notices are handled; wParam names the sender without the record.
-      if (wp != layout::选择夹1 || !notices_.accepts_notice(sent_from_another_thread())) return 0;
-      const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
-      if (hdr && hdr->hwndFrom == control(layout::选择夹1) && hdr->code == TCN_SELCHANGE) {
-        const origin::NoticeGate::Acting acting(notices_);
-        show_page(current_tab());
-        events_->on_tab_changed();
-      }
+    case WM_NOTIFY:
+      // No record is read: the pointer may be another program's (message_origin.h). The tab
+      // switch is learnt from the control's selection (container_proc); 0 lets it switch.
       return 0;
-    }
     case WM_SIZE:
       // The status bar docks itself anew when told the window's size changed.
       SendMessageA(control(layout::状态条1), WM_SIZE, 0, 0);
@@ -243,7 +236,8 @@ LRESULT MainWindow::color_control(HDC dc, HWND control, bool static_color) {
 }
 
 // The tab control and the group box pass their children's notifications on to the main
-// window, where the handlers are bound.
+// window, where the handlers are bound. After each message the tab control's own procedure
+// handled, the window looks at its selection.
 LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
                                             UINT_PTR subclass, DWORD_PTR data) {
   auto* self = reinterpret_cast<MainWindow*>(data);
@@ -255,9 +249,9 @@ LRESULT CALLBACK MainWindow::container_proc(HWND hwnd, UINT message, WPARAM wp, 
       return SendMessageA(self->hwnd_, message, wp, lp);
     default:
       if (subclass != kTabSubclass) return DefSubclassProc(hwnd, message, wp, lp);
-      self->notices_.control_entered();
+      if (message == WM_DESTROY) self->pages_.close();
       const LRESULT result = DefSubclassProc(hwnd, message, wp, lp);
-      self->notices_.control_left();
+      self->follow_tab(hwnd);
       return result;
   }
 }
@@ -434,15 +428,19 @@ void MainWindow::set_visible(bool on) { ShowWindow(hwnd_, on ? SW_SHOW : SW_HIDE
 
 void MainWindow::set_title(const std::string& title) { SetWindowTextA(hwnd_, title.c_str()); }
 
-int MainWindow::current_tab() const {
-  return static_cast<int>(SendMessageA(control(layout::选择夹1), TCM_GETCURSEL, 0, 0));
-}
-
 void MainWindow::show_page(int page) {
   for (const Control& c : layout::controls()) {
     if (c.page < 0 || c.parent == layout::Parent::Group) continue;
     ShowWindow(control(c.id), c.page == page ? SW_SHOW : SW_HIDE);
   }
+}
+
+void MainWindow::follow_tab(HWND tab) {
+  pages_.follow([tab] { return static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0)); },
+                [this](int page) {
+                  show_page(page);
+                  events_->on_tab_changed(page);
+                });
 }
 
 void MainWindow::widen(int dx) {

@@ -22,7 +22,8 @@ class WindowEvents {
   virtual void on_command(int id) = 0;
   virtual void on_lost_focus(layout::Id id) = 0;
   virtual void on_content_changed(layout::Id id) = 0;
-  virtual void on_tab_changed() = 0;
+  // The window now shows this page of the tab control (0 "配置", 1 "日志").
+  virtual void on_tab_changed(int page) = 0;
   // Messages the window does not handle itself (the tray callback, posted tasks).
   virtual bool on_message(UINT message, WPARAM wp, LPARAM lp, LRESULT* result) = 0;
 };
@@ -52,7 +53,6 @@ class MainWindow {
   bool visible() const;
   void set_visible(bool on);
   void set_title(const std::string& title);
-  int current_tab() const;
   // Changes the widths of the window, the tab control and the log, in that order; dx is in
   // 96-DPI pixels, like the rest of the window's description.
   void widen(int dx);
@@ -87,6 +87,8 @@ class MainWindow {
   void change_dpi(int dpi, const RECT& suggested);
   void create_tray_menu();
   void show_page(int page);
+  // Shows the page of the tab control's selection, once its procedure has handled a message.
+  void follow_tab(HWND tab);
   // Cuts what the user typed or pasted into a box with a byte limit back to it.
   void keep_within_limit(layout::Id id);
   LRESULT color_control(HDC dc, HWND control, bool static_color);
@@ -95,8 +97,8 @@ class MainWindow {
   WindowEvents* events_ = nullptr;
   bool setting_text_ = false;
   int dpi_ = 96;
-  int widening_ = 0;  // the log tab's, in 96-DPI pixels
-  origin::NoticeGate notices_;
+  int widening_ = 0;           // the log tab's, in 96-DPI pixels
+  origin::TabPages pages_{2};  // "配置" and "日志"
   win::unique_hfont ui_font_;
   win::unique_hfont log_font_;
   win::unique_hbrush white_;

@@ -12,13 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/layout.h"
+#include "app/main_window_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tests/support/harness.h"
 
@@ -209,6 +212,125 @@ bool choose_file(const Program& program, const std::wstring& path) {
   return wait_until([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 10000);
 }
 
+// The program's window, run by this test on a thread of its own as the program runs it, so that
+// the test's thread is another thread of the window's process, where a pointer the test sends
+// can point at something: Wine passes no WM_NOTIFY from one process to another (Windows does).
+class HostedWindow final : public WindowEvents {
+ public:
+  HostedWindow() : thread_([this] { run(); }) {
+    wait_until([&] { return main_.load() != nullptr; });
+  }
+  ~HostedWindow() {
+    if (HWND main = main_.load()) PostMessageA(main, WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  HostedWindow(const HostedWindow&) = delete;
+  HostedWindow& operator=(const HostedWindow&) = delete;
+
+  HWND main() const { return main_.load(); }
+  // The pages the window switched to, in turn.
+  std::vector<int> pages() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return pages_;
+  }
+
+ private:
+  void run() {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    if (window_.create(GetModuleHandleA(nullptr), this)) {
+      window_.set_visible(true);
+      main_ = window_.hwnd();
+      MSG m;
+      while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+      }
+    }
+  }
+  bool on_created() override { return true; }
+  void on_close_query() override { DestroyWindow(window_.hwnd()); }
+  void on_end_session() override {}
+  void on_destroyed() override {}
+  void on_command(int) override {}
+  void on_lost_focus(Id) override {}
+  void on_content_changed(Id) override {}
+  void on_tab_changed(int page) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pages_.push_back(page);
+  }
+  bool on_message(UINT, WPARAM, LPARAM, LRESULT*) override { return false; }
+
+  MainWindow window_;
+  mutable std::mutex mutex_;
+  std::vector<int> pages_;
+  std::atomic<HWND> main_{nullptr};
+  std::thread thread_;  // last: it starts once the rest is there
+};
+
+// A tooltip that another program named for the tab control (TCM_SETTOOLTIPS), on the test's
+// thread: the control hands mouse messages on to it and waits for the answer, and meanwhile it
+// sends the window a notice with a pointer of its own choosing. It may send one at any other
+// time, too.
+class NamedTooltip {
+ public:
+  static constexpr UINT kSendNow = WM_APP;
+
+  NamedTooltip(HWND main, HWND tab) : main_(main), tab_(tab) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "RmtTestNamedTooltip";
+    RegisterClassA(&wc);  // fails harmlessly the second time
+    hwnd_ = CreateWindowExA(WS_EX_TOOLWINDOW, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                            nullptr, wc.hInstance, nullptr);
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(tab_, TCM_SETTOOLTIPS, reinterpret_cast<WPARAM>(hwnd_), 0, SMTO_ABORTIFHUNG,
+                        5000, &r);
+  }
+  ~NamedTooltip() {
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(tab_, TCM_SETTOOLTIPS, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);
+    DestroyWindow(hwnd_);
+  }
+  NamedTooltip(const NamedTooltip&) = delete;
+  NamedTooltip& operator=(const NamedTooltip&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  void answer_with(LPARAM notice) { notice_ = notice; }
+  // Notices the window answered (it did not hang or end meanwhile).
+  int answered() const { return answered_; }
+  // Answers what is sent to this thread until pred holds.
+  bool serve_until(const std::function<bool()>& pred) {
+    return wait_until([&] {
+      MSG m;
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+      return pred();
+    });
+  }
+
+ private:
+  static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<NamedTooltip*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self && (message == TTM_RELAYEVENT || message == kSendNow)) {
+      DWORD_PTR r = 0;
+      if (SendMessageTimeoutA(self->main_, WM_NOTIFY, 选择夹1, self->notice_, SMTO_ABORTIFHUNG,
+                              5000, &r)) {
+        ++self->answered_;
+      }
+      return 0;
+    }
+    return DefWindowProcA(hwnd, message, wp, lp);
+  }
+
+  HWND main_;
+  HWND tab_;
+  HWND hwnd_ = nullptr;
+  LPARAM notice_ = 0;
+  int answered_ = 0;
+};
+
 }  // namespace
 
 TEST(MainWindow, StartsFromTheShellShowingItsVersionedTitle) {
@@ -305,9 +427,9 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
   HWND log = find_control(program.main, 编辑框_日志);
   HWND group = find_control(program.main, 分组框1);
 
-  // A user's click on a tab, and a switch that another program (an automation or accessibility
-  // tool) asks the tab control for: the control then notifies the window from inside that
-  // program's message.
+  // A user's click on a tab or arrow key, and a switch that another program (an automation or
+  // accessibility tool) asks the tab control for: the control then notifies the window from inside
+  // that program's message, or, with TCM_SETCURSEL, not at all (so Microsoft documents it).
   struct Way {
     const char* what;
     std::function<void(int index)> to;
@@ -324,6 +446,19 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
        [&](int index) {
          DWORD_PTR answer = 0;
          SendMessageTimeoutA(tab, TCM_SETCURFOCUS, index, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+         sync(program.main);
+       }},
+      {"with an arrow key",
+       [&](int index) {
+         const WPARAM key = index == 1 ? VK_RIGHT : VK_LEFT;
+         PostMessageA(tab, WM_KEYDOWN, key, 1);
+         PostMessageA(tab, WM_KEYUP, key, 0xC0000001);
+         sync(program.main);
+       }},
+      {"selected by another program",
+       [&](int index) {
+         DWORD_PTR answer = 0;
+         SendMessageTimeoutA(tab, TCM_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, 5000, &answer);
          sync(program.main);
        }},
   };
@@ -349,6 +484,50 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
     EXPECT_FALSE(visible(log));
     EXPECT_TRUE(visible(group));
   }
+}
+
+// A notice that another thread sends is never read, whatever it names: its pointer may be one of
+// that program's choosing, also while the tab control's own procedure runs, as it does while the
+// control hands a mouse message on to a tooltip that another program named and waits for it. The
+// page still follows a click meanwhile.
+TEST(MainWindow, NoticesFromAnotherThreadAreNeverRead) {
+  HostedWindow hosted;
+  ASSERT_NE(hosted.main(), nullptr);
+  HWND tab = find_control(hosted.main(), 选择夹1);
+  HWND log = find_control(hosted.main(), 编辑框_日志);
+  NamedTooltip tooltip(hosted.main(), tab);
+  // What the control itself would send for a switch.
+  const NMHDR record{tab, 选择夹1, static_cast<UINT>(TCN_SELCHANGE)};
+  struct Case {
+    const char* what;
+    bool relayed;
+    LPARAM notice;
+  };
+  const Case cases[] = {
+      {"a switch's record, sent at another time", false, reinterpret_cast<LPARAM>(&record)},
+      {"a switch's record, sent while handed a mouse move", true,
+       reinterpret_cast<LPARAM>(&record)},
+      {"a pointer to nothing, sent while handed a mouse move", true, LPARAM(0x12345678)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int answered = tooltip.answered();
+    tooltip.answer_with(c.notice);
+    if (c.relayed) {
+      PostMessageA(tab, WM_MOUSEMOVE, 0, MAKELPARAM(30, 10));
+    } else {
+      PostMessageA(tooltip.hwnd(), NamedTooltip::kSendNow, 0, 0);
+    }
+    ASSERT_TRUE(tooltip.serve_until([&] { return tooltip.answered() > answered; }));
+    ASSERT_TRUE(sync(hosted.main()));
+    EXPECT_TRUE(hosted.pages().empty());
+    EXPECT_FALSE(visible(log));
+  }
+
+  PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(85, 10));  // "日志"
+  PostMessageA(tab, WM_LBUTTONUP, 0, MAKELPARAM(85, 10));
+  EXPECT_TRUE(tooltip.serve_until([&] { return visible(log); }));
+  EXPECT_EQ(hosted.pages(), std::vector<int>{1});
 }
 
 // A dropped or chosen path reaches the file location and config.ini as the system names it; one

@@ -3,81 +3,88 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// The window's thread as Windows and Wine report on it: while it handles a message sent from
-// another thread, every message it sends itself meanwhile counts as sent from that thread too.
-class Thread {
+// The tab control as the window meets it: every message, the window's reading of the selection
+// too, runs the control's procedure and then lets the window follow the selection.
+class Window {
  public:
-  // A message another thread (or program) sends, handled in full.
-  void from_another_thread(const std::function<void()>& handling) {
-    ++outer_;
-    handling();
-    --outer_;
+  // The control's procedure at work on one message; during: what it does meanwhile (selects a
+  // tab, or waits for another program, whose messages come in then).
+  void message(const std::function<void()>& during = [] {}) {
+    during();
+    pages_.follow(
+        [&] {
+          message();  // TCM_GETCURSEL goes through the procedure as well
+          return selection_;
+        },
+        [&](int page) {
+          shown_.push_back(page);
+          if (auto act = std::exchange(while_showing_, nullptr)) act();
+        });
   }
-  // The tab control's procedure at work on a message (a click, a tab switch asked for).
-  void in_tab(const std::function<void()>& handling) {
-    gate_.control_entered();
-    handling();
-    gate_.control_left();
-  }
-  // A WM_NOTIFY reaches the window: whether it is read, and then acted on.
-  void notice(const std::function<void()>& acting = [] {}) {
-    const bool accepted = gate_.accepts_notice(outer_ > 0);
-    seen_.push_back(accepted);
-    if (!accepted) return;
-    const origin::NoticeGate::Acting act(gate_);
-    acting();
-  }
-  const std::vector<bool>& seen() const { return seen_; }
+  void select(int tab) { selection_ = tab; }
+  // What comes in while the window shows the next page (its own calls reach the control).
+  void while_showing(std::function<void()> act) { while_showing_ = std::move(act); }
+  void destroy() { pages_.close(); }
+  const std::vector<int>& shown() const { return shown_; }
 
  private:
-  origin::NoticeGate gate_;
-  int outer_ = 0;
-  std::vector<bool> seen_;
+  origin::TabPages pages_{2};
+  int selection_ = 0;
+  std::function<void()> while_showing_;
+  std::vector<int> shown_;
 };
 
 }  // namespace
 
-TEST(MessageOrigin, TheTabsOwnNoticesAreReadAndNoOtherThreadsAre) {
+TEST(MessageOrigin, TheWindowShowsThePageOfTheTabsSelectionOnlyAndEachOnce) {
   struct Story {
     const char* what;
-    std::function<void(Thread&)> run;
-    std::vector<bool> seen;
+    std::function<void(Window&)> run;
+    std::vector<int> shown;
   };
   const Story stories[] = {
-      {"a click on a tab", [](Thread& t) { t.in_tab([&] { t.notice(); }); }, {true}},
-      {"a tab switch another program asks for",
-       [](Thread& t) { t.from_another_thread([&] { t.in_tab([&] { t.notice(); }); }); },
-       {true}},
-      {"another program's notice",
-       [](Thread& t) { t.from_another_thread([&] { t.notice(); }); },
-       {false}},
-      {"another program's notice once the asked-for switch is done",
-       [](Thread& t) {
-         t.from_another_thread([&] {
-           t.in_tab([&] { t.in_tab([&] { t.notice(); }); });
-           t.notice();
-         });
+      {"a click on a tab, an arrow key or a switch another program asks for, and back",
+       [](Window& w) {
+         w.message([&] { w.select(1); });
+         w.message([&] { w.select(0); });
        },
-       {true, false}},
-      {"another program's notice while the window acts on the tab's",
-       [](Thread& t) {
-         t.from_another_thread([&] {
-           t.in_tab([&] {
-             t.notice([&] { t.from_another_thread([&] { t.notice(); }); });
-             t.notice();  // the tab's next one
-           });
-         });
+       {1, 0}},
+      {"another program's notice while the control hands a mouse move on to its tooltip",
+       [](Window& w) { w.message([&] { w.message(); }); },
+       {}},
+      {"a switch another program asks for while the control hands a mouse move on",
+       [](Window& w) { w.message([&] { w.message([&] { w.select(1); }); }); },
+       {1}},
+      {"another program selects the first tab again while the window shows the second",
+       [](Window& w) {
+         w.while_showing([&] { w.message([&] { w.select(0); }); });
+         w.message([&] { w.select(1); });
        },
-       {true, false, true}},
+       {1, 0}},
+      {"a selection that names no page keeps the page",
+       [](Window& w) {
+         w.message([&] { w.select(-1); });
+         w.message([&] { w.select(2); });
+         w.message([&] { w.select(1); });
+       },
+       {1}},
+      {"the control answers no selection once it is being destroyed",
+       [](Window& w) {
+         w.message([&] { w.select(1); });
+         w.destroy();
+         w.message([&] { w.select(0); });
+       },
+       {1}},
   };
   for (const Story& s : stories) {
     SCOPED_TRACE(s.what);
-    Thread thread;
-    s.run(thread);
-    EXPECT_EQ(thread.seen(), s.seen);
+    Window window;
+    s.run(window);
+    EXPECT_EQ(window.shown(), s.shown);
   }
 }

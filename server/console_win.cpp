@@ -206,6 +206,8 @@ void Console::start_log(const std::string& line, const std::shared_ptr<Inbox>& i
   }
 }
 
+void Console::log_note(std::string_view line) { keep_on_disk(disk_log_.get(), line); }
+
 void Console::log_end(const server_log::End& end) {
   if (!disk_log_) return;
   try {

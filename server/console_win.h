@@ -69,6 +69,8 @@ class Console {
   // Ends the run in the log. At program exit what waits is written out at once: no flush comes
   // later.
   void log_end(const server_log::End& end);
+  // A line of the program's own in the open run, between the server's output.
+  void log_note(std::string_view line);
 
  private:
   void start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox);

@@ -10,6 +10,7 @@
 #include "server/process_win.h"
 #include "server/server_log.h"
 #include "server/start_rules.h"
+#include "server/web_address_win.h"
 #include "tray/notify_record.h"
 
 namespace server {
@@ -193,6 +194,9 @@ void Control::carry_out(Action action) {
     case Action::kShowNewLog:
       // A restart's mark went into the new log's inbox before the shell could print anything.
       if (!restarting_) view_.clear_log();
+      if (!web_address::loopback(start_fields_.ip) && !start_fields_.access_control) {
+        mark(presentation::kOpenServerMark);
+      }
       break;
     case Action::kTypeFirstLine:
       console_.write_line("echo off");
@@ -257,6 +261,18 @@ void Control::carry_out(Action action) {
       const launch::Fields now = view_.fields();
       view_.balloon(presentation::kStartedTitle, presentation::started_text(now.ip, now.port),
                     tray::kBalloonNone, presentation::access_url(now.ip, now.port));
+      if (web_address::any_address(start_fields_.ip)) {
+        // Listed aside; the line follows the server's output so far, for this launch only.
+        web_address::reachable_later(
+            view_.window(), [this, launch = launches_,
+                             port = start_fields_.port](std::vector<std::string> reachable) {
+              if (launch != launches_) return;
+              const std::string line =
+                  presentation::lan_mark(web_address::lan_urls(reachable, port));
+              mark(line);
+              console_.log_note(line);
+            });
+      }
       break;
     }
     case Action::kBalloonNotAnswering:

@@ -58,6 +58,13 @@ std::string port_tooltip(bool running, std::string_view ip, std::string_view por
   return with_address(running ? kRunningTip : kIdleTipWithAddress, ip, port);
 }
 
+std::string lan_mark(const std::vector<std::string>& urls) {
+  if (urls.empty()) return mark("未找到本机的局域网地址：其他设备暂时无法访问网页");
+  std::string text = "局域网中的其他设备可访问：";
+  for (std::size_t i = 0; i < urls.size(); ++i) text += (i == 0 ? "" : "  ") + urls[i];
+  return mark(text);
+}
+
 std::string server_missing_mark(std::string_view path) {
   return mark("启动失败：找不到服务器程序 " + std::string(path));
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/settings.h"
 
@@ -74,6 +75,13 @@ std::string ended_starting_mark(std::optional<std::uint32_t> exit_code);
 // Why the server that ended by itself is not started again: it ran too briefly; else the key
 // switched off, or config.ini could not be read; else the restarts were used up.
 std::string not_restarted_mark(bool ran_long_enough, settings::AutoRestart setting);
+// After a start on every interface: the addresses other devices on the network can use, or that
+// there is none.
+std::string lan_mark(const std::vector<std::string>& urls);
+// At a start that other devices can reach without the account and password.
+inline constexpr char kOpenServerMark[] =
+    "\r\n---- 注意：未启用访问限制，能连接到本机的所有设备都可以打开网页并控制服务器。"
+    "勾选“启用访问限制（账号密码）”可以防止 ----\r\n";
 
 // The host a browser reaches the server at: the address as entered, except that the address for
 // all interfaces is shown as the loopback address.

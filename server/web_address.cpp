@@ -22,6 +22,16 @@ std::string_view unbracketed(std::string_view ip) {
 
 bool any_address(std::string_view ip) { return ip == "0.0.0.0" || unbracketed(ip) == "::"; }
 
+bool loopback(std::string_view ip) {
+  const std::string_view bare = unbracketed(ip);
+  if (bare == "::1" || starts_with(bare, "127.")) return true;
+  std::string lower(bare);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower == "localhost";
+}
+
 std::string local_url(std::string_view ip, std::string_view port) {
   std::string host;
   const std::string_view bare = unbracketed(ip);

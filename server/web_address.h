@@ -11,6 +11,9 @@ namespace web_address {
 // Whether the server listens on every interface: "0.0.0.0" or "::".
 bool any_address(std::string_view ip);
 
+// Whether only this machine can reach the address: 127.x.x.x, "::1" or "localhost".
+bool loopback(std::string_view ip);
+
 // The page from this machine: "http://127.0.0.1:<port>/" for 0.0.0.0, "http://[::1]:<port>/" for
 // "::", else the address as given (an IPv6 address in brackets).
 std::string local_url(std::string_view ip, std::string_view port);

@@ -95,6 +95,61 @@ TEST_F(ServerControl, AServerFolderReachedThroughALinkIsOurs) {
   EXPECT_TRUE(ended(shell));
 }
 
+// A server on every interface without an account: the log tab says that every device that
+// reaches this machine can use it, and where other devices find it. The tab's own menu, from the
+// keyboard (the menu key's WM_CONTEXTMENU), selects, copies and clears it; logs\server.log stays.
+TEST_F(ServerControl, LogTabSaysWhoCanReachTheServerAndHasItsOwnMenu) {
+  settings_.ip = "0.0.0.0";
+  start();
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
+  EXPECT_TRUE(log_shows("未启用访问限制")) << log();
+  EXPECT_TRUE(log_shows(settings_.port + "/ ----")) << log();
+  const std::string shown = log();
+  EXPECT_NE(shown.find("局域网中的其他设备可访问：http://"), std::string::npos)
+      << "these machines have an address on their network: " << shown;
+  EXPECT_LT(shown.find(kStartedPrefix), shown.find("局域网中的其他设备"))
+      << "the addresses follow the server's output so far";
+
+  const HWND edit = control(编辑框_日志);
+  const auto choose = [&](int down) {
+    PostMessageA(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), -1);
+    HWND menu = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (menu = visible_window_of("#32768", program_.id)); }));
+    for (int i = 0; i <= down; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(wait_until([&] { return !visible_window_of("#32768", program_.id); }));
+    sync(program_.main);
+  };
+  choose(1);  // 全选
+  const LRESULT selection = SendMessageA(edit, EM_GETSEL, 0, 0);
+  EXPECT_EQ(LOWORD(selection), 0);
+  // Positions count in the box's own units: UTF-16 for a box that keeps wide text.
+  EXPECT_EQ(HIWORD(selection), SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0));
+  ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard());
+  choose(0);  // 复制
+  std::string copied;
+  if (OpenClipboard(nullptr)) {
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+      copied = static_cast<const char*>(GlobalLock(data));
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+  }
+  EXPECT_NE(copied.find("未启用访问限制"), std::string::npos) << copied;
+  choose(2);  // 清空, past the separator
+  EXPECT_EQ(SendMessageA(edit, WM_GETTEXTLENGTH, 0, 0), 0);
+  EXPECT_EQ(answer_status("/after-the-clear"), 200);
+  EXPECT_TRUE(log_shows("GET /after-the-clear 200")) << "output goes on after a clear";
+  std::string kept;
+  EXPECT_TRUE(wait_until([&] {
+    kept = folder_.read_file("logs\\server.log");
+    return kept.find("GET /after-the-clear") != std::string::npos;
+  })) << kept;
+  EXPECT_NE(kept.find(kStartedPrefix), std::string::npos) << "the file keeps what the tab cleared";
+  EXPECT_NE(kept.find("局域网中的其他设备可访问：http://"), std::string::npos) << kept;
+}
+
 TEST_F(ServerControl, TrayEntryStartsWithAccessControlAndExitEndsEverything) {
   settings_.access_control = true;
   settings_.user = "用户";

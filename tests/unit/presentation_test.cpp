@@ -52,7 +52,17 @@ TEST(Presentation, WebAddressesForThisMachineAndTheNetwork) {
                                                         {"localhost", "http://localhost:8888/"}}) {
     EXPECT_EQ(local_url(ip, "8888"), url) << ip;
     EXPECT_EQ(any_address(ip), ip == "0.0.0.0" || ip == "::" || ip == "[::]") << ip;
+    EXPECT_EQ(loopback(ip), ip == "127.0.0.1" || ip == "localhost") << ip;
   }
+  for (const char* ip : {"127.8.9.1", "::1", "[::1]", "LocalHost"}) EXPECT_TRUE(loopback(ip)) << ip;
+  for (const char* ip : {"1270.0.0.1", "localhost.example", "::2", ""}) {
+    EXPECT_FALSE(loopback(ip)) << ip;
+  }
+  // The log tab's lines of the program's own: the addresses, or that there is none.
+  EXPECT_EQ(lan_mark({"http://192.168.3.7:8888/", "http://10.8.0.2:8888/"}),
+            "\r\n---- 局域网中的其他设备可访问：http://192.168.3.7:8888/  http://10.8.0.2:8888/ "
+            "----\r\n");
+  EXPECT_EQ(lan_mark({}), "\r\n---- 未找到本机的局域网地址：其他设备暂时无法访问网页 ----\r\n");
   // Adapters that are down, loopback and link-local (no network gave the address) are left out;
   // those on the network with the default gateway come first, each once, three at most.
   const std::vector<AdapterAddress> adapters = {

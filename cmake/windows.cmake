@@ -192,6 +192,11 @@ set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/e2
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
 add_executable(unit_tests ${unit_sources})
 target_link_libraries(unit_tests PRIVATE rmt_core standin_rules gtest gtest_main)
+# Every test file includes GoogleTest, and every end-to-end one the system's headers (Winsock 2
+# before windows.h): parsed once per program, not once per file.
+target_precompile_headers(unit_tests PRIVATE <gtest/gtest.h> <string> <vector>)
+target_precompile_headers(e2e_tests PRIVATE <winsock2.h> <ws2tcpip.h> <windows.h> <gtest/gtest.h>
+  <string> <vector>)
 
 # Users get the program without its symbols, and two builds of one commit give the same bytes:
 # the linker would otherwise stamp the link time into the PE header.

@@ -139,7 +139,8 @@ std::optional<std::string> reserved_port_message(std::uint16_t port, std::string
 
 }  // namespace
 
-std::optional<std::string> held_port_message(std::string_view port_text, std::string_view address) {
+std::optional<std::string> held_port_message(std::string_view port_text, std::string_view address,
+                                             bool trial_bind) {
   // A port the server cannot read is the server's to complain about, in the log as before.
   const auto port = port_number(port_text);
   if (!port) return std::nullopt;
@@ -152,7 +153,7 @@ std::optional<std::string> held_port_message(std::string_view port_text, std::st
   if (holder) return held_message(*port, *holder);
   // Windows may deny the trial bind for a listener that is there (an exclusive one on the
   // any-address): a copy of the server or an owner the tables do not name is not the system.
-  if (listener_in_the_way(rows, *port, address)) return std::nullopt;
+  if (!trial_bind || listener_in_the_way(rows, *port, address)) return std::nullopt;
   return reserved_port_message(*port, address);
 }
 

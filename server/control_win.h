@@ -84,8 +84,8 @@ class Control {
   // before the control hears of it.
   void request_start();
   bool write_script(const std::string& path, const launch::Fields& fields) const;
-  // Asks on a thread of its own whether another program holds the web port; the answer comes
-  // back on the UI thread as an event.
+  // Asks on a thread of its own whether another program holds the web port or the system keeps
+  // it; the answer comes back on the UI thread as an event.
   void check_port();
 
   // Restarts made within the last kRestartWindowMs.

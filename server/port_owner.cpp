@@ -155,9 +155,33 @@ std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uin
   return std::nullopt;
 }
 
+bool listener_in_the_way(const std::vector<TcpRow>& rows, std::uint16_t port,
+                         std::string_view address) {
+  const auto server = bind_of(address);
+  return std::any_of(rows.begin(), rows.end(), [&](const TcpRow& row) {
+    return row.listening && row.port == port && in_the_way(row, server);
+  });
+}
+
 std::string held_message(std::uint16_t port, const Holder& holder) {
   return "网页端口 " + std::to_string(port) + " 已被 " + holder.name + "（进程 " +
          std::to_string(holder.pid) + "）占用！";
+}
+
+std::optional<std::string> reserved_message(std::uint16_t port, const Binder& bind) {
+  if (bind(port) != BindOutcome::kDenied) return std::nullopt;
+  std::string text = "网页端口 " + std::to_string(port) + " 已被系统保留，无法使用！";
+  const unsigned last = std::min(port + kFreePortSearch, 65535u);
+  for (unsigned next = port + 1u; next <= last; ++next) {
+    if (bind(static_cast<std::uint16_t>(next)) == BindOutcome::kBound) {
+      return text + "请改用其他端口，例如 " + std::to_string(next) + "。";
+    }
+  }
+  if (last > port) {
+    text += "其后的端口 " + std::to_string(port + 1u) + " 至 " + std::to_string(last) +
+            " 也都无法使用，";
+  }
+  return text + "请改用其他端口。";
 }
 
 }  // namespace port_owner

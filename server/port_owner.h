@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,7 +51,25 @@ std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uin
                                        const std::vector<proc::ProcessRecord>& processes,
                                        std::string_view server_exe);
 
+// Whether any listener on `port`, whoever owns it, stands where the server's bind would fail.
+bool listener_in_the_way(const std::vector<TcpRow>& rows, std::uint16_t port,
+                         std::string_view address);
+
 // "网页端口 <port> 已被 <name>（进程 <pid>）占用！"
 std::string held_message(std::uint16_t port, const Holder& holder);
+
+// What a bind of the web port with exclusive use comes to. Windows answers a port in a range it
+// keeps for itself (Hyper-V, WSL, Docker: "netsh int ipv4 show excludedportrange") or one another
+// user's socket holds exclusively with an access error, while its tables show nobody listening.
+enum class BindOutcome { kBound, kDenied, kOtherError };
+using Binder = std::function<BindOutcome(std::uint16_t port)>;
+
+// How many ports above a reserved one are tried for a free one, a moment's bind each.
+inline constexpr unsigned kFreePortSearch = 100;
+
+// The message that refuses the start when `bind` is denied the port: it names the next port above
+// that binds (never past 65535), or says that none within kFreePortSearch did. Nothing for any
+// other outcome: the server's own bind has the last word then.
+std::optional<std::string> reserved_message(std::uint16_t port, const Binder& bind);
 
 }  // namespace port_owner

@@ -3,11 +3,13 @@
 // iphlpapi's headers need Winsock 2's types, which must come before windows.h.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+#include <ws2tcpip.h>
 
 #include <windows.h>
 
 #include <iphlpapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -50,10 +52,11 @@ void copy_address(const MIB_TCP6ROW_OWNER_PID& entry, TcpRow& row) {
   std::memcpy(row.address.data(), entry.ucLocalAddr, 16);
 }
 
+// Whether the table could be read.
 template <typename Table>
-void add_rows(ULONG family, std::vector<TcpRow>& rows) {
+bool add_rows(ULONG family, std::vector<TcpRow>& rows) {
   const std::vector<unsigned char> bytes = owner_table(family);
-  if (bytes.empty()) return;
+  if (bytes.empty()) return false;
   const auto* table = reinterpret_cast<const Table*>(bytes.data());
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const auto& entry = table->table[i];
@@ -64,22 +67,94 @@ void add_rows(ULONG family, std::vector<TcpRow>& rows) {
     row.pid = entry.dwOwningPid;
     rows.push_back(row);
   }
+  return true;
+}
+
+// Every address the server's listen address stands for, without a port.
+std::vector<sockaddr_storage> bind_addresses(std::string_view address) {
+  // An IPv6 address may be entered in the brackets of a web address.
+  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
+  addrinfo hints{};
+  hints.ai_flags = AI_PASSIVE;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  std::vector<sockaddr_storage> addresses;
+  if (::getaddrinfo(std::string(address).c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    sockaddr_storage storage{};
+    std::memcpy(&storage, a->ai_addr, std::min(sizeof storage, std::size_t{a->ai_addrlen}));
+    addresses.push_back(storage);
+  }
+  ::freeaddrinfo(found);
+  return addresses;
+}
+
+BindOutcome bind_once(sockaddr_storage address, std::uint16_t port) {
+  const SOCKET s = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return BindOutcome::kOtherError;
+  struct Closer {
+    SOCKET s;
+    ~Closer() { ::closesocket(s); }
+  } closer{s};
+  // Exclusive, as a server should bind: Windows then denies a port another user's socket holds.
+  BOOL on = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  int length = sizeof(sockaddr_in);
+  if (address.ss_family == AF_INET6) {
+    reinterpret_cast<sockaddr_in6&>(address).sin6_port = ::htons(port);
+    length = sizeof(sockaddr_in6);
+  } else {
+    reinterpret_cast<sockaddr_in&>(address).sin_port = ::htons(port);
+  }
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+    return BindOutcome::kBound;
+  }
+  return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kDenied : BindOutcome::kOtherError;
+}
+
+std::optional<std::string> reserved_port_message(std::uint16_t port, std::string_view address) {
+  WSADATA data{};
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return std::nullopt;
+  struct Cleanup {
+    ~Cleanup() { ::WSACleanup(); }
+  } cleanup;
+  const std::vector<sockaddr_storage> addresses = bind_addresses(address);
+  if (addresses.empty()) return std::nullopt;
+  // A name may stand for addresses of both families: a port is free only where all of them bind,
+  // and reserved where any one of them is denied.
+  return reserved_message(port, [&addresses](std::uint16_t p) {
+    BindOutcome outcome = BindOutcome::kBound;
+    for (const sockaddr_storage& a : addresses) {
+      const BindOutcome one = bind_once(a, p);
+      if (one == BindOutcome::kDenied) return one;
+      if (one == BindOutcome::kOtherError) outcome = one;
+    }
+    return outcome;
+  });
 }
 
 }  // namespace
 
-std::optional<std::string> held_port_message(std::string_view port_text, std::string_view address) {
+std::optional<std::string> held_port_message(std::string_view port_text, std::string_view address,
+                                             bool trial_bind) {
   // A port the server cannot read is the server's to complain about, in the log as before.
   const auto port = port_number(port_text);
   if (!port) return std::nullopt;
   std::vector<TcpRow> rows;
-  add_rows<MIB_TCPTABLE_OWNER_PID>(AF_INET, rows);
-  add_rows<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, rows);
-  if (rows.empty()) return std::nullopt;
+  const bool read = add_rows<MIB_TCPTABLE_OWNER_PID>(AF_INET, rows) |
+                    add_rows<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, rows);
+  if (!read) return std::nullopt;
   const auto holder =
       foreign_listener(rows, *port, address, proc::process_list(), settings::kServerExe);
-  if (!holder) return std::nullopt;
-  return held_message(*port, *holder);
+  if (holder) return held_message(*port, *holder);
+  // Windows may deny the trial bind for a listener that is there (an exclusive one on the
+  // any-address): a copy of the server or an owner the tables do not name is not the system.
+  if (!trial_bind || listener_in_the_way(rows, *port, address)) return std::nullopt;
+  return reserved_port_message(*port, address);
 }
 
 }  // namespace port_owner

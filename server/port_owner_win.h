@@ -8,8 +8,12 @@
 
 namespace port_owner {
 
-// The message to show instead of starting when another program listens where the server would;
-// nothing when the port is free, held by a copy of the server, or the look-up failed.
-std::optional<std::string> held_port_message(std::string_view port, std::string_view address);
+// The message to show instead of starting: another program listens where the server would, or,
+// with nobody there and trial_bind, the system refuses a bind of the server's address and port
+// (reserved_message; the port is bound for a moment only, after resolving the address, which may
+// take a while: never on the window's thread). Nothing when the port is free, held by a copy of the
+// server or an owner the tables do not name, or when a look-up or Winsock fails.
+std::optional<std::string> held_port_message(std::string_view port, std::string_view address,
+                                             bool trial_bind);
 
 }  // namespace port_owner

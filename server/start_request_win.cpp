@@ -54,7 +54,7 @@ void Control::check_port() {
   try {
     std::thread([window, port, ip, answer]() noexcept {
       try {
-        std::optional<std::string> held = port_owner::held_port_message(port, ip);
+        std::optional<std::string> held = port_owner::held_port_message(port, ip, true);
         ui_task::post(window, [answer, held] { answer(held); });
       } catch (const std::exception&) {
         // Out of memory: the start goes on as if nobody held the port.
@@ -62,8 +62,8 @@ void Control::check_port() {
       }
     }).detach();
   } catch (const std::exception&) {
-    // No thread: the look-up runs here after all.
-    held_port_ = port_owner::held_port_message(port, ip).value_or(std::string());
+    // No thread: the look-up runs here after all, without the trial bind's wait for a name.
+    held_port_ = port_owner::held_port_message(port, ip, false).value_or(std::string());
     waiting_.insert(waiting_.begin(),
                     {held_port_.empty() ? Event::kPortFree : Event::kPortHeld, serial});
   }

@@ -133,4 +133,42 @@ TEST(PortOwner, MessageNamesPortProgramAndId) {
             "4\xA3\xA9\xD5\xBC\xD3\xC3\xA3\xA1");
 }
 
+TEST(PortOwner, PortTheSystemKeepsIsRefusedWithTheNextFreeOneNamed) {
+  // Any listener keeps the trial bind away, a copy of the server or an unknown owner too.
+  EXPECT_TRUE(port_owner::listener_in_the_way({v4({0, 0, 0, 0}, 8080, 0)}, 8080, "127.0.0.1"));
+  EXPECT_FALSE(port_owner::listener_in_the_way(
+      {v6(0, 8080, 40), v4({127, 0, 0, 1}, 8080, 40, false)}, 8080, "0.0.0.0"));
+  struct Case {
+    const char* what;
+    std::uint16_t port, first_kept, last_kept;  // 8082 is in use besides
+    const char* message;  // after "网页端口 <port> 已被系统保留，无法使用！"
+  };
+  const Case cases[] = {
+      {"a free port", 8080, 9000, 9000, nullptr},
+      {"a port in use is the server's to report", 8082, 9000, 9000, nullptr},
+      {"the next port", 8080, 8080, 8080, "请改用其他端口，例如 8081。"},
+      {"a port in use is passed over", 8080, 8080, 8081, "请改用其他端口，例如 8083。"},
+      {"none within the bound", 8080, 8000, 8180,
+       "其后的端口 8081 至 8180 也都无法使用，请改用其他端口。"},
+      {"never past 65535", 65500, 65500, 65535,
+       "其后的端口 65501 至 65535 也都无法使用，请改用其他端口。"},
+      {"the last port", 65535, 65535, 65535, "请改用其他端口。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::size_t binds = 0;
+    const auto message = port_owner::reserved_message(c.port, [&](std::uint16_t p) {
+      ++binds;
+      if (p >= c.first_kept && p <= c.last_kept) return port_owner::BindOutcome::kDenied;
+      return p == 8082 ? port_owner::BindOutcome::kOtherError : port_owner::BindOutcome::kBound;
+    });
+    ASSERT_EQ(message.has_value(), c.message != nullptr);
+    if (message) {
+      EXPECT_EQ(*message,
+                "网页端口 " + std::to_string(c.port) + " 已被系统保留，无法使用！" + c.message);
+    }
+    EXPECT_LE(binds, 1 + port_owner::kFreePortSearch);
+  }
+}
+
 }  // namespace

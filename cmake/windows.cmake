@@ -218,6 +218,17 @@ foreach(target RivermeshTools RivermeshToolsLoopback)
   target_link_options(${target} PRIVATE -Wl,--gc-sections)
 endforeach()
 
+# The floors the benchmark measures beside the program's figures (tools/floor).
+add_executable(floor WIN32 ${CMAKE_SOURCE_DIR}/tools/floor/floor_win.cpp
+  ${CMAKE_SOURCE_DIR}/tools/floor/floor.rc)
+target_include_directories(floor PRIVATE ${CMAKE_BINARY_DIR}/resources)
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/tools/floor/floor.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_BINARY_DIR}/resources/app.manifest)
+target_link_libraries(floor PRIVATE ws2_32 comctl32 user32 gdi32)
+# As lean as the program: built for size and without symbols.
+target_compile_options(floor PRIVATE -Os)
+target_link_options(floor PRIVATE -s)
+
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*_win.cpp)
 add_executable(bench ${bench_sources} ${e2e_support_sources})

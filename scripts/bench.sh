@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine_env.sh"
 win="$root/build/$(windows_build_name)"
 if [ -f "$win/CMakeCache.txt" ]; then
-  cmake --build "$win" -j2 --target bench RivermeshTools standin standin64 launcher >/dev/null ||
+  cmake --build "$win" -j2 --target bench floor RivermeshTools standin standin64 launcher >/dev/null ||
     exit 1
 else
   bash "$root/scripts/build.sh" >/dev/null || exit 1

@@ -128,8 +128,10 @@ int start_server(unsigned short port, const char* out) {
   startup.hStdError = out_write;
   char command[] = "cmd.exe /D /V:OFF";
   PROCESS_INFORMATION shell{};
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
-                      &startup, &shell)) {
+  // A console of its own without a window, as the program gives its shell (a stop's Ctrl+C
+  // needs one): under Wine making it is most of the shell's start.
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &shell)) {
     return 1;
   }
   AssignProcessToJobObject(job, shell.hProcess);

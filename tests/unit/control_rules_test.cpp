@@ -67,10 +67,10 @@ std::vector<Phase> phases_of(const control::Row& row) {
   return phases;
 }
 
-// Every action, by its value: the last one is kMarkNotRestarted.
+// Every action, by its value: the last one is kLogTakenOver.
 std::vector<Action> all_actions() {
   std::vector<Action> actions;
-  for (int i = 0; i <= static_cast<int>(A::kMarkNotRestarted); ++i) {
+  for (int i = 0; i <= static_cast<int>(A::kLogTakenOver); ++i) {
     actions.push_back(static_cast<Action>(i));
   }
   return actions;
@@ -212,6 +212,15 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
       EXPECT_EQ(has(actions, A::kMarkNotRestarted),
                 from == P::kRunning && row.event == E::kServerEnded && row.to == P::kIdle)
           << at;
+      // A server found running is taken over only while nothing is under way, and nothing was
+      // started for it to announce.
+      if (row.event == E::kServerFound) {
+        EXPECT_EQ(from, P::kIdle);
+        EXPECT_FALSE(std::any_of(actions.begin(), actions.end(), [](Action a) {
+          return (a >= A::kBalloonStarted && a <= A::kBalloonEnded) || a == A::kBalloonRestart ||
+                 a == A::kBalloonRestartsUsedUp;
+        })) << at;
+      }
     }
   }
 }
@@ -310,6 +319,7 @@ TEST(ControlRules, NeedsCoverWhatTheGuardsRead) {
       {P::kExiting, E::kSessionEnd, {true, true, false, false}},
       {P::kStopForced, E::kStopWaitOver, {false, false, false, true}},
       {P::kStarting, E::kServerAppeared, {}},
+      {P::kIdle, E::kServerFound, {true, false, false, false}},
       {P::kIdle, E::kStart, {}},
       {P::kExiting, E::kExit, {}},
   };
@@ -331,6 +341,7 @@ constexpr Facts kStillThere{true, false, true};  // a forced end that did not ta
 constexpr Facts kRestartDue{false, false, true, true, true};
 constexpr Facts kRestartsUsedUp{false, false, true, true, false};
 constexpr Facts kNotRestartable{false, false, true, false, true};
+constexpr Facts kTakenOver{true, false, false};  // found at start-up, the not-running look shown
 
 struct Move {
   Event event;
@@ -372,6 +383,25 @@ const Story kStories[] = {
        kNone,
        P::kRunning,
        {A::kCancelTimers, A::kLookRunning, A::kBalloonStarted, A::kTooltipRunning}}}},
+    {"a server found running at start-up is taken over without a balloon, once; its own end "
+     "brings the restart's rules",
+     P::kIdle,
+     {{E::kServerFound, kNone, P::kIdle, {}},
+      {E::kServerFound,
+       kTakenOver,
+       P::kRunning,
+       {A::kMarkTakenOver, A::kLogTakenOver, A::kWatchServer, A::kLookRunning, A::kTooltipRunning}},
+      {E::kServerFound, kTakenOver, P::kRunning, {}},
+      {E::kServerEnded,
+       kRestartDue,
+       P::kRestartWaiting,
+       {A::kLogExitCode, A::kLookRestartWaiting, A::kBalloonRestart, A::kArmRestartWait}}}},
+    {"a server taken over is stopped as one of ours: Ctrl+C (through its own console), then forced",
+     P::kIdle,
+     {{E::kServerFound, kTakenOver, P::kRunning, {A::kWatchServer}},
+      {E::kStop, kOurs, P::kStopAsked, {A::kSendCtrlC, A::kAwaitEnd, A::kArmStopGrace}},
+      {E::kStopGraceOver, kNone, P::kStopForced, {A::kEndServerAndShell, A::kArmStopWait}},
+      {E::kServerEnded, kNone, P::kIdle, {A::kLogStopped, A::kLookNotRunning, A::kTooltipIdle}}}},
     {"a slow shell waits as long as it takes: nothing is decided before the script is typed",
      P::kTyping,
      {{E::kAppearBound, kNone, P::kTyping, {}},

@@ -93,12 +93,17 @@ bool App::on_created() {
     // The window is there before the box, so that it is the box's owner; nothing starts.
     if (started_from_desktop_shell()) window_.set_visible(true);
     ui_task::post(window_.hwnd(), [this] { refuse_unread_settings(); });
-  } else if (started_from_desktop_shell()) {
-    window_.set_visible(true);
   } else {
-    // Started by the login or another program: start the server at once, from the message loop
-    // so that the window exists completely.
-    ui_task::post(window_.hwnd(), [this] { server_.start_request(); });
+    // A server of this copy that runs already (this program was ended without it, or it was
+    // started by hand) is shown as it runs, and no second one is started beside it.
+    const bool taken_over = server_.take_over();
+    if (started_from_desktop_shell()) {
+      window_.set_visible(true);
+    } else if (!taken_over) {
+      // Started by the login or another program: start the server at once, from the message
+      // loop so that the window exists completely.
+      ui_task::post(window_.hwnd(), [this] { server_.start_request(); });
+    }
   }
   return true;
 }
@@ -107,7 +112,8 @@ void App::finish_start_up() {
   if (torn_down_) return;
   HWND hwnd = window_.hwnd();
   if (IsWindowVisible(hwnd)) RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-  tray_.add_icon(hwnd, icon_data(), presentation::kIdleTooltip);
+  // A server taken over at start-up set its tooltip before the icon was there.
+  tray_.add_icon(hwnd, icon_data(), view_.shown_tooltip());
   tray_.set_mouse_handler(tray_mouse_handler);
   // Drag and drop needs OLE on this thread.
   ole_ = SUCCEEDED(OleInitialize(nullptr));

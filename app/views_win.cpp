@@ -92,6 +92,7 @@ void ServerView::balloon(const std::string& title, const std::string& text, std:
 
 void ServerView::tooltip(const std::string& text) {
   // A balloon the shell refused goes out again with the tooltip.
+  tooltip_ = text;
   tray_.set_tooltip(text);
   clicks_.sent(tray_.balloon_pending());
 }

@@ -48,6 +48,8 @@ class ServerView final : public server::View {
   void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
                const std::string& click_url) override;
   void tooltip(const std::string& text) override;
+  // The tooltip last set, for an icon added after it.
+  const std::string& shown_tooltip() const { return tooltip_; }
   std::shared_ptr<console::Inbox> new_log_inbox() override;
   void clear_log() override;
   settings::AutoRestart auto_restart() override;
@@ -61,4 +63,5 @@ class ServerView final : public server::View {
   tray::BalloonClicks& clicks_;
   // Made once the window exists; empty before.
   const std::unique_ptr<settings::Panel>& settings_;
+  std::string tooltip_ = presentation::kIdleTooltip;
 };

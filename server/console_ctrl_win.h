@@ -10,7 +10,8 @@ namespace console {
 void before_shell();
 
 // Delivers CTRL_C_EVENT to every process on the console of shell_id: the shell and the server
-// it runs. The program itself ignores it. False when it could not be delivered.
+// it runs, or, for a server taken over, whatever shares that server's console. The program itself
+// ignores it. False when it could not be delivered.
 bool send_ctrl_c(DWORD shell_id);
 
 }  // namespace console

@@ -193,14 +193,24 @@ void Console::log_next_start(const launch::Fields& fields) {
   next_log_line_ = server_log::masked_command_line(fields);
 }
 
-void Console::start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox) {
+void Console::log_taken_over(DWORD server_id, const std::shared_ptr<Inbox>& inbox) {
+  start_log({}, inbox, server_id);
+}
+
+void Console::start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox,
+                        DWORD taken_over) {
   try {
     if (!disk_log_) disk_log_ = server_log::DiskLog::create();
     // The run's own log tab hears of a file that cannot be written; a later run's tab does not.
     const std::weak_ptr<Inbox> tab = inbox;
-    disk_log_->log().start(line, [tab](std::string_view text) {
+    auto notice = [tab](std::string_view text) {
       if (const auto inbox = tab.lock()) inbox->put(text);
-    });
+    };
+    if (taken_over != 0) {
+      disk_log_->log().take_over(taken_over, notice);
+    } else {
+      disk_log_->log().start(line, notice);
+    }
   } catch (const std::exception&) {
     // Out of memory: this run is not kept on disk; the server starts all the same.
   }

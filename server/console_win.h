@@ -66,6 +66,9 @@ class Console {
   // The server's log on disk (logs\server.log). The next launch's run begins with a header that
   // shows these fields' launch line, its password masked; every byte the reader receives follows.
   void log_next_start(const launch::Fields& fields);
+  // A run for a server that ran before the program: its header at once (no byte of its output
+  // reaches the program); the program's own trouble with the file goes to inbox.
+  void log_taken_over(DWORD server_id, const std::shared_ptr<Inbox>& inbox);
   // Ends the run in the log. At program exit what waits is written out at once: no flush comes
   // later.
   void log_end(const server_log::End& end);
@@ -73,7 +76,9 @@ class Console {
   void log_note(std::string_view line);
 
  private:
-  void start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox);
+  // taken_over: the id of a server taken over, whose run has a header of its own; 0 for a launch.
+  void start_log(const std::string& line, const std::shared_ptr<Inbox>& inbox,
+                 DWORD taken_over = 0);
 
   // Holds the shell and everything it starts: they end with the program, however it ends.
   win::unique_handle job_;

@@ -95,6 +95,11 @@ constexpr Actions kSessionAsked{A::kCancelTimers, A::kCancelWatch, A::kWaitInPla
 constexpr Actions kSessionExiting{A::kCancelTimers, A::kCancelWatch, A::kWaitRestInPlace,
                                   A::kKillAll};
 constexpr Actions kKill{A::kCancelTimers, A::kCancelWatch, A::kKillAll};
+// A server found running at start-up is ours from here on, as one of ours that answered; no
+// balloon, as nothing was started. The log tab's line comes first: a disk log that cannot be
+// written says so in that tab.
+constexpr Actions kTakenOver{A::kMarkTakenOver, A::kLogTakenOver, A::kWatchServer, A::kLookRunning,
+                             A::kTooltipRunning};
 
 // docs/control-table.md shows these rows as a grid; after a change of them, make it anew with
 // build/native/control_table > docs/control-table.md (a test of the native build fails until then).
@@ -121,6 +126,8 @@ constexpr Row kRows[] = {
     {P::kAnswering,      E::kPortAnswered,    G::kAny,            P::kRunning,        kStarted},
     {P::kAnswering,      E::kAnswerBound,     G::kAny,            P::kRunning,        kKeptNotAnswering},
     {P::kAnswering,      E::kServerEnded,     G::kAny,            P::kIdle,           kEndedStarting},
+    // A server that ran before the program: watched, stopped and restarted as one it started.
+    {P::kIdle,           E::kServerFound,     G::kFound,          P::kRunning,        kTakenOver},
 
     // The server's own end while it is shown running; another run of the same server file keeps
     // the look true. A server that had run a while is started again after a wait, as the start
@@ -258,7 +265,7 @@ Needs needs(Phase from, Event event) {
   // row does not ask (the session end's wait in place waits for it); the end of a server shown
   // running asks whether another run keeps the look, or whether a restart is due.
   const bool ending = event == E::kStop || event == E::kExit || event == E::kSessionEnd;
-  if (ending || (event == E::kServerEnded && from == P::kRunning)) {
+  if (ending || event == E::kServerFound || (event == E::kServerEnded && from == P::kRunning)) {
     needs.server_by_path = true;
     needs.askable = ending;
     needs.restart_facts = event == E::kServerEnded;
@@ -282,7 +289,7 @@ const char* name(Event event) {
                                     "answer bound",    "stop grace over",   "exit grace over",
                                     "stop wait over",  "restart wait over", "stop",
                                     "server ended",    "Ctrl+C failed",     "exit",
-                                    "session end",     "shutdown"};
+                                    "session end",     "shutdown",          "server found"};
   static_assert(std::size(kNames) == kEventCount);
   return kNames[static_cast<std::size_t>(event)];
 }

@@ -53,8 +53,11 @@ enum class Event : std::uint8_t {
   kExit,             // "退出": the window and the icon have gone
   kSessionEnd,       // Windows ends the session: the server must be gone when the step returns
   kShutdown,         // the window is destroyed
+  // At start-up, while nothing is under way: a server of this copy's file runs already (a copy
+  // of the program that crashed or was ended, a start by hand); it is taken over as running.
+  kServerFound,
 };
-inline constexpr std::size_t kEventCount = 23;
+inline constexpr std::size_t kEventCount = 24;
 
 enum class Action : std::uint8_t {
   kNone,       // the end of a row's actions
@@ -117,12 +120,17 @@ enum class Action : std::uint8_t {
   kMarkNotAppeared,
   kMarkEndedStarting,
   kMarkNotRestarted,
+  // A server taken over: the log tab says so (its output never reaches the program), and the
+  // log on disk opens a run for it.
+  kMarkTakenOver,
+  kLogTakenOver,
 };
 
 // What the Windows side found out for an event. found: a server of ours runs (for the end of a
-// forced stop: the server being stopped is still there); askable: it runs under our shell and
-// can be waited for, so Ctrl+C may go to it; shown_running: the running look (or the starting
-// look, which also says that a server of ours is there or coming) is shown;
+// forced stop: the server being stopped is still there); askable: it can be waited for, and
+// Ctrl+C may go to it: it runs under our shell, or it was taken over at start-up and is asked
+// through its own console (where that cannot be reached, Ctrl+C fails); shown_running: the running
+// look (or the starting look, which also says that a server of ours is there or coming) is shown;
 // restartable: the server that ended had run long enough to be restarted and config.ini, read at
 // that moment, says the restart is on (a file that could not be read says nothing, and nothing is
 // started on it); restarts_left: fewer restarts than the most were made lately.
@@ -203,7 +211,8 @@ bool is_timer(Event event);
 struct Needs {
   // The server of ours by the path of its file (found, and the server the step is about).
   bool server_by_path = false;
-  // When it was found: whether it runs under our shell and can be waited for (askable).
+  // When it was found: whether it runs under our shell (or was taken over) and can be waited for
+  // (askable).
   bool askable = false;
   // When none was found: whether the server that ended may be started again (restartable,
   // restarts_left).

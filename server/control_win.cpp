@@ -46,12 +46,32 @@ bool can_wait_for(DWORD pid) {
   return static_cast<bool>(win::unique_handle(::OpenProcess(SYNCHRONIZE, FALSE, pid)));
 }
 
+// How long the process has run, by its creation time, as far as the restart's rule asks: a server
+// taken over may have run for hours. 0 when it cannot be read.
+DWORD run_so_far(DWORD pid) {
+  const win::unique_handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  FILETIME created{}, exited{}, kernel{}, user{}, now{};
+  if (!process || !::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return 0;
+  ::GetSystemTimeAsFileTime(&now);
+  const auto count = [](const FILETIME& t) {
+    return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+  };
+  if (count(now) <= count(created)) return 0;
+  return static_cast<DWORD>(
+      std::min<std::uint64_t>((count(now) - count(created)) / 10000, control::kRestartAfterMs));
+}
+
 }  // namespace
 
 std::size_t Control::recent_restarts() {
   const DWORD now = ::GetTickCount();
   std::erase_if(restarts_, [now](DWORD at) { return now - at >= control::kRestartWindowMs; });
   return restarts_.size();
+}
+
+bool Control::take_over() {
+  dispatch(Event::kServerFound);
+  return phase_ == control::Phase::kRunning;
 }
 
 void Control::stop_request() { dispatch(Event::kStop); }
@@ -157,6 +177,15 @@ control::Facts Control::facts_for(Event event) {
     target_ = proc::find_by_path(server_path());
     facts.found = target_ != 0;
   }
+  if (event == Event::kServerFound && facts.found) {
+    // Only a server known to run from this copy's file is taken over: one whose path cannot be
+    // read may be another user's copy anywhere.
+    facts.found = proc::image_path(target_).has_value();
+    if (facts.found) {
+      taken_over_ = target_;
+      running_since_ = ::GetTickCount() - run_so_far(target_);
+    }
+  }
   if (needs.restart_facts && !facts.found) {
     // config.ini is read only for a server that may be restarted at all.
     ran_long_enough_ = ::GetTickCount() - running_since_ >= control::kRestartAfterMs;
@@ -165,8 +194,10 @@ control::Facts Control::facts_for(Event event) {
     facts.restarts_left = recent_restarts() < control::kMostRestarts;
   }
   if (needs.askable && facts.found) {
-    facts.askable = graceful::under_our_shell(proc::process_list(), target_, console_.shell_id()) &&
-                    can_wait_for(target_);
+    const bool reachable =
+        target_ == taken_over_ ||
+        graceful::under_our_shell(proc::process_list(), target_, console_.shell_id());
+    facts.askable = reachable && can_wait_for(target_);
   }
   return facts;
 }
@@ -319,7 +350,7 @@ void Control::carry_out(Action action) {
       watch_.cancel();
       break;
     case Action::kSendCtrlC:
-      if (!console::send_ctrl_c(console_.shell_id())) follow_up(Event::kCtrlCFailed);
+      if (!console::send_ctrl_c(ctrl_c_console())) follow_up(Event::kCtrlCFailed);
       break;
     case Action::kEndShell:
       if (const DWORD shell = console_.shell_id()) proc::terminate(shell);
@@ -331,7 +362,7 @@ void Control::carry_out(Action action) {
       view_.let_go();
       break;
     case Action::kAskInPlace:
-      if (console::send_ctrl_c(console_.shell_id())) {
+      if (console::send_ctrl_c(ctrl_c_console())) {
         wait_in_place(::GetTickCount() + graceful::kExitGraceMs);
       }
       break;
@@ -399,6 +430,13 @@ void Control::carry_out(Action action) {
     case Action::kMarkNotRestarted:
       mark(presentation::not_restarted_mark(ran_long_enough_, restart_setting_));
       break;
+    case Action::kMarkTakenOver:
+      log_ = view_.new_log_inbox();
+      mark(presentation::taken_over_mark(target_));
+      break;
+    case Action::kLogTakenOver:
+      console_.log_taken_over(target_, log_);
+      break;
   }
 }
 
@@ -443,6 +481,7 @@ void Control::launch() {
     return;
   }
   launched_server_ = folder + launch::kServerExe;
+  taken_over_ = 0;
   ++launches_;
   follow_up(Event::kShellStarted);
 }
@@ -470,6 +509,12 @@ void Control::end_start() {
   }
   // The job's end takes whatever else the shell started.
   console_.release(kShellExitCode);
+}
+
+DWORD Control::ctrl_c_console() const {
+  // A server started elsewhere has a console of its own (a prompt's, a shell's that is gone);
+  // where it has none, the attach fails and the stop forces it.
+  return target_ != 0 && target_ == taken_over_ ? target_ : console_.shell_id();
 }
 
 void Control::end_server_and_shell(DWORD server_id) {

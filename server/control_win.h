@@ -65,10 +65,14 @@ class Control {
   // The end of the watched server reaches the window as ended_message.
   Control(View& view, UINT ended_message) : view_(view), ended_message_(ended_message) {}
 
+  // At start-up, before anything starts: a server that runs from this copy's server file is
+  // taken over as running (watched, stopped and restarted as one the program started). True
+  // when one was.
+  bool take_over();
   // The start button and the tray entry; a start by hand begins a fresh count of restarts.
   void start_request();
   void stop_request();
-  // "退出", once the window and the icon are gone: a server under our shell is given the exit
+  // "退出", once the window and the icon are gone: a server that can be asked is given the exit
   // grace to end on Ctrl+C; then the View is told to let the program go.
   void exit_request();
   // The session ends: returns once the server and the shell are gone (waiting in place for at
@@ -112,6 +116,8 @@ class Control {
   void end_start();
   // A line of the program's own in the log tab of the last launch.
   void mark(std::string_view line);
+  // Where a Ctrl+C for the server goes: the console of the server taken over, else our shell's.
+  DWORD ctrl_c_console() const;
   // Terminates the server and, when it ran there, the shell this program started. Any other
   // parent (the desktop shell, a prompt of the user's) is left alone.
   void end_server_and_shell(DWORD server_id);
@@ -149,6 +155,9 @@ class Control {
   control::Phase phase_ = control::Phase::kIdle;
   // The server the current start, stop or exit is about.
   DWORD target_ = 0;
+  // The server taken over at start-up, until the next launch: not under our shell, it is asked
+  // through its own console.
+  DWORD taken_over_ = 0;
   // Steps are carried out one at a time: an event that arrives while a step's actions run (a
   // message box's own loop, a call that lets sent messages in) waits for it, except those that
   // end the control, which must be done when their handler returns.

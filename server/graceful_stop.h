@@ -1,6 +1,7 @@
 // Asking the server to end before forcing it: how long it is given, and which server may be
 // asked at all. A console server ends cleanly on Ctrl+C, but only one that runs under our own
-// hidden shell is sent it: any other's console may be a window of the user's.
+// hidden shell is sent it, or one taken over at start-up (through its own console, as a key press
+// there would): any other's console may be a window of the user's that has nothing to do with us.
 #pragma once
 
 #include <cstdint>
@@ -46,9 +47,9 @@ class ConsoleApi {
 // started the program cleared, or the shell and its server would ignore every stop's Ctrl+C.
 void before_shell(ConsoleApi& console);
 
-// Ctrl+C to the console of shell_id, leaving the program as before_shell leaves it: whenever the
-// event may reach the program, our handler or the ignore flag takes it. False when it was not
-// sent.
+// Ctrl+C to the console of shell_id (or of a server taken over), leaving the program as
+// before_shell leaves it: whenever the event may reach the program, our handler or the ignore flag
+// takes it. False when it was not sent.
 bool send_ctrl_c(ConsoleApi& console, std::uint32_t shell_id);
 
 }  // namespace graceful

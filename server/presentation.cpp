@@ -58,6 +58,11 @@ std::string port_tooltip(bool running, std::string_view ip, std::string_view por
   return with_address(running ? kRunningTip : kIdleTipWithAddress, ip, port);
 }
 
+std::string taken_over_mark(std::uint32_t process_id) {
+  return mark("Rivermesh 已在运行（进程 " + std::to_string(process_id) +
+              "），已接管：它的输出无法在此显示");
+}
+
 std::string lan_mark(const std::vector<std::string>& urls) {
   if (urls.empty()) return mark("未找到本机的局域网地址：其他设备暂时无法访问网页");
   std::string text = "局域网中的其他设备可访问：";

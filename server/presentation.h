@@ -75,6 +75,10 @@ std::string ended_starting_mark(std::optional<std::uint32_t> exit_code);
 // Why the server that ended by itself is not started again: it ran too briefly; else the key
 // switched off, or config.ini could not be read; else the restarts were used up.
 std::string not_restarted_mark(bool ran_long_enough, settings::AutoRestart setting);
+// A server that ran before the program was taken over: its process, and that nothing it prints
+// reaches the program (it writes to a console of its own).
+// "---- Rivermesh 已在运行（进程 N），已接管：它的输出无法在此显示 ----"
+std::string taken_over_mark(std::uint32_t process_id);
 // After a start on every interface: the addresses other devices on the network can use, or that
 // there is none.
 std::string lan_mark(const std::vector<std::string>& urls);

@@ -31,6 +31,11 @@ std::string start_line(const Stamp& stamp, std::string_view masked_line) {
   return line;
 }
 
+std::string taken_over_line(const Stamp& stamp, std::uint32_t process_id) {
+  return "==== " + stamp_text(stamp) + " 接管：已在运行的进程 " + std::to_string(process_id) +
+         "（它的输出无法记录）\r\n";
+}
+
 std::string end_line(const Stamp& stamp, const End& end) {
   std::string line = "==== " + stamp_text(stamp) + " 结束：";
   switch (end.kind) {
@@ -107,6 +112,16 @@ void FileLog::add(std::string_view bytes) {
 }
 
 void FileLog::start(std::string_view masked_line, Notice notice) {
+  open_run([masked_line](const Stamp& stamp) { return start_line(stamp, masked_line); },
+           std::move(notice));
+}
+
+void FileLog::take_over(std::uint32_t process_id, Notice notice) {
+  open_run([process_id](const Stamp& stamp) { return taken_over_line(stamp, process_id); },
+           std::move(notice));
+}
+
+void FileLog::open_run(const std::function<std::string(const Stamp&)>& header, Notice notice) {
   const std::lock_guard<std::mutex> lock(buffer_mutex_);
   const bool was_empty = buffer_.empty();
   // The header starts a line of its own, also after a run whose last line was cut off; a run
@@ -118,7 +133,7 @@ void FileLog::start(std::string_view masked_line, Notice notice) {
   run_open_ = true;
   notice_ = std::move(notice);
   if (!at_line_start_) add("\r\n");
-  add(start_line(clock_(), masked_line));
+  add(header(clock_()));
   if (was_empty) arm_(kFlushMs);
 }
 

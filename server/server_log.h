@@ -57,6 +57,9 @@ std::string masked_command_line(const launch::Fields& fields);
 
 // "==== <time> 启动：<masked line>" with its line end.
 std::string start_line(const Stamp& stamp, std::string_view masked_line);
+// "==== <time> 接管：已在运行的进程 <id>（它的输出无法记录）": the run of a server that ran
+// before the program, whose output goes to a console of its own.
+std::string taken_over_line(const Stamp& stamp, std::uint32_t process_id);
 
 struct End {
   enum class Kind { Stop, ExitCode, ProgramExit, StartFailed, Unrecorded };
@@ -134,6 +137,8 @@ class FileLog {
 
   // A new run: its header goes first. A file that failed in an earlier run is tried again.
   void start(std::string_view masked_line, Notice notice);
+  // A new run for a server that already ran: its header, and its end line once it ends.
+  void take_over(std::uint32_t process_id, Notice notice);
   // Output of the server, as received.
   void output(std::string_view bytes);
   // Ends the open run with its end line, flushed soon; nothing when no run is open.
@@ -145,6 +150,7 @@ class FileLog {
   bool failed() const;
 
  private:
+  void open_run(const std::function<std::string(const Stamp&)>& header, Notice notice);
   // With buffer_mutex_ held.
   void add(std::string_view bytes);
   bool write(std::string_view bytes);

@@ -162,7 +162,8 @@ bool TrayIcon::remove_icon() {
 
 bool TrayIcon::set_tooltip(const std::string& text) {
   model_.prepare_tooltip(text);
-  return send(NIM_MODIFY);
+  // Without an icon the shell is not asked: its answer would hold up the caller for nothing.
+  return owner_ != nullptr && send(NIM_MODIFY);
 }
 
 bool TrayIcon::show_balloon(const std::string& title, const std::string& text, std::uint32_t kind) {

@@ -18,6 +18,7 @@
 
 #include "app/layout.h"
 #include "app/log_mirror.h"
+#include "platform/handles_win.h"
 #include "server/process_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tools/standin/standin_rules.h"
@@ -366,6 +367,41 @@ TEST_F(ServerControl, StopEndsAServerStartedElsewhereButNotItsParent) {
   EXPECT_EQ(prompt.wait(), 0u);
   EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
   EXPECT_EQ(folder_.read_file("ctrl-c.txt"), "") << "no Ctrl+C for a server not under our shell";
+}
+
+// A server of this copy that runs before the program starts (here by another program, which
+// would start one) is taken over: the running look at once, no second server, and a stop asks it
+// with Ctrl+C through its own console. Another copy's server, first in the list, is left alone.
+TEST_F(ServerControl, AServerRunningAtStartUpIsTakenOverAndStoppedAsOurs) {
+  CreateDirectoryA(folder_.file("other").c_str(), nullptr);
+  const std::string other =
+      folder_.copy_in("x64\\" + std::string(kServerExe), "other\\" + std::string(kServerExe));
+  Process other_server = Process::start(
+      other, "-h 127.0.0.1 -p " + std::to_string(free_port()) + " -l", folder_.path());
+  ScopedVariable mode(standin::kModeVariable, "ctrl-c:0");
+  ScopedVariable report(standin::kReportVariable, folder_.file("ctrl-c.txt"));
+  // A prompt with a console of its own: a Ctrl+C goes to every process on the console.
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  win::unique_handle output;
+  Process prompt = Process::start(
+      std::string(system) + "\\cmd.exe",
+      "/d /c " + std::string(kServerExe) + " -h 127.0.0.1 -p " + settings_.port + " -l",
+      folder_.path(), output.put());
+  ASSERT_TRUE(wait_until([&] { return http_status(port_) == 200; }));
+  const std::string server = std::to_string(child_named(prompt.id(), kServerExe));
+  start(false);
+  EXPECT_TRUE(shows_running()) << status();
+  EXPECT_TRUE(log_shows("---- Rivermesh 已在运行（进程 " + server + "），已接管")) << log();
+  click(按钮_停止);
+  EXPECT_TRUE(wait_until([&] { return shows_not_running() && ends_logged() == 1; })) << status();
+  EXPECT_EQ(folder_.read_file("ctrl-c.txt"), standin::kInterruptedReport);
+  EXPECT_EQ(marks_of(folder_.read_file("logs\\server.log")),
+            (std::vector<std::string>{"接管：已在运行的进程 " + server + "（它的输出无法记录）",
+                                      "结束：停止"}));
+  EXPECT_EQ(shells_left(), 0u);
+  EXPECT_EQ(message_box_of(program_.id, 500).window, nullptr);
+  EXPECT_TRUE(other_server.running());
 }
 
 TEST_F(ServerControl, FirstFailingCheckIsTheOnlyMessage) {

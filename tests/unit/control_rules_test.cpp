@@ -67,10 +67,10 @@ std::vector<Phase> phases_of(const control::Row& row) {
   return phases;
 }
 
-// Every action, by its value: the last one is kMarkNotRestarted.
+// Every action, by its value: the last one is kLogTakenOver.
 std::vector<Action> all_actions() {
   std::vector<Action> actions;
-  for (int i = 0; i <= static_cast<int>(A::kMarkNotRestarted); ++i) {
+  for (int i = 0; i <= static_cast<int>(A::kLogTakenOver); ++i) {
     actions.push_back(static_cast<Action>(i));
   }
   return actions;
@@ -212,6 +212,8 @@ TEST(ControlRules, TheTableIsWholeAndUnambiguous) {
       EXPECT_EQ(has(actions, A::kMarkNotRestarted),
                 from == P::kRunning && row.event == E::kServerEnded && row.to == P::kIdle)
           << at;
+      // Nobody started a server that is taken over: no balloon says it was.
+      EXPECT_TRUE(row.event != E::kServerFound || !has(actions, A::kBalloonStarted)) << at;
     }
   }
 }
@@ -372,6 +374,19 @@ const Story kStories[] = {
        kNone,
        P::kRunning,
        {A::kCancelTimers, A::kLookRunning, A::kBalloonStarted, A::kTooltipRunning}}}},
+    {"a server found running at start-up is taken over without a balloon, once; its own end "
+     "brings the restart's rules",
+     P::kIdle,
+     {{E::kServerFound, kNone, P::kIdle, {}},
+      {E::kServerFound,
+       kForeign,
+       P::kRunning,
+       {A::kMarkTakenOver, A::kLogTakenOver, A::kWatchServer, A::kLookRunning, A::kTooltipRunning}},
+      {E::kServerFound, kForeign, P::kRunning, {}},
+      {E::kServerEnded,
+       kRestartDue,
+       P::kRestartWaiting,
+       {A::kLogExitCode, A::kLookRestartWaiting, A::kBalloonRestart, A::kArmRestartWait}}}},
     {"a slow shell waits as long as it takes: nothing is decided before the script is typed",
      P::kTyping,
      {{E::kAppearBound, kNone, P::kTyping, {}},

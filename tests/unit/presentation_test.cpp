@@ -141,6 +141,8 @@ TEST(Presentation, LogTabLinesSayWhyAStartFailedOrNoRestartCame) {
       {not_restarted_mark(true, AutoRestart::On), "---- 未自动重启：10 分钟内已自动重启 3 次 ----"},
       // A quick end is not restarted whatever the key says (config.ini is not read for it).
       {not_restarted_mark(false, AutoRestart::Unreadable), "---- 未自动重启：运行不足 5 秒 ----"},
+      {taken_over_mark(1234),
+       "---- Rivermesh 已在运行（进程 1234），已接管：它的输出无法在此显示 ----"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.line, "\r\n" + c.expected + "\r\n");

@@ -61,7 +61,8 @@ int App::run(HINSTANCE instance) {
   if (!window_.create(instance, this)) return exit_code_;
   MSG m;
   while (GetMessageA(&m, nullptr, 0, 0) > 0) {
-    if (IsDialogMessageA(window_.hwnd(), &m)) continue;  // Tab moves between the fields
+    if (window_.take_key(m)) continue;
+    if (IsDialogMessageA(window_.hwnd(), &m)) continue;  // Enter, arrows between the buttons
     TranslateMessage(&m);
     DispatchMessageA(&m);
   }

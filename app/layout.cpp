@@ -11,7 +11,11 @@ namespace {
 constexpr std::array kControls{
     Control{选择夹1, Kind::Tab, Parent::Main, -1, 12, 4, 380, 316, "", kWidens},
     Control{状态条1, Kind::StatusBar, Parent::Main, -1, 0, 0, 399, 20, "", kNone},
-    // Page "配置".
+    // Page "日志". Created before the other page's labels: a screen reader names a box after the
+    // label created right before it, looking back past buttons, and the log has none.
+    Control{编辑框_日志, Kind::Edit, Parent::Tab, 1, 0, 20, 380, 296, "",
+            kLog | kReadOnly | kWidens},
+    // Page "配置". Each label is created right before the box it names.
     Control{分组框1, Kind::GroupBox, Parent::Tab, 0, 16, 32, 352, 156, "配置信息", kNone},
     Control{透明标签1, Kind::Label, Parent::Tab, 0, 16, 200, 64, 24, "文件位置：", kNone},
     Control{编辑框_文件位置, Kind::Edit, Parent::Tab, 0, 80, 200, 250, 24, "", kReadOnly},
@@ -36,9 +40,6 @@ constexpr std::array kControls{
     Control{编辑框_密码, Kind::Edit, Parent::Group, 0, 84, 120, 228, 24, "", kPassword,
             kMaxValueInput},
     Control{选择框_密码明文, Kind::CheckBox, Parent::Group, 0, 320, 120, 16, 24, "", kNone},
-    // Page "日志".
-    Control{编辑框_日志, Kind::Edit, Parent::Tab, 1, 0, 20, 380, 296, "",
-            kLog | kReadOnly | kWidens},
 };
 
 constexpr std::array kStatusParts{

@@ -8,6 +8,7 @@
 
 #include "app/dpi.h"
 #include "app/dpi_win.h"
+#include "app/keys.h"
 #include "config/settings.h"
 #include "platform/gbk.h"
 #include "platform/gbk_win.h"
@@ -38,8 +39,8 @@ DWORD style_of(const Control& c) {
       return style | WS_TABSTOP | BS_AUTOCHECKBOX;
     case Kind::Edit:
       if (c.flags & layout::kLog) {
-        return style | ES_MULTILINE | ES_READONLY | ES_LEFT | ES_AUTOHSCROLL | ES_AUTOVSCROLL |
-               WS_HSCROLL | WS_VSCROLL;
+        return style | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_LEFT | ES_AUTOHSCROLL |
+               ES_AUTOVSCROLL | WS_HSCROLL | WS_VSCROLL;
       }
       style |= WS_TABSTOP | ES_CENTER | ES_AUTOHSCROLL;
       if (c.flags & layout::kReadOnly) style |= ES_READONLY;
@@ -262,6 +263,34 @@ LRESULT CALLBACK MainWindow::port_proc(HWND hwnd, UINT message, WPARAM wp, LPARA
   return DefSubclassProc(hwnd, message, wp, lp);
 }
 
+// A checkbox draws its text and its focus rectangle over the page without drawing the page first,
+// and draws the rectangle by inverting: where it draws itself anew, an old rectangle would stay or
+// cancel the new one out. The page under it is drawn again each time, and the box over it.
+LRESULT CALLBACK MainWindow::see_through_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
+                                              UINT_PTR, DWORD_PTR) {
+  const LRESULT result = DefSubclassProc(hwnd, message, wp, lp);
+  switch (message) {
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE:
+    case WM_ENABLE:
+    case BM_SETCHECK: {
+      HWND root = GetAncestor(hwnd, GA_ROOT);
+      RECT r{};
+      GetWindowRect(hwnd, &r);
+      MapWindowPoints(nullptr, root, reinterpret_cast<POINT*>(&r), 2);
+      RedrawWindow(root, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      break;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, see_through_proc, 0);
+      break;
+    default:
+      break;
+  }
+  return result;
+}
+
 void MainWindow::create_controls() {
   // The window was sized for the system's DPI; the monitor it opened on may have another.
   const int dpi = dpi::window_dpi(hwnd_);
@@ -288,10 +317,7 @@ void MainWindow::create_controls() {
     if (c.kind == Kind::Edit) SendMessageA(w, EM_SETLIMITTEXT, c.max_input, 0);
     if (c.flags & layout::kPassword) SendMessageA(w, EM_SETPASSWORDCHAR, '*', 0);
     if (c.flags & layout::kPortInput) SetWindowSubclass(w, port_proc, 0, 0);
-    // A label may reach under the field beside it; the field stays on top.
-    if (c.kind == Kind::Label) {
-      SetWindowPos(w, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    }
+    if (c.kind == Kind::CheckBox) SetWindowSubclass(w, see_through_proc, 0, 0);
     if (c.kind == Kind::Tab || c.kind == Kind::GroupBox) {
       SetWindowSubclass(w, container_proc, c.kind == Kind::Tab ? kTabSubclass : 0,
                         reinterpret_cast<DWORD_PTR>(this));
@@ -441,6 +467,60 @@ void MainWindow::follow_tab(HWND tab) {
                   show_page(page);
                   events_->on_tab_changed(page);
                 });
+}
+
+bool MainWindow::take_key(const MSG& m) {
+  if (m.message != WM_KEYDOWN || hwnd_ == nullptr || (m.hwnd != hwnd_ && !IsChild(hwnd_, m.hwnd))) {
+    return false;
+  }
+  const auto held = [](int key) { return (GetKeyState(key) & 0x8000) != 0; };
+  const keys::Action action = keys::action(static_cast<unsigned>(m.wParam), held(VK_CONTROL),
+                                           held(VK_SHIFT), held(VK_MENU));
+  switch (action) {
+    case keys::Action::kNextPage:
+    case keys::Action::kPreviousPage:
+      switch_page(action == keys::Action::kPreviousPage);
+      return true;
+    case keys::Action::kNextControl:
+    case keys::Action::kPreviousControl:
+      move_focus(action == keys::Action::kPreviousControl);
+      return true;
+    case keys::Action::kHide:
+      SendMessageA(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);  // as the close box does
+      return true;
+    case keys::Action::kNone:
+      break;
+  }
+  return false;
+}
+
+void MainWindow::switch_page(bool backward) {
+  // As a click on a tab: the tabs take the focus, then the selection moves, and the window follows
+  // the selection as after any message of the control's (follow_tab). The control that had the
+  // focus may belong to the page that goes.
+  HWND tab = control(layout::选择夹1);
+  const int now = static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+  SendMessageA(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  SetFocus(tab);
+  SendMessageA(tab, TCM_SETCURFOCUS, static_cast<WPARAM>(keys::next_page(now, backward)), 0);
+}
+
+void MainWindow::move_focus(bool backward) {
+  const int page = static_cast<int>(SendMessageA(control(layout::选择夹1), TCM_GETCURSEL, 0, 0));
+  HWND now = GetFocus();
+  const int from = now != nullptr && IsChild(hwnd_, now) ? GetDlgCtrlID(now) : 0;
+  const int next = keys::next_stop(page, from, backward, [this](Id id) {
+    HWND w = control(id);
+    return IsWindowVisible(w) && IsWindowEnabled(w);
+  });
+  if (next == 0) return;
+  // Keyboard users see where the focus went, also where the system hides the cues until a key.
+  SendMessageA(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  HWND w = control(static_cast<Id>(next));
+  SetFocus(w);
+  // A field entered by Tab has its text selected, as in a dialog; the log keeps the reader's place.
+  const Control& c = *layout::find(static_cast<Id>(next));
+  if (c.kind == Kind::Edit && (c.flags & layout::kLog) == 0) SendMessageA(w, EM_SETSEL, 0, -1);
 }
 
 void MainWindow::widen(int dx) {

@@ -59,6 +59,10 @@ class MainWindow {
 
   void set_status(int part, const std::string& text);
 
+  // The keys the window answers anywhere in it, before the control with the focus sees them:
+  // Tab and Shift+Tab, Ctrl+Tab and Ctrl+Shift+Tab, Esc (keys.h). True when m was one of them.
+  bool take_key(const MSG& m);
+
   HMENU tray_menu() const { return tray_menu_.get(); }
   void set_menu_text(int id, const std::string& text);
   void set_menu_checked(int id, bool on);
@@ -73,6 +77,8 @@ class MainWindow {
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK container_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
                                          DWORD_PTR data);
+  static LRESULT CALLBACK see_through_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp,
+                                           UINT_PTR id, DWORD_PTR data);
   static LRESULT CALLBACK port_proc(HWND hwnd, UINT message, WPARAM wp, LPARAM lp, UINT_PTR id,
                                     DWORD_PTR data);
   // The tab control's subclass, told apart from the group box's.
@@ -87,6 +93,8 @@ class MainWindow {
   void change_dpi(int dpi, const RECT& suggested);
   void create_tray_menu();
   void show_page(int page);
+  void switch_page(bool backward);
+  void move_focus(bool backward);
   // Shows the page of the tab control's selection, once its procedure has handled a message.
   void follow_tab(HWND tab);
   // Cuts what the user typed or pasted into a box with a byte limit back to it.

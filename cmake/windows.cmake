@@ -174,7 +174,7 @@ file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 file(GLOB e2e_support_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 add_executable(e2e_tests ${e2e_sources} ${e2e_support_sources})
 target_link_libraries(e2e_tests PRIVATE rmt_program standin_rules gtest gtest_main ws2_32 comctl32
-  shell32 ole32 uuid user32 gdi32 advapi32 iphlpapi)
+  shell32 ole32 oleacc oleaut32 uuid user32 gdi32 advapi32 iphlpapi)
 
 # ctest runs the Windows programs' tests under Wine: the suites are found when ctest starts, from
 # the program's own list of its cases (tests/e2e/e2e_tests.cmake.in).

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <dlgs.h>
 #include <ole2.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 
 #include "app/layout.h"
 #include "app/main_window_win.h"
+#include "platform/gbk_win.h"
 #include "tests/e2e/server_fixture.h"
 #include "tests/support/harness.h"
 
@@ -78,6 +80,61 @@ const Expected kControls[] = {
     {选择框_密码明文, 分组框1, 320, 120, 16, 24, ""},
     {编辑框_日志, 选择夹1, 0, 20, 380, 296, ""},
 };
+
+// A key pressed as a user does, with the modifiers held: into the foreground window's focus.
+void press(WORD key, const std::vector<WORD>& held = {}) {
+  for (WORD k : held) keybd_event(static_cast<BYTE>(k), 0, 0, 0);
+  keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+  keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+  for (WORD k : held) keybd_event(static_cast<BYTE>(k), 0, KEYEVENTF_KEYUP, 0);
+}
+
+// What a control shows on the screen.
+std::vector<COLORREF> pixels(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  HDC screen = GetDC(nullptr);
+  HDC copy = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top);
+  HGDIOBJ before = SelectObject(copy, bitmap);
+  BitBlt(copy, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
+  std::vector<COLORREF> seen;
+  for (int y = 0; y < r.bottom - r.top; ++y) {
+    for (int x = 0; x < r.right - r.left; ++x) seen.push_back(GetPixel(copy, x, y));
+  }
+  DeleteObject(SelectObject(copy, before));
+  DeleteDC(copy);
+  ReleaseDC(nullptr, screen);
+  return seen;
+}
+
+// The control with the keyboard focus in the program's window.
+HWND focused(HWND main) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info) ? info.hwndFocus
+                                                                          : nullptr;
+}
+
+// The name a screen reader reads for a control, in the program's code page.
+std::string accessible_name(HWND w) {
+  std::string text = "<none>";
+  CoInitialize(nullptr);
+  IAccessible* object = nullptr;
+  if (SUCCEEDED(AccessibleObjectFromWindow(w, OBJID_CLIENT, IID_IAccessible,
+                                           reinterpret_cast<void**>(&object)))) {
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    object->get_accName(self, &name);
+    text = name ? gbk::from_wide(name).value_or("?") : "";
+    SysFreeString(name);
+    object->Release();
+  }
+  CoUninitialize();
+  return text;
+}
 
 // Files dragged from the desktop shell: their paths in UTF-16, as the shell hands them over.
 class DraggedFiles final : public IDataObject {
@@ -370,6 +427,13 @@ TEST(MainWindow, EveryControlSitsInItsPlaceWithItsText) {
       EXPECT_EQ(text_of(w), e.text);
     }
   }
+  // A screen reader names each box after its label; the log has none.
+  const std::pair<Id, const char*> names[] = {
+      {编辑框_文件位置, "文件位置："}, {编辑框_网页端口, "网页端口："}, {编辑框_IP, "访问地址："},
+      {编辑框_账号, "访问账号："},     {编辑框_密码, "访问密码："},     {编辑框_日志, ""}};
+  for (const auto& [id, name] : names) {
+    EXPECT_EQ(accessible_name(find_control(program.main, id)), name) << "control id " << id;
+  }
   // Styles a user notices: centred fields, the masked password, the read-only path.
   HWND path = find_control(program.main, 编辑框_文件位置);
   EXPECT_TRUE(GetWindowLongA(path, GWL_STYLE) & ES_READONLY);
@@ -455,6 +519,13 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
          PostMessageA(tab, WM_KEYUP, key, 0xC0000001);
          sync(program.main);
        }},
+      {"with Ctrl+Tab from the page that goes",
+       [&](int index) {
+         focus(find_control(program.main, index == 1 ? 编辑框_IP : 编辑框_日志));
+         press(VK_TAB, index == 1 ? std::vector<WORD>{VK_CONTROL}
+                                  : std::vector<WORD>{VK_CONTROL, VK_SHIFT});
+         wait_until([&] { return focused(program.main) == tab; });
+       }},
       {"selected by another program",
        [&](int index) {
          DWORD_PTR answer = 0;
@@ -484,6 +555,42 @@ TEST(MainWindow, LogTabWidensTheWindowAndBack) {
     EXPECT_FALSE(visible(log));
     EXPECT_TRUE(visible(group));
   }
+}
+
+// Tab walks the shown page in reading order past greyed controls and shows the focus, which
+// leaves nothing behind on the see-through checkboxes; the log page holds the tabs and the log
+// only. Esc hides the window, also from the log, which as a multi-line box would hand it on.
+TEST(MainWindow, TabWalksTheShownPageAndEscHides) {
+  TestFolder folder;
+  Program program = start_program(folder, true);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
+  HWND tab = find_control(program.main, 选择夹1);
+  HWND box = find_control(program.main, 选择框_访问控制);
+  focus(tab);
+  const std::vector<COLORREF> unfocused = pixels(box);
+  const auto walk = [&](std::vector<Id> ids, std::vector<WORD> held) {
+    for (Id id : ids) {
+      press(VK_TAB, held);
+      ASSERT_TRUE(wait_until([&] {
+        return focused(program.main) == find_control(program.main, id);
+      })) << "expected "
+          << id << ", focus on " << GetDlgCtrlID(focused(program.main));
+    }
+  };
+  walk({编辑框_IP, 选择框_访问控制, 编辑框_文件位置, 按钮_浏览, 编辑框_网页端口, 按钮_保存,
+        选择框_开机启动, 按钮_启动, 选择夹1},
+       {});
+  EXPECT_EQ(SendMessageA(tab, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS, 0);
+  EXPECT_TRUE(wait_until([&] { return pixels(box) == unfocused; }));
+  walk({按钮_启动}, {VK_SHIFT});
+  walk({选择夹1}, {VK_CONTROL});
+  walk({编辑框_日志, 选择夹1, 编辑框_日志}, {});
+
+  press(VK_ESCAPE);
+  EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(program.main); }));
+  EXPECT_TRUE(sync(program.main));
+  EXPECT_TRUE(IsWindow(tab)) << "the tabs must outlive Esc in the log";
 }
 
 // A notice that another thread sends is never read, whatever it names: its pointer may be one of

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
+
+#include "app/keys.h"
 
 using namespace layout;
 
@@ -85,4 +88,32 @@ TEST(Layout, CommandsWithoutAControlAreMenuEntriesOnlyInTheMenuRange) {
   EXPECT_FALSE(layout::is_tray_menu_id(1));  // IDOK from Enter
   EXPECT_FALSE(layout::is_tray_menu_id(2));  // IDCANCEL from Esc
   EXPECT_FALSE(layout::is_tray_menu_id(layout::按钮_启动));
+}
+
+TEST(Layout, KeysSwitchTabsAndWalkThePageInReadingOrder) {
+  using keys::Action;
+  const struct {
+    unsigned key;
+    bool ctrl, shift, alt;
+    Action action;
+  } rows[] = {
+      {keys::kTab, false, false, false, Action::kNextControl},
+      {keys::kTab, false, true, false, Action::kPreviousControl},
+      {keys::kTab, true, false, false, Action::kNextPage},
+      {keys::kTab, true, true, false, Action::kPreviousPage},
+      {keys::kTab, false, false, true, Action::kNone},  // Alt+Tab is the system's
+      {keys::kEscape, false, false, false, Action::kHide},
+      {keys::kEscape, true, false, false, Action::kNone},  // so is Ctrl+Esc
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(keys::action(r.key, r.ctrl, r.shift, r.alt), r.action) << r.key << r.ctrl << r.shift;
+  }
+  EXPECT_EQ(keys::tab_order(0),
+            (std::vector<Id>{选择夹1, 编辑框_IP, 选择框_访问控制, 编辑框_账号, 编辑框_密码,
+                             选择框_密码明文, 编辑框_文件位置, 按钮_浏览, 编辑框_网页端口,
+                             按钮_保存, 选择框_开机启动, 按钮_启动, 按钮_停止}));
+  EXPECT_EQ(keys::tab_order(1), (std::vector<Id>{选择夹1, 编辑框_日志}));
+  // From the window itself Tab starts at the tabs, Shift+Tab at the last stop.
+  EXPECT_EQ(keys::next_stop(1, 0, true, [](Id) { return true; }), 编辑框_日志);
+  EXPECT_EQ(keys::next_stop(0, 0, false, [](Id) { return false; }), 0);
 }

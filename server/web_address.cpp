@@ -40,7 +40,7 @@ std::string local_url(std::string_view ip, std::string_view port) {
   } else if (bare == "::") {
     host = "[::1]";
   } else if (bare.find(':') != std::string_view::npos) {
-    host = "[" + std::string(bare) + "]";
+    host.append("[").append(bare).append("]");
   } else {
     host = bare;
   }

@@ -19,7 +19,7 @@ TEST(Layout, ControlIdsAreUniqueAndMenuIdsApart) {
 
 TEST(Layout, TrayMenuEntriesAndStates) {
   const auto menu = tray_menu();
-  ASSERT_EQ(menu.size(), 9u);
+  ASSERT_EQ(menu.size(), 10u);
   const struct {
     const char* text;
     unsigned flags;
@@ -32,6 +32,7 @@ TEST(Layout, TrayMenuEntriesAndStates) {
       {"复制网页地址", kMenuDisabled, 托盘_复制网页地址},
       {"配置...", kMenuNone, 托盘_配置},
       {"", kMenuSeparator, 0},
+      {"设置", kMenuNone, 托盘_设置},
       {"帮助", kMenuNone, 托盘_帮助},
       {"退出", kMenuNone, 托盘_退出},
   };
@@ -40,7 +41,16 @@ TEST(Layout, TrayMenuEntriesAndStates) {
     EXPECT_EQ(menu[i].flags, expected[i].flags) << expected[i].text;
     EXPECT_EQ(menu[i].id, expected[i].id);
   }
-  const auto help = menu[7].submenu;
+  // Checked until the file says otherwise, as the keys' absence means.
+  const auto switches = menu[7].submenu;
+  ASSERT_EQ(switches.size(), 3u);
+  const char* const switch_texts[] = {"自动检查更新", "意外退出后自动重启", "显示成功通知"};
+  for (std::size_t i = 0; i < switches.size(); ++i) {
+    EXPECT_STREQ(switches[i].text, switch_texts[i]);
+    EXPECT_EQ(switches[i].flags, kMenuChecked);
+    EXPECT_TRUE(is_tray_menu_id(switches[i].id)) << switch_texts[i];
+  }
+  const auto help = menu[8].submenu;
   ASSERT_EQ(help.size(), 5u);
   EXPECT_STREQ(help[0].text, "检查更新");
   EXPECT_STREQ(help[1].text, "使用方法");

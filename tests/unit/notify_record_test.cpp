@@ -92,6 +92,38 @@ TEST(NotifyModel, BalloonIsSentUntilTheShellTakesItThenNeverAgain) {
   EXPECT_EQ(model.prepare_readd().uFlags, kIconFlags);
 }
 
+// Every answer of the shell, for each kind of balloon with the success notices on and off.
+TEST(BalloonGo, OnlyAUserWhoTakesNoticesGetsEveryBalloon) {
+  using B = BalloonGo;
+  constexpr B kShow = B::Show, kSkip = B::Skip, kQuiet = B::ShowRespectingQuietTime;
+  struct Row {
+    std::optional<std::uint32_t> state;
+    B success, error;  // the switch on; switched off, a success balloon is always skipped
+  };
+  const Row rows[] = {
+      {std::nullopt, kShow, kShow},  // the question failed: as always
+      {kUserAccepts, kShow, kShow},
+      {kUserNotPresent, kSkip, kQuiet},
+      {kUserBusy, kSkip, kQuiet},
+      {kUserFullScreen, kSkip, kQuiet},
+      {kUserPresenting, kSkip, kQuiet},
+      {kUserQuietTime, kSkip, kQuiet},
+      {kUserInApp, kSkip, kQuiet},
+      {0u, kShow, kShow},  // states not known: as always
+      {8u, kShow, kShow},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.state ? static_cast<int>(*r.state) : -1);
+    EXPECT_EQ(balloon_go(false, true, r.state), r.success);
+    EXPECT_EQ(balloon_go(true, true, r.state), r.error);
+    EXPECT_EQ(balloon_go(false, false, r.state), kSkip);
+    EXPECT_EQ(balloon_go(true, false, r.state), r.error);
+  }
+  NotifyModel model;
+  EXPECT_EQ(model.prepare_balloon("t", "x", kBalloonError | kBalloonRespectQuietTime).dwInfoFlags,
+            0x83u);
+}
+
 TEST(NotifyModel, RefusedBalloonStaysPendingForTheNextSend) {
   NotifyModel model;
   model.prepare_add(1, 2, "tip");

@@ -178,6 +178,30 @@ TEST(Settings, OnlyExactFalseIsOff) {
   EXPECT_EQ(settings::auto_restart(FileState::Unreadable, source), AutoRestart::Unreadable);
 }
 
+TEST(Settings, TheSwitchesAreOnUnlessExactlyFalse) {
+  using settings::FileState;
+  using settings::Switch;
+  FakeSource source;
+  const auto all = [&](FileState state) {
+    const std::optional<settings::Switches> s = settings::switches(state, source);
+    EXPECT_TRUE(s.has_value());
+    return s ? std::vector<bool>{s->on(Switch::UpdateCheck), s->on(Switch::AutoRestart),
+                                 s->on(Switch::Notices)}
+             : std::vector<bool>{};
+  };
+  EXPECT_EQ(all(FileState::Missing), (std::vector<bool>{true, true, true}));
+  source.values["BasisConfig/Update check"] = "false";
+  source.values["BasisConfig/Auto restart"] = "";
+  source.values["BasisConfig/Notices"] = "False";
+  EXPECT_EQ(all(FileState::Readable), (std::vector<bool>{false, true, true}));
+  source.values["BasisConfig/Notices"] = "false";
+  EXPECT_EQ(all(FileState::Readable), (std::vector<bool>{false, true, false}));
+  EXPECT_FALSE(settings::switches(FileState::Unreadable, source).has_value());
+  EXPECT_STREQ(settings::switch_key(Switch::UpdateCheck), "Update check");
+  EXPECT_STREQ(settings::switch_key(Switch::AutoRestart), "Auto restart");
+  EXPECT_STREQ(settings::switch_key(Switch::Notices), "Notices");
+}
+
 TEST(Settings, FileFallbackDecisionTable) {
   struct Case {
     const char* configured;

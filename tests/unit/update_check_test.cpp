@@ -27,6 +27,17 @@ TEST(UpdateDecision, TheVersionTextOnlyStopsWhenEqual) {
   EXPECT_FALSE(is_newer("1.0.3", "-4", "1.0.2", "3"));  // signed
 }
 
+TEST(UpdateDecision, ABuildIsAnnouncedOnceUnlessAskedFor) {
+  using update::announce;
+  EXPECT_TRUE(announce(false, "4", ""));  // none recorded
+  EXPECT_FALSE(announce(false, "4", "4"));
+  EXPECT_FALSE(announce(false, "４", "4"));  // the same number, written otherwise
+  EXPECT_FALSE(announce(false, "4", "5"));
+  EXPECT_TRUE(announce(false, "5", "4"));
+  EXPECT_TRUE(announce(false, "5", "abc"));  // a record edited into nothing is none
+  EXPECT_TRUE(announce(true, "4", "4"));
+}
+
 TEST(UpdateDecision, TextToIntegerReadsLikeAtoiAfterFullWidthConversion) {
   EXPECT_EQ(text_to_int("4"), 4);
   EXPECT_EQ(text_to_int("  \t+12abc"), 12);
@@ -239,6 +250,7 @@ TEST(UpdateCheck, ANewerManifestIsAnnouncedAndTheScratchFileRemoved) {
   const auto notices = check(p);
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].window_title, "Rivermesh Tools    v1.0.2    发现新版本：v1.0.3");
+  EXPECT_EQ(notices[0].build, "4");
   EXPECT_EQ(p.calls, (std::vector<std::string>{"probe", "download https://m.example/Ver.ini",
                                                "write " + kScratch, "delete " + kScratch}));
   EXPECT_TRUE(p.files.empty());

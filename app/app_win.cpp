@@ -1,5 +1,8 @@
 #include "app/app_win.h"
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <utility>
 
 #include "app/messages.h"
@@ -88,6 +91,8 @@ bool App::on_created() {
   settings_ = std::make_unique<settings::Panel>(form_, program::directory());
   const bool settings_read = settings_->load();
   settings_->refresh_server_folder();
+  // Marks that match the file before the submenu first opens, for a command that comes first.
+  refresh_switch_marks();
   log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
   if (!settings_read) {
@@ -119,8 +124,11 @@ void App::finish_start_up() {
   // Drag and drop needs OLE on this thread.
   ole_ = SUCCEEDED(OleInitialize(nullptr));
   if (ole_) drop_.register_window(hwnd);
-  // Last: its notice needs the icon and the title.
-  start_update_check();
+  // Last: its notice needs the icon and the title. Switched off, or with a config.ini that cannot
+  // be read (which may say off), nothing goes out, not even the probe.
+  if (const auto switches = settings_->switches(); switches && switches->update_check) {
+    start_update_check(false);
+  }
 }
 
 void App::on_close_query() { window_.set_visible(false); }
@@ -195,7 +203,12 @@ void App::on_command(int id) {
       if (view_.running_shown()) copy_web_address();
       break;
     case 托盘_检查更新:
-      start_update_check();
+      start_update_check(true);
+      break;
+    case 托盘_自动检查更新:
+    case 托盘_意外退出后自动重启:
+    case 托盘_显示成功通知:
+      toggle_switch(id);
       break;
     case 托盘_使用方法:
       update::show_usage();
@@ -215,6 +228,45 @@ void App::on_command(int id) {
     default:
       break;
   }
+}
+
+namespace {
+
+struct SwitchEntry {
+  int id;
+  settings::Switch which;
+};
+constexpr SwitchEntry kSwitchEntries[] = {
+    {layout::托盘_自动检查更新, settings::Switch::UpdateCheck},
+    {layout::托盘_意外退出后自动重启, settings::Switch::AutoRestart},
+    {layout::托盘_显示成功通知, settings::Switch::Notices},
+};
+
+}  // namespace
+
+void App::on_submenu_opening(int id) {
+  if (id == layout::托盘_设置 && started_) refresh_switch_marks();
+}
+
+void App::refresh_switch_marks() {
+  const std::optional<settings::Switches> now = settings_->switches();
+  for (const SwitchEntry& e : kSwitchEntries) {
+    window_.set_menu_enabled(e.id, now.has_value());
+    window_.set_menu_checked(e.id, now && now->on(e.which));
+  }
+}
+
+// The entry turns its mark over as the user saw it when the submenu opened.
+void App::toggle_switch(int id) {
+  const auto entry = std::find_if(std::begin(kSwitchEntries), std::end(kSwitchEntries),
+                                  [id](const SwitchEntry& e) { return e.id == id; });
+  if (entry == std::end(kSwitchEntries)) return;
+  const HMENU menu = window_.tray_menu();
+  // Greyed: a command another program posts finds nothing to change either.
+  if (GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_GRAYED) return;
+  const bool on = !(GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED);
+  window_.set_menu_checked(id, on);
+  if (!settings_->set_switch(entry->which, on)) window_.set_menu_checked(id, !on);
 }
 
 void App::copy_web_address() {
@@ -324,15 +376,22 @@ void App::refresh_port_tooltip() {
                                            window_.text(layout::编辑框_网页端口)));
 }
 
-void App::start_update_check() {
+void App::start_update_check(bool asked) {
+  update_asked_ = update_asked_ || asked;
   update::start_check(window_.hwnd(), program::directory(), layout::kDisplayVersion,
                       layout::kBuildNumber,
                       [this](const update::Notice& notice) { show_update_notice(notice); });
 }
 
+// Once per build unless asked: a start-up check that finds the build it announced before only
+// extends the title. The answer to the user's own check is shown whatever the switch says.
 void App::show_update_notice(const update::Notice& notice) {
-  view_.balloon(notice.balloon_title, notice.balloon_text, tray::kBalloonNone,
-                update::project_page());
+  const bool asked = std::exchange(update_asked_, false);
+  if (update::announce(asked, notice.build, settings_->announced_build()) &&
+      view_.notice(notice.balloon_title, notice.balloon_text, tray::kBalloonNone,
+                   update::project_page(), asked)) {
+    settings_->record_announced(notice.build);
+  }
   window_.set_title(notice.window_title);
 }
 

@@ -43,6 +43,7 @@ class App final : public WindowEvents {
   void on_lost_focus(layout::Id id) override;
   void on_content_changed(layout::Id id) override;
   void on_tab_changed(int page) override;
+  void on_submenu_opening(int id) override;
   bool on_message(UINT message, WPARAM wp, LPARAM lp, LRESULT* result) override;
 
   static void tray_mouse_handler(std::int32_t code);
@@ -56,7 +57,11 @@ class App final : public WindowEvents {
   std::span<const unsigned char> icon_data() const;
   // What start-up leaves until the window has been drawn: the icon, drag and drop, the check.
   void finish_start_up();
-  void start_update_check();
+  // asked: chosen by the user ("检查更新"), not the start-up's own check.
+  void start_update_check(bool asked);
+  // The marks of "设置" as config.ini has them now; greyed when it cannot be read.
+  void refresh_switch_marks();
+  void toggle_switch(int id);
   // "复制网页地址": the address another device can use, else the page from this machine.
   void copy_web_address();
   void show_update_notice(const update::Notice& notice);
@@ -74,6 +79,9 @@ class App final : public WindowEvents {
   bool started_ = false;
   bool torn_down_ = false;
   bool ole_ = false;
+  // A check the user asked for is under way (or was dropped beside a running one): the next
+  // notice answers him.
+  bool update_asked_ = false;
   int exit_code_ = 0;
   const UINT show_request_;
 };

@@ -55,6 +55,12 @@ constexpr std::array kHelpMenu{
     MenuItem{托盘_捐赠, "捐赠", kMenuNone, {}},
 };
 
+constexpr std::array kSettingsMenu{
+    MenuItem{托盘_自动检查更新, "自动检查更新", kMenuChecked, {}},
+    MenuItem{托盘_意外退出后自动重启, "意外退出后自动重启", kMenuChecked, {}},
+    MenuItem{托盘_显示成功通知, "显示成功通知", kMenuChecked, {}},
+};
+
 constexpr std::array kTrayMenu{
     // The status entry stays greyed; only its caption and check mark follow the server.
     MenuItem{托盘_状态,
@@ -79,6 +85,7 @@ constexpr std::array kTrayMenu{
              {}},
     MenuItem{托盘_配置, "配置...", kMenuNone, {}},
     MenuItem{0, "", kMenuSeparator, {}},
+    MenuItem{托盘_设置, "设置", kMenuNone, kSettingsMenu},
     MenuItem{托盘_帮助, "帮助", kMenuNone, kHelpMenu},
     MenuItem{托盘_退出, "退出", kMenuNone, {}},
 };
@@ -114,6 +121,6 @@ std::span<const MenuItem> tray_menu() { return kTrayMenu; }
 
 std::span<const MenuItem> log_menu() { return kLogMenu; }
 
-bool is_tray_menu_id(int id) { return id >= 托盘_状态 && id <= 托盘_退出; }
+bool is_tray_menu_id(int id) { return id >= 托盘_状态 && id <= 托盘_显示成功通知; }
 
 }  // namespace layout

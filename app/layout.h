@@ -112,6 +112,11 @@ enum MenuId : int {
   托盘_关于,
   托盘_捐赠,
   托盘_退出,
+  // "设置" and its switches; their marks are read from config.ini as the submenu opens.
+  托盘_设置,
+  托盘_自动检查更新,
+  托盘_意外退出后自动重启,
+  托盘_显示成功通知,
 };
 
 enum MenuFlag : unsigned {

@@ -187,6 +187,17 @@ LRESULT MainWindow::handle(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
+    case WM_INITMENUPOPUP: {
+      // Only a handle of our own menu names an entry; any other number names none.
+      const auto menu = layout::tray_menu();
+      for (std::size_t i = 0; i < menu.size(); ++i) {
+        if (!menu[i].submenu.empty() &&
+            GetSubMenu(tray_menu_.get(), static_cast<int>(i)) == reinterpret_cast<HMENU>(wp)) {
+          events_->on_submenu_opening(menu[i].id);
+        }
+      }
+      return 0;
+    }
     case WM_NOTIFY:
       // No record is read: the pointer may be another program's (message_origin.h). The tab
       // switch is learnt from the control's selection (container_proc); 0 lets it switch.

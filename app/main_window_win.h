@@ -24,6 +24,8 @@ class WindowEvents {
   virtual void on_content_changed(layout::Id id) = 0;
   // The window now shows this page of the tab control (0 "配置", 1 "日志").
   virtual void on_tab_changed(int page) = 0;
+  // A submenu of the tray menu opens: id is its entry's (layout::托盘_设置, 托盘_帮助).
+  virtual void on_submenu_opening(int /*id*/) {}
   // Messages the window does not handle itself (the tray callback, posted tasks).
   virtual bool on_message(UINT message, WPARAM wp, LPARAM lp, LRESULT* result) = 0;
 };

@@ -85,9 +85,23 @@ void ServerView::message(const std::string& text, const char* caption, bool owne
 
 void ServerView::balloon(const std::string& title, const std::string& text, std::uint32_t kind,
                          const std::string& click_url) {
+  notice(title, text, kind, click_url, kind == tray::kBalloonError);
+}
+
+bool ServerView::notice(const std::string& title, const std::string& text, std::uint32_t kind,
+                        const std::string& click_url, bool essential) {
+  // Read at each balloon, in one look that never waits: a file that cannot be read now keeps
+  // the balloons as they always were.
+  const std::optional<settings::Switches> switches =
+      settings_ ? settings_->switches() : std::nullopt;
+  const tray::BalloonGo go =
+      tray::balloon_go(essential, !switches || switches->notices, tray::TrayIcon::user_state());
+  if (go == tray::BalloonGo::Skip) return false;
+  if (go == tray::BalloonGo::ShowRespectingQuietTime) kind |= tray::kBalloonRespectQuietTime;
   clicks_.requested(click_url);
   tray_.show_balloon(title, text, kind);
   clicks_.sent(tray_.balloon_pending());
+  return true;
 }
 
 void ServerView::tooltip(const std::string& text) {

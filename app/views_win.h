@@ -45,8 +45,13 @@ class ServerView final : public server::View {
   void apply(const presentation::Look& look) override;
   bool running_shown() const override;
   void message(const std::string& text, const char* caption, bool owned) override;
+  // An error balloon is essential; the others are success notices.
   void balloon(const std::string& title, const std::string& text, std::uint32_t kind,
                const std::string& click_url) override;
+  // A balloon unless the switch "显示成功通知" or the user's state holds it back
+  // (tray::balloon_go); true when it was handed to the shell.
+  bool notice(const std::string& title, const std::string& text, std::uint32_t kind,
+              const std::string& click_url, bool essential);
   void tooltip(const std::string& text) override;
   // The tooltip last set, for an icon added after it.
   const std::string& shown_tooltip() const { return tooltip_; }

@@ -89,6 +89,38 @@ AutoRestart auto_restart(FileState state, Source& source) {
                                                                                 : AutoRestart::Off;
 }
 
+const char* switch_key(Switch which) {
+  switch (which) {
+    case Switch::UpdateCheck:
+      return kUpdateCheck;
+    case Switch::AutoRestart:
+      return kAutoRestart;
+    case Switch::Notices:
+      break;
+  }
+  return kNotices;
+}
+
+bool Switches::on(Switch which) const {
+  switch (which) {
+    case Switch::UpdateCheck:
+      return update_check;
+    case Switch::AutoRestart:
+      return auto_restart;
+    case Switch::Notices:
+      break;
+  }
+  return notices;
+}
+
+std::optional<Switches> switches(FileState state, Source& source) {
+  if (state == FileState::Unreadable) return std::nullopt;
+  const auto read = [&](Switch which) {
+    return flag_from_text(stored_value(source.read(kBasis, switch_key(which), kTrue)));
+  };
+  return Switches{read(Switch::UpdateCheck), read(Switch::AutoRestart), read(Switch::Notices)};
+}
+
 std::vector<Entry> save_entries(const Values& v) {
   return {
       {kServer, kIp, v.ip},

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,13 @@ inline constexpr char kIp[] = "IP";
 inline constexpr char kUser[] = "User";
 inline constexpr char kPassword[] = "Password";
 inline constexpr char kAccessControl[] = "Access control";
-// Read, never written: "false" turns the server's automatic restart off; absent means on.
+// The switches of the tray menu's "设置", each written at once by its entry and read anew where it
+// acts: absent, or anything but "false", is on. "Auto restart" may be edited by hand as before.
+inline constexpr char kUpdateCheck[] = "Update check";
 inline constexpr char kAutoRestart[] = "Auto restart";
+inline constexpr char kNotices[] = "Notices";
+// The build (the manifest's 版本号, as it came) whose newer-release balloon was last shown.
+inline constexpr char kAnnouncedBuild[] = "Announced build";
 
 inline constexpr char kDefaultPort[] = "8888";
 inline constexpr char kDefaultIp[] = "0.0.0.0";
@@ -147,6 +153,18 @@ Values load(Source& source, std::string_view program_dir, std::string* read_file
 // as state: a file that could not be read says nothing, and nothing is started on nothing.
 enum class AutoRestart { On, Off, Unreadable };
 AutoRestart auto_restart(FileState state, Source& source);
+
+enum class Switch { UpdateCheck, AutoRestart, Notices };
+const char* switch_key(Switch which);
+
+// The switches from a file read as state; none when it could not be read.
+struct Switches {
+  bool update_check = true;
+  bool auto_restart = true;
+  bool notices = true;
+  bool on(Switch which) const;
+};
+std::optional<Switches> switches(FileState state, Source& source);
 
 struct Entry {
   const char* section;

@@ -225,6 +225,29 @@ AutoRestart Panel::auto_restart() {
   return settings::auto_restart(state, now);
 }
 
+std::optional<Switches> Panel::switches() {
+  if (unreadable_) return std::nullopt;
+  ProfileFile now(settings_path(program_dir_));
+  const FileState state = now.load_at_once();
+  return settings::switches(state, now);
+}
+
+bool Panel::set_switch(Switch which, bool on) {
+  const bool written = !unreadable_ && file_.write(kBasis, switch_key(which), flag_text(on));
+  report_failure(written);
+  return written;
+}
+
+std::string Panel::announced_build() {
+  ProfileFile now(settings_path(program_dir_));
+  if (now.load_at_once() != FileState::Readable) return {};
+  return stored_value(now.read(kBasis, kAnnouncedBuild, ""));
+}
+
+void Panel::record_announced(const std::string& build) {
+  if (!unreadable_) file_.write(kBasis, kAnnouncedBuild, stored_value(build));
+}
+
 void Panel::refresh_server_folder() { server_folder_ = gbk::folder_part(form_.text(Field::File)); }
 
 void Panel::write_file_location() {

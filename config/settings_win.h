@@ -1,6 +1,7 @@
 // The settings file on disk and the handlers that keep it in step with the controls.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "config/settings.h"
@@ -67,9 +68,18 @@ class Panel {
   const std::string& refusal() const { return refusal_; }
   void refresh_server_folder();
   const std::string& server_folder() const { return server_folder_; }
-  // Read from the file each time, in one look that never waits: the key is edited by hand, never
-  // by the program.
+  // Read from the file each time, in one look that never waits: the key may be edited by hand as
+  // well as by the tray menu's switch.
   AutoRestart auto_restart();
+  // The switches of "设置" in the same kind of look; none when config.ini cannot be read now, or
+  // could not be at start (the run writes nothing to it then).
+  std::optional<Switches> switches();
+  // Writes a switch as the fields are written (a failure says so); true when it reached the file.
+  bool set_switch(Switch which, bool on);
+  // The build last announced by balloon, from one look that never waits; empty for none.
+  std::string announced_build();
+  // Written without a word: should it fail, the next start announces the build once more.
+  void record_announced(const std::string& build);
 
   void write_file_location();
   void write_port();

@@ -84,6 +84,14 @@ void NotifyModel::update_flags() {
   record_.uFlags = icon_flags_ | (balloon_pending_ ? kFlagInfo : 0);
 }
 
+BalloonGo balloon_go(bool essential, bool notices, std::optional<std::uint32_t> state) {
+  if (!essential && !notices) return BalloonGo::Skip;
+  if (!state || *state == kUserAccepts || *state < kUserNotPresent || *state > kUserInApp) {
+    return BalloonGo::Show;
+  }
+  return essential ? BalloonGo::ShowRespectingQuietTime : BalloonGo::Skip;
+}
+
 std::optional<IcoImage> find_ico_image(std::span<const unsigned char> data, std::size_t index) {
   if (data.size() < kIcoHeaderSize) return std::nullopt;
   // Division instead of 6 + 16 * index keeps a huge index from wrapping around.

@@ -98,6 +98,24 @@ inline constexpr std::uint32_t kIconFlags = kFlagMessage | kFlagIcon | kFlagTip;
 // Balloon icon kinds (dwInfoFlags).
 inline constexpr std::uint32_t kBalloonNone = 0;
 inline constexpr std::uint32_t kBalloonError = 3;
+// Added to the kind: Windows holds the balloon back while the user is not to be disturbed.
+inline constexpr std::uint32_t kBalloonRespectQuietTime = 0x80;
+
+// The shell's answer to whether the user takes notices now (QUERY_USER_NOTIFICATION_STATE).
+inline constexpr std::uint32_t kUserNotPresent = 1;  // screen saver, locked, another session
+inline constexpr std::uint32_t kUserBusy = 2;
+inline constexpr std::uint32_t kUserFullScreen = 3;  // a Direct3D program owns the screen
+inline constexpr std::uint32_t kUserPresenting = 4;
+inline constexpr std::uint32_t kUserAccepts = 5;
+inline constexpr std::uint32_t kUserQuietTime = 6;  // the first hour of a new user's session
+inline constexpr std::uint32_t kUserInApp = 7;      // a full-screen app of the Store
+
+enum class BalloonGo { Skip, Show, ShowRespectingQuietTime };
+// essential: an error, or the answer to a check the user asked for; notices: the switch
+// "显示成功通知"; state: the shell's answer, none when the question failed. Only a user who takes
+// notices, or a state the program does not know, gets a balloon as it always did; otherwise only
+// an essential one goes out, for Windows to hold as it decides.
+BalloonGo balloon_go(bool essential, bool notices, std::optional<std::uint32_t> state);
 
 // Longest texts that fit their buffers with the terminating zero.
 inline constexpr std::size_t kMaxTip = sizeof(NotifyRecord::szTip) - 1;

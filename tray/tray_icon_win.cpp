@@ -41,7 +41,13 @@ static_assert(offsetof(NOTIFYICONDATAA, guidItem) == sizeof(NotifyRecord));
 #endif
 static_assert(NIF_MESSAGE == kFlagMessage && NIF_ICON == kFlagIcon && NIF_TIP == kFlagTip &&
               NIF_INFO == kFlagInfo);
-static_assert(NIIF_NONE == kBalloonNone && NIIF_ERROR == kBalloonError);
+static_assert(NIIF_NONE == kBalloonNone && NIIF_ERROR == kBalloonError &&
+              NIIF_RESPECT_QUIET_TIME == kBalloonRespectQuietTime);
+static_assert(QUNS_NOT_PRESENT == kUserNotPresent && QUNS_BUSY == kUserBusy &&
+              QUNS_RUNNING_D3D_FULL_SCREEN == kUserFullScreen &&
+              QUNS_PRESENTATION_MODE == kUserPresenting &&
+              QUNS_ACCEPTS_NOTIFICATIONS == kUserAccepts && QUNS_QUIET_TIME == kUserQuietTime);
+// QUNS_APP (7, from Windows 8 on) is beyond the headers of the Windows 7 the program builds for.
 
 namespace {
 
@@ -169,6 +175,12 @@ bool TrayIcon::set_tooltip(const std::string& text) {
 bool TrayIcon::show_balloon(const std::string& title, const std::string& text, std::uint32_t kind) {
   model_.prepare_balloon(title, text, kind);
   return send(NIM_MODIFY);
+}
+
+std::optional<std::uint32_t> TrayIcon::user_state() {
+  QUERY_USER_NOTIFICATION_STATE state{};
+  if (FAILED(SHQueryUserNotificationState(&state))) return std::nullopt;
+  return static_cast<std::uint32_t>(state);
 }
 
 bool TrayIcon::change_icon(std::span<const unsigned char> ico_data) {

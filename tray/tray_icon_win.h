@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -39,8 +40,12 @@ class TrayIcon {
   // Deletes the icon, undoes the subclassing and forgets any balloon not yet shown.
   bool remove_icon();
   bool set_tooltip(const std::string& text);
-  // kind: kBalloonNone or kBalloonError. The platform hides a balloon whose text is empty.
+  // kind: kBalloonNone or kBalloonError, with kBalloonRespectQuietTime or not. The platform hides
+  // a balloon whose text is empty.
   bool show_balloon(const std::string& title, const std::string& text, std::uint32_t kind);
+  // Whether the user takes notices now, as the shell answers (tray::kUser...); none when it
+  // could not answer.
+  static std::optional<std::uint32_t> user_state();
   // False, and nothing sent, when ico_data yields no icon.
   bool change_icon(std::span<const unsigned char> ico_data);
   // Subclasses the owner given to add_icon; calling it again only replaces the handler.

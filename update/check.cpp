@@ -95,6 +95,10 @@ Notice make_notice(std::string_view latest, std::string_view own_version,
   return n;
 }
 
+bool announce(bool asked, std::string_view build, std::string_view announced) {
+  return asked || text_to_int(build) > text_to_int(announced);
+}
+
 std::string read_body(const std::function<bool(char*, std::size_t, std::size_t&)>& read) {
   std::string body;
   std::vector<char> buf(4096);
@@ -118,7 +122,9 @@ void run_check(Platform& platform, const Config& config,
     const std::string latest = platform.read_ini(scratch, kSection, kKeyLatest);
     const std::string build = platform.read_ini(scratch, kSection, kKeyBuild);
     if (is_newer(latest, build, config.own_version, config.own_build) && notify) {
-      notify(make_notice(latest, config.own_version, config.project_page));
+      Notice notice = make_notice(latest, config.own_version, config.project_page);
+      notice.build = build;
+      notify(notice);
     }
   }
   platform.delete_file(scratch);

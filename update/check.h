@@ -90,10 +90,15 @@ struct Notice {
   std::string balloon_title;
   std::string balloon_text;
   std::string window_title;
+  std::string build;  // the manifest's 版本号, as it came
 };
 
 Notice make_notice(std::string_view latest, std::string_view own_version,
                    std::string_view project_page);
+
+// Whether a check's newer build gets its balloon: always when the user asked for the check; else
+// only a build beyond the one announced last (announced: as recorded, empty for none).
+bool announce(bool asked, std::string_view build, std::string_view announced);
 
 // Reads a response body chunk by chunk. read fills at most cap bytes, sets got and answers
 // false when the read failed; a read of 0 bytes ends the body. What arrived before a failed read

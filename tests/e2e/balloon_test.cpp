@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "platform/handles_win.h"
 #include "server/web_address_win.h"
 #include "tests/e2e/browser.h"
 #include "tests/e2e/server_fixture.h"
@@ -58,6 +59,20 @@ class BalloonClicks : public ServerFixture {
     press(menu, VK_ESCAPE);
     EXPECT_TRUE(wait_until([&] { return visible_window_of("#32768", program_.id) == nullptr; }));
     return false;
+  }
+  // "设置" (the seventh entry one can select) opens with its first entry selected.
+  void choose_in_settings_menu(int down) const {
+    PostMessageA(program_.main, kTrayCallback, 1, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(wait_until([&] { return (menu = visible_window_of("#32768", program_.id)); }));
+    for (int i = 0; i < 7; ++i) press(menu, VK_DOWN);
+    press(menu, VK_RIGHT);
+    for (int i = 0; i < down; ++i) press(menu, VK_DOWN);
+    for (UINT key : {VK_RETURN, VK_ESCAPE, VK_ESCAPE}) {  // a greyed entry may keep it open
+      if (wait_until([&] { return !visible_window_of("#32768", program_.id); }, 500)) return;
+      press(menu, key);
+    }
+    EXPECT_TRUE(wait_until([&] { return !visible_window_of("#32768", program_.id); }));
   }
   static void press(HWND menu, UINT key) {
     PostMessageA(menu, WM_KEYDOWN, key, 0);
@@ -125,6 +140,38 @@ TEST_F(BalloonClicks, StartBalloonOpensTheAddressAsEntered) {
   shell_says(kBalloonClicked);
   ASSERT_TRUE(wait_until([&] { return recorded(folder_).size() == 1; }));
   EXPECT_EQ(recorded(folder_), std::vector<std::string>{"http://localhost:" + settings_.port});
+}
+
+// "设置" reads its marks from config.ini as it opens (a hand edit counts) and greys them while the
+// file cannot be read. Success notices switched off: no balloon is asked for (a click the shell
+// reports opens nothing), while the error balloon still comes.
+TEST_F(BalloonClicks, SettingsMenuSwitchesSuccessNoticesOffAndErrorsStillShow) {
+  start();
+  const std::string ini = folder_.file("config.ini");
+  {
+    const win::unique_file held(CreateFileA(ini.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    choose_in_settings_menu(2);
+    // An entry that was not greyed would try the write for 1.5 s, and say that it failed.
+    EXPECT_EQ(message_box_of(program_.id, 3000).window, nullptr);
+  }
+  WritePrivateProfileStringA("BasisConfig", "Update check", "false", ini.c_str());
+  choose_in_settings_menu(0);
+  post_command(program_.main, 托盘_意外退出后自动重启);
+  post_command(program_.main, 托盘_显示成功通知);
+  ASSERT_TRUE(wait_until([&] {
+    return ini_value(ini, "BasisConfig", "Update check") == "true" &&
+           ini_value(ini, "BasisConfig", "Auto restart") == "false" &&
+           ini_value(ini, "BasisConfig", "Notices") == "false";
+  })) << folder_.read_file("config.ini");
+  click(按钮_启动);
+  ASSERT_TRUE(wait_until([&] { return shows_running(); })) << status() << log();
+  shell_says(kBalloonShown);
+  shell_says(kBalloonClicked);
+  EXPECT_TRUE(opened_no_more_than(0));
+  kill_tree(running_server());
+  EXPECT_TRUE(wait_until([] { return balloon_on_screen() == "请检查配置 和 日志。"; }))
+      << balloon_on_screen();
 }
 
 TEST_F(BalloonClicks, StopBalloonAndATimedOutBalloonOpenNothing) {

@@ -587,6 +587,7 @@ TEST_F(Faults, LockedSettingsFileFailuresAreReportedOncePerAction) {
       PostMessageA(control(编辑框_网页端口), WM_KILLFOCUS, 0, 0);
     });
     once("access control", [&] { click(选择框_访问控制); });
+    once("a switch of 设置", [&] { post_command(program_.main, 托盘_显示成功通知); });
     EXPECT_TRUE(sync(program_.main));
   }
   // Once released, the file still holds every key.

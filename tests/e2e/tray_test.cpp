@@ -72,13 +72,13 @@ TEST(Tray, RightClickMenuDrivenByKeyboard) {
   ASSERT_NE(program.main, nullptr);
   ASSERT_FALSE(IsWindowVisible(program.main));
 
-  // "配置..." is three entries up from the bottom ("退出", "帮助", then past the separator).
+  // "配置..." is four entries up from the bottom ("退出", "帮助", "设置", then past the separator).
   EXPECT_TRUE(tray_event_handled(program.main, WM_RBUTTONDOWN));
   EXPECT_EQ(open_menu(program.id), nullptr) << "pressing the button opens nothing";
   tray_event(program.main, WM_RBUTTONUP);
   HWND menu = nullptr;
   ASSERT_TRUE(wait_until([&] { return (menu = open_menu(program.id)) != nullptr; }));
-  for (int i = 0; i < 3; ++i) press(menu, VK_UP);
+  for (int i = 0; i < 4; ++i) press(menu, VK_UP);
   press(menu, VK_RETURN);
   EXPECT_TRUE(wait_until([&] { return IsWindowVisible(program.main) != FALSE; }));
   EXPECT_TRUE(wait_until([&] { return open_menu(program.id) == nullptr; }));

@@ -257,6 +257,39 @@ TEST(UpdateCheck, AClickOnTheNoticeOpensTheProjectPage) {
   EXPECT_EQ(recorded(folder), std::vector<std::string>{RMT_TEST_PAGES "/usage"});
 }
 
+// Switched off, start-up asks the network nothing; "检查更新" still checks, and its balloon (a
+// click the shell reports on it opens the page) records the build. A start-up check that finds that
+// build again only extends the title.
+TEST(UpdateCheck, SwitchedOffStartUpAsksNothingAndABuildIsAnnouncedOnce) {
+  WebServer server;
+  ASSERT_TRUE(server.listening());
+  TestFolder folder;
+  BrowserStandIn browser(folder.file("urls.txt"));
+  folder.write_file("config.ini", "[BasisConfig]\r\nUpdate check=false\r\n");
+  server.answer(manifest("1.0.3", "4"));
+  const auto click_opens_page = [&](HWND main, std::size_t nth) {
+    PostMessageA(main, tray::kCallbackMessage, 1, 0x402);
+    PostMessageA(main, tray::kCallbackMessage, 1, 0x405);
+    return wait_until([&] { return recorded(folder).size() == nth; }, 1000);
+  };
+  Program program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  EXPECT_FALSE(wait_until([&] { return !server.request_lines().empty(); }, 3000));
+  ASSERT_TRUE(run_check(server, folder, program.main));
+  EXPECT_TRUE(click_opens_page(program.main, 1));
+  post_command(program.main, layout::托盘_自动检查更新);
+  post_command(program.main, layout::托盘_退出);
+  ASSERT_TRUE(ended(program.id));
+  EXPECT_EQ(ini_value(folder.file("config.ini"), "BasisConfig", "Update check"), "true");
+
+  place_users_ver_ini(folder);
+  program = start_program(folder, true, kLoopbackBuild);
+  ASSERT_NE(program.main, nullptr);
+  ASSERT_TRUE(wait_until([&] { return !exists(folder.file("Ver.ini")); }));
+  EXPECT_TRUE(title_becomes(program.main, notice_title("1.0.3")));
+  EXPECT_FALSE(click_opens_page(program.main, 2)) << "a second balloon for the same build";
+}
+
 TEST(UpdateCheck, AnythingElseStaysSilentAndRemovesTheScratchFile) {
   WebServer server;
   ASSERT_TRUE(server.listening());

@@ -397,6 +397,14 @@ std::string tray_state() {
   return text;
 }
 
+std::string balloon_on_screen() {
+  for (HWND w = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); w;
+       w = FindWindowExA(nullptr, w, TOOLTIPS_CLASSA, nullptr)) {
+    if (IsWindowVisible(w) && (GetWindowLongA(w, GWL_STYLE) & TTS_BALLOON)) return text_of(w);
+  }
+  return {};
+}
+
 int settled_tray_icon_count() {
   // The tray keeps the icon of a program that was killed until a mouse event for it finds the
   // owner gone; the next program's own sweep would then take it away while adding its icon, and

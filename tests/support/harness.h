@@ -137,6 +137,9 @@ int tray_icon_count();
 int settled_tray_icon_count();
 // What a failed count saw: the shell's window, the tray and each icon in it.
 std::string tray_state();
+// The text of the balloon the tray shows now (Wine's tray draws it as a balloon tooltip some two
+// seconds after it was given); empty while none is shown.
+std::string balloon_on_screen();
 
 // Reads one key of a settings file; "<missing>" when the key is absent.
 std::string ini_value(const std::string& file, const std::string& section, const std::string& key);

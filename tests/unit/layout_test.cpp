@@ -22,7 +22,7 @@ TEST(Layout, ControlIdsAreUniqueAndMenuIdsApart) {
 
 TEST(Layout, TrayMenuEntriesAndStates) {
   const auto menu = tray_menu();
-  ASSERT_EQ(menu.size(), 9u);
+  ASSERT_EQ(menu.size(), 10u);
   const struct {
     const char* text;
     unsigned flags;
@@ -35,6 +35,7 @@ TEST(Layout, TrayMenuEntriesAndStates) {
       {"复制网页地址", kMenuDisabled, 托盘_复制网页地址},
       {"配置...", kMenuNone, 托盘_配置},
       {"", kMenuSeparator, 0},
+      {"设置", kMenuNone, 托盘_设置},
       {"帮助", kMenuNone, 托盘_帮助},
       {"退出", kMenuNone, 托盘_退出},
   };
@@ -43,7 +44,10 @@ TEST(Layout, TrayMenuEntriesAndStates) {
     EXPECT_EQ(menu[i].flags, expected[i].flags) << expected[i].text;
     EXPECT_EQ(menu[i].id, expected[i].id);
   }
-  const auto help = menu[7].submenu;
+  // Checked until the file says otherwise, as the keys' absence means.
+  ASSERT_EQ(menu[7].submenu.size(), 3u);
+  for (const MenuItem& m : menu[7].submenu) EXPECT_EQ(m.flags, kMenuChecked) << m.text;
+  const auto help = menu[8].submenu;
   ASSERT_EQ(help.size(), 5u);
   EXPECT_STREQ(help[0].text, "检查更新");
   EXPECT_STREQ(help[1].text, "使用方法");

@@ -92,6 +92,22 @@ TEST(NotifyModel, BalloonIsSentUntilTheShellTakesItThenNeverAgain) {
   EXPECT_EQ(model.prepare_readd().uFlags, kIconFlags);
 }
 
+// Every answer of the shell. Switched off, a success balloon never goes out; an error always does.
+TEST(BalloonGo, OnlyAUserWhoTakesNoticesGetsEveryBalloon) {
+  // The question failed, the user takes notices, or a state not known: as always.
+  for (const auto state : {std::optional<std::uint32_t>{}, std::optional{kUserAccepts},
+                           std::optional{0u}, std::optional{8u}}) {
+    EXPECT_EQ(balloon_go(false, true, state), BalloonGo::Show);
+    EXPECT_EQ(balloon_go(true, false, state), BalloonGo::Show);
+    EXPECT_EQ(balloon_go(false, false, state), BalloonGo::Skip);
+  }
+  for (const std::uint32_t state :
+       {kUserNotPresent, kUserBusy, kUserFullScreen, kUserPresenting, kUserQuietTime, kUserInApp}) {
+    EXPECT_EQ(balloon_go(false, true, state), BalloonGo::Skip) << state;
+    EXPECT_EQ(balloon_go(true, true, state), BalloonGo::ShowRespectingQuietTime) << state;
+  }
+}
+
 TEST(NotifyModel, RefusedBalloonStaysPendingForTheNextSend) {
   NotifyModel model;
   model.prepare_add(1, 2, "tip");

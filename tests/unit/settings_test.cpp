@@ -173,6 +173,10 @@ TEST(Settings, OnlyExactFalseIsOff) {
   EXPECT_EQ(settings::auto_restart(FileState::Readable, source), AutoRestart::On);
   source.values["BasisConfig/Auto restart"] = "false";
   EXPECT_EQ(settings::auto_restart(FileState::Readable, source), AutoRestart::Off);
+  // The switches of "设置", the restart's among them, read alike.
+  EXPECT_FALSE(settings::switches(FileState::Readable, source)->auto_restart);
+  EXPECT_TRUE(settings::switches(FileState::Readable, source)->notices);
+  EXPECT_FALSE(settings::switches(FileState::Unreadable, source).has_value());
   // A file held at the server's end reads as no keys: never as the restart's default, on.
   source.values.clear();
   EXPECT_EQ(settings::auto_restart(FileState::Unreadable, source), AutoRestart::Unreadable);

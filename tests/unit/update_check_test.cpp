@@ -25,6 +25,12 @@ TEST(UpdateDecision, TheVersionTextOnlyStopsWhenEqual) {
   EXPECT_FALSE(is_newer("1.0.3", "", "1.0.2", "3"));
   EXPECT_TRUE(is_newer("1.0.3", "４", "1.0.2", "3"));
   EXPECT_FALSE(is_newer("1.0.3", "-4", "1.0.2", "3"));  // signed
+  // Its balloon comes once a build (as recorded, none yet), unless the user asked.
+  EXPECT_TRUE(update::announce(false, "4", ""));
+  EXPECT_FALSE(update::announce(false, "４", "4"));
+  EXPECT_FALSE(update::announce(false, "4", "5"));
+  EXPECT_TRUE(update::announce(false, "5", "4"));
+  EXPECT_TRUE(update::announce(true, "4", "4"));
 }
 
 TEST(UpdateDecision, TextToIntegerReadsLikeAtoiAfterFullWidthConversion) {
@@ -239,6 +245,7 @@ TEST(UpdateCheck, ANewerManifestIsAnnouncedAndTheScratchFileRemoved) {
   const auto notices = check(p);
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].window_title, "Rivermesh Tools    v1.0.2    发现新版本：v1.0.3");
+  EXPECT_EQ(notices[0].build, "4");
   EXPECT_EQ(p.calls, (std::vector<std::string>{"probe", "download https://m.example/Ver.ini",
                                                "write " + kScratch, "delete " + kScratch}));
   EXPECT_TRUE(p.files.empty());

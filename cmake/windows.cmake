@@ -29,7 +29,7 @@ set(RMT_TEST_PORT 38517 CACHE STRING "Loopback port of the test build's update s
 set(address_source ${CMAKE_SOURCE_DIR}/update/addresses_win.cpp
   ${CMAKE_SOURCE_DIR}/server/start_bounds_win.cpp)
 set(entry_sources ${CMAKE_SOURCE_DIR}/app/main_win.cpp ${CMAKE_SOURCE_DIR}/app/terminate_win.cpp
-  ${CMAKE_SOURCE_DIR}/platform/delay_load_win.cpp)
+  ${CMAKE_SOURCE_DIR}/app/library_throws_win.cpp ${CMAKE_SOURCE_DIR}/platform/delay_load_win.cpp)
 list(REMOVE_ITEM program_sources ${address_source} ${entry_sources})
 add_library(rmt_program STATIC ${program_sources})
 target_link_libraries(rmt_program PUBLIC rmt_core)

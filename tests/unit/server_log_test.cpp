@@ -107,6 +107,7 @@ std::string listing(const Folder& folder) {
 TEST(ServerLogLines, HeaderAndEndLinesNameTheTimeAndHowTheRunEnded) {
   const Stamp stamp{2026, 1, 2, 3, 4, 5};
   EXPECT_EQ(server_log::start_line(stamp, "x -l"), "==== 2026-01-02 03:04:05 启动：x -l\r\n");
+  EXPECT_EQ(server_log::stamp_text({987, 12, 31, 23, 59, 58}), "0987-12-31 23:59:58");
   EXPECT_EQ(server_log::end_line(stamp, End::stop()), "==== 2026-01-02 03:04:05 结束：停止\r\n");
   EXPECT_EQ(server_log::end_line(stamp, End::program_exit()),
             "==== 2026-01-02 03:04:05 结束：程序退出\r\n");

@@ -222,11 +222,17 @@ bool ended(DWORD pid, DWORD timeout_ms) {
 
 void kill_tree(DWORD pid) {
   // Children first, collected before the parent goes, so that none is orphaned unseen.
+  const ULONGLONG born = process_created(pid);
   for (DWORD child : child_ids(pid)) kill_tree(child);
   if (HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
     TerminateProcess(h, 1);
     WaitForSingleObject(h, 5000);
     CloseHandle(h);
+  }
+  // And those it made meanwhile: the program makes its shell suspended and puts it in its job
+  // before it runs, so a shell made just before the end is in no job and ends with nobody.
+  if (born != 0) {
+    for (DWORD child : child_ids(pid, born)) kill_tree(child);
   }
 }
 

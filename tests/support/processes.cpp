@@ -27,6 +27,9 @@ ULONGLONG created_at(DWORD pid) {
 class ChildOf {
  public:
   explicit ChildOf(DWORD parent) : parent_(parent) {}
+  // A parent that may have ended: its age as it was taken while it ran.
+  ChildOf(DWORD parent, ULONGLONG created)
+      : parent_(parent), parent_created_(created), asked_(true) {}
   bool operator()(const ProcessEntry& p) {
     if (p.parent != parent_ || p.id == parent_) return false;
     if (!asked_) {
@@ -73,13 +76,15 @@ DWORD find_child(DWORD parent, const std::string& name) {
   return 0;
 }
 
-std::vector<DWORD> child_ids(DWORD pid) {
+std::vector<DWORD> child_ids(DWORD pid, ULONGLONG parent_created) {
   std::vector<DWORD> out;
-  ChildOf child_of(pid);
+  ChildOf child_of = parent_created != 0 ? ChildOf(pid, parent_created) : ChildOf(pid);
   for (const ProcessEntry& p : processes()) {
     if (child_of(p)) out.push_back(p.id);
   }
   return out;
 }
+
+ULONGLONG process_created(DWORD pid) { return created_at(pid); }
 
 }  // namespace e2e

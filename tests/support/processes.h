@@ -23,6 +23,9 @@ DWORD find_process(const std::string& name);
 DWORD find_child(DWORD parent, const std::string& name);
 // Every child of pid: a process whose parent is pid, but pid itself and any process older than
 // pid (a process id is soon used again, and the list keeps the id of a parent that has ended).
-std::vector<DWORD> child_ids(DWORD pid);
+// parent_created: pid's creation time taken while it ran, for a pid that may have ended since.
+std::vector<DWORD> child_ids(DWORD pid, ULONGLONG parent_created = 0);
+// A process's creation time (FILETIME as a number); 0 when it cannot be asked.
+ULONGLONG process_created(DWORD pid);
 
 }  // namespace e2e

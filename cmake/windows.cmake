@@ -219,7 +219,8 @@ foreach(target RivermeshTools RivermeshToolsLoopback)
 endforeach()
 
 # The floors the benchmark measures beside the program's figures (tools/floor).
-add_executable(floor WIN32 ${CMAKE_SOURCE_DIR}/tools/floor/floor_win.cpp
+# The benchmark's programs are built by scripts/bench.sh alone: no test needs them.
+add_executable(floor WIN32 EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tools/floor/floor_win.cpp
   ${CMAKE_SOURCE_DIR}/tools/floor/floor.rc)
 target_include_directories(floor PRIVATE ${CMAKE_BINARY_DIR}/resources)
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/tools/floor/floor.rc APPEND PROPERTY OBJECT_DEPENDS
@@ -231,7 +232,7 @@ target_link_options(floor PRIVATE -s)
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*_win.cpp)
-add_executable(bench ${bench_sources} ${e2e_support_sources})
+add_executable(bench EXCLUDE_FROM_ALL ${bench_sources} ${e2e_support_sources})
 target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
 
 # Holds a test prefix's desktop between two test programs (tests/e2e/wine_test.sh).

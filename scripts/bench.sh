@@ -14,7 +14,8 @@ if [ -f "$win/CMakeCache.txt" ]; then
   cmake --build "$win" -j2 --target bench floor RivermeshTools standin standin64 launcher >/dev/null ||
     exit 1
 else
-  bash "$root/scripts/build.sh" >/dev/null || exit 1
+  bash "$root/scripts/build.sh" >/dev/null &&
+    cmake --build "$win" -j2 --target bench floor >/dev/null || exit 1
 fi
 if [ ! -f "$root/build/win/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$root/build/win" -DCMAKE_BUILD_TYPE=Release \

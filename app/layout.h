@@ -147,7 +147,5 @@ enum LogMenuId : int {
   日志_打开日志文件夹,
 };
 std::span<const MenuItem> log_menu();
-// The folder of the server's log files, below the program's folder.
-inline constexpr char kLogsFolder[] = "logs";
 
 }  // namespace layout

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "platform/handles_win.h"
 #include "platform/program_win.h"
+#include "server/server_log.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ void LogBox::context_menu(LPARAM lp) {
 }
 
 void LogBox::open_logs_folder() const {
-  const std::string folder = program::directory() + "\\" + layout::kLogsFolder;
+  const std::string folder = program::directory() + "\\" + server_log::kFolder;
   ::CreateDirectoryA(folder.c_str(), nullptr);
   // Only a folder is opened, and only to be shown: a file of that name (planted or not) is never
   // started.

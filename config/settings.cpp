@@ -84,9 +84,9 @@ Values load(Source& source, std::string_view program_dir, std::string* read_file
 }
 
 AutoRestart auto_restart(FileState state, Source& source) {
-  if (state == FileState::Unreadable) return AutoRestart::Unreadable;
-  return flag_from_text(stored_value(source.read(kBasis, kAutoRestart, kTrue))) ? AutoRestart::On
-                                                                                : AutoRestart::Off;
+  const std::optional<Switches> now = switches(state, source);
+  if (!now) return AutoRestart::Unreadable;
+  return now->auto_restart ? AutoRestart::On : AutoRestart::Off;
 }
 
 const char* switch_key(Switch which) {

@@ -76,9 +76,9 @@ TEST_F(StartDecided, ASlowShellEndsInStartedNotFailed) {
 }
 
 // A server that ends before its port answered: the start failed, with its exit code in the log,
-// and nothing it made runs on.
+// and nothing it made runs on. (It must never listen: one that listens for a moment may answer.)
 TEST_F(StartDecided, AServerThatEndsBeforeItAnswersFailsTheStartAndLeavesNoShell) {
-  ScopedVariable mode(standin::kModeVariable, "exit-after:0:5");
+  ScopedVariable mode(standin::kModeVariable, "fail:5");
   start();
   click(按钮_启动);
   // The run's end line is the start's last step.

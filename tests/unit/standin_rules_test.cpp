@@ -252,6 +252,11 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
   EXPECT_EQ(parsed.mode->delay_ms, 6000u);
   EXPECT_EQ(parsed.mode->exit_code, 4294967295u);
 
+  parsed = parse_test_mode("fail:5");
+  ASSERT_TRUE(parsed.mode) << parsed.error;
+  EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Fail);
+  EXPECT_EQ(parsed.mode->exit_code, 5u);
+
   parsed = parse_test_mode("random:268435456:4294967295");
   ASSERT_TRUE(parsed.mode) << parsed.error;
   EXPECT_EQ(parsed.mode->kind, TestMode::Kind::Random);
@@ -303,6 +308,8 @@ TEST(StandinMode, ReadsEveryModeAndRefusesTheRest) {
                           "exit-after::1",
                           "exit-after:5:1:1",
                           "exit-after:5:-1",
+                          "fail:",
+                          "fail:4294967296",
                           "listen-after",
                           "listen-after:",
                           "listen-after:86400001",

@@ -483,6 +483,11 @@ ParsedMode parse_test_mode(std::string_view text) {
     mode.delay_ms = static_cast<std::uint32_t>(*ms);
   } else if (parts[0] == "no-listen" && parts.size() == 1) {
     mode.kind = TestMode::Kind::NoListen;
+  } else if (parts[0] == "fail" && parts.size() == 2) {
+    const auto code = decimal(parts[1], UINT32_MAX);
+    if (!code) return bad_mode(text);
+    mode.kind = TestMode::Kind::Fail;
+    mode.exit_code = static_cast<std::uint32_t>(*code);
   } else if (parts[0] == "random" && parts.size() == 3) {
     const auto bytes = decimal(parts[1], kMaxModeBytes);
     const auto seed = decimal(parts[2], UINT32_MAX);

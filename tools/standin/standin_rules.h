@@ -106,6 +106,7 @@ std::string usage_line();
 //   listen-after:MS  runs MS milliseconds before it listens and prints its start line (a server
 //                  that takes a while to come up)
 //   no-listen      runs and never listens (a server stuck before its web port); ends on Ctrl+C
+//   fail:CODE      exits with code CODE before it listens (a server that cannot come up)
 // When the report variable names a file, the stand-in writes report_line() into it once all the
 // flood or random bytes are written, and kInterruptedReport when it ends on Ctrl+C.
 inline constexpr char kModeVariable[] = "RMT_STANDIN_MODE";
@@ -117,11 +118,13 @@ inline constexpr std::size_t kMaxModeBytes = std::size_t{256} << 20;
 inline constexpr std::uint32_t kMaxExitDelayMs = 24u * 60 * 60 * 1000;
 
 struct TestMode {
-  enum class Kind { Serve, Flood, Exit, Random, CtrlCExit, CtrlCIgnore, ListenAfter, NoListen };
+  enum class Kind {
+    Serve, Flood, Exit, Random, CtrlCExit, CtrlCIgnore, ListenAfter, NoListen, Fail
+  };
   Kind kind = Kind::Serve;
   std::size_t bytes = 0;        // flood and random
   std::uint32_t delay_ms = 0;   // exit, ctrl-c, listen-after
-  std::uint32_t exit_code = 0;  // exit
+  std::uint32_t exit_code = 0;  // exit, fail
   std::uint32_t seed = 0;       // random
 };
 

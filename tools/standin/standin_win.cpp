@@ -268,6 +268,9 @@ int run() {
   if (mode.mode->kind == standin::TestMode::Kind::NoListen) {
     for (;;) ::Sleep(INFINITE);
   }
+  if (mode.mode->kind == standin::TestMode::Kind::Fail) {
+    return static_cast<int>(mode.mode->exit_code);
+  }
   if (mode.mode->kind == standin::TestMode::Kind::ListenAfter) ::Sleep(mode.mode->delay_ms);
   unique_socket listener;
   if (const int code = open_listener(options, listener)) return code;
@@ -294,6 +297,7 @@ int run() {
     case standin::TestMode::Kind::Serve:
     case standin::TestMode::Kind::ListenAfter:
     case standin::TestMode::Kind::NoListen:
+    case standin::TestMode::Kind::Fail:
       break;
   }
   while (true) {

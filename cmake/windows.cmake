@@ -162,7 +162,7 @@ if(EXISTS /usr/src/googletest/CMakeLists.txt)
   # GoogleTest's literals are not all representable in GBK (libstdc++'s <chrono> has a micro
   # sign), so its own sources keep UTF-8. Our sources must not include <chrono> for that reason.
   foreach(t gtest gtest_main)
-    target_compile_options(${t} PRIVATE -fexec-charset=UTF-8 -w)
+    target_compile_options(${t} PRIVATE -fexec-charset=UTF-8 -w -O1)
   endforeach()
 else()
   find_package(GTest REQUIRED)
@@ -171,10 +171,14 @@ else()
 endif()
 
 file(GLOB e2e_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
+# The harness the end-to-end suite, the desktop's anchor and the benchmark share: compiled once.
 file(GLOB e2e_support_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
-add_executable(e2e_tests ${e2e_sources} ${e2e_support_sources})
-target_link_libraries(e2e_tests PRIVATE rmt_program standin_rules gtest gtest_main ws2_32 comctl32
-  shell32 ole32 oleacc oleaut32 uuid user32 gdi32 advapi32 iphlpapi)
+add_library(e2e_support STATIC ${e2e_support_sources})
+target_link_libraries(e2e_support PUBLIC standin_rules gtest ws2_32 psapi comctl32 user32 gdi32
+  advapi32)
+add_executable(e2e_tests ${e2e_sources})
+target_link_libraries(e2e_tests PRIVATE e2e_support rmt_program gtest_main shell32 ole32 oleacc
+  oleaut32 uuid iphlpapi)
 
 # ctest runs the Windows programs' tests under Wine: the suites are found when ctest starts, from
 # the program's own list of its cases (tests/e2e/e2e_tests.cmake.in).
@@ -232,15 +236,21 @@ target_link_options(floor PRIVATE -s)
 
 # Benchmark driver for scripts/bench.sh; it shares the end-to-end suite's harness.
 file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*_win.cpp)
-add_executable(bench EXCLUDE_FROM_ALL ${bench_sources} ${e2e_support_sources})
-target_link_libraries(bench PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32 advapi32)
+add_executable(bench EXCLUDE_FROM_ALL ${bench_sources})
+target_link_libraries(bench PRIVATE e2e_support)
 
 # Holds a test prefix's desktop between two test programs (tests/e2e/wine_test.sh).
-add_executable(desktop_anchor WIN32 ${CMAKE_SOURCE_DIR}/tools/desktop_anchor/desktop_anchor_win.cpp
-  ${e2e_support_sources})
-target_link_libraries(desktop_anchor PRIVATE standin_rules gtest ws2_32 psapi comctl32 user32 gdi32
-  advapi32)
+add_executable(desktop_anchor WIN32 ${CMAKE_SOURCE_DIR}/tools/desktop_anchor/desktop_anchor_win.cpp)
+target_link_libraries(desktop_anchor PRIVATE e2e_support)
 target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
   RMT_TEST_PAGES="${rmt_test_pages}" RMT_TEST_CHECK_DEADLINE_MS=${rmt_test_check_deadline_ms}
   RMT_TEST_APPEAR_MOST_MS=${rmt_test_appear_most_ms}
   RMT_TEST_ANSWER_MOST_MS=${rmt_test_answer_most_ms})
+
+# The tests' own code, and GoogleTest, at -O1: what they test (rmt_core, rmt_program, the
+# programs) keeps the release's options, and -O3 took the tests twice as long to compile.
+# Their files are compiled a few at a time in one unit, as the native unit tests are.
+foreach(target unit_tests e2e_tests e2e_support desktop_anchor bench)
+  target_compile_options(${target} PRIVATE -O1)
+endforeach()
+set_target_properties(unit_tests e2e_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)

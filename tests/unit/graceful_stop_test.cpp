@@ -2,15 +2,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "tests/unit/process_record.h"
 
-proc::ProcessRecord record(std::uint32_t id, std::string name, std::uint32_t parent) {
-  proc::ProcessRecord r;
-  r.id = id;
-  r.name = std::move(name);
-  r.parent_id = parent;
-  return r;
-}
+namespace {
 
 TEST(GracefulStop, OnlyAServerUnderOurRunningShellIsAsked) {
   const std::vector<proc::ProcessRecord> list = {

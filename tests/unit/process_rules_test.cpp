@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/process_record.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -15,14 +17,6 @@
 namespace {
 
 using proc::ProcessRecord;
-
-ProcessRecord record(std::uint32_t id, std::string name, std::uint32_t parent) {
-  ProcessRecord r;
-  r.id = id;
-  r.name = std::move(name);
-  r.parent_id = parent;
-  return r;
-}
 
 TEST(ProcessNames, FoldOnlyAsciiLettersWhenCaseInsensitive) {
   EXPECT_TRUE(

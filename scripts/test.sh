@@ -36,9 +36,6 @@ step() {
 }
 
 step "set-up" bash "$root/scripts/setup.sh" || exit 1
-# The portable code's unit tests are built once, with the sanitizers (the native lane): a plain
-# native build would run the very same tests a second time.
-step "build (Windows)" env RMT_SKIP_NATIVE=1 bash "$root/scripts/build.sh" || exit 1
 
 source "$root/scripts/wine_env.sh"
 source "$root/scripts/ccache_env.sh"
@@ -91,17 +88,30 @@ native_lane() {
   step "fuzz targets: every corpus input, then $fuzz_seconds s each" \
     bash "$root/scripts/fuzz.sh" "$fuzz_seconds" --report "$root/build/fuzz/fuzz-results.xml" ||
     rc=1
+  # The package's first copy is the Windows build's release program.
+  until [ -s "$built" ]; do sleep 1; done
   step "release package (built twice, compared)" \
     bash "$root/tests/package/package_test.sh" "$win/package-results.xml" $release || rc=1
   return $rc
 }
 
+# The native lane starts with the Windows build: at its low priority it takes what the build
+# leaves of the processors (its links and configure steps) and has them to itself after.
 native_log=$(mktemp)
-trap 'rm -f "$times" "$native_log"' EXIT
-nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
-  $(declare -p root times win release sanitize fuzz_seconds cmake_launcher)
+built=$(mktemp)
+trap 'rm -f "$times" "$native_log" "$built"' EXIT
+setsid nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
+  $(declare -p root times win release sanitize fuzz_seconds cmake_launcher built)
   native_lane" >"$native_log" 2>&1 &
 native_pid=$!
+
+# The portable code's unit tests are built once, with the sanitizers (the native lane): a plain
+# native build would run the very same tests a second time.
+if ! step "build (Windows)" env RMT_SKIP_NATIVE=1 bash "$root/scripts/build.sh"; then
+  kill -- -"$native_pid" 2>/dev/null
+  exit 1
+fi
+echo done >"$built"
 
 emulated_log=$(mktemp)
 emulated_pid=
@@ -114,7 +124,7 @@ if [ -n "$emulated" ]; then
       bash '$root/tests/e2e/run_emulated.sh' '$win' '$release'" >"$emulated_log" 2>&1 &
   emulated_pid=$!
 fi
-trap 'rm -f "$times" "$native_log" "$emulated_log"' EXIT
+trap 'rm -f "$times" "$native_log" "$built" "$emulated_log"' EXIT
 
 echo "== unit tests (Windows, under Wine) and end-to-end tests: $driven"
 step "Windows unit tests and end-to-end suite under Wine" bash "$root/tests/e2e/run_e2e.sh" "$win" ||

@@ -100,10 +100,14 @@ native_lane() {
 native_log=$(mktemp)
 built=$(mktemp)
 trap 'rm -f "$times" "$native_log" "$built"' EXIT
-setsid nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
+# A process group of its own, to be ended whole; the same session, where the low priority counts
+# (each session's processes share the processors as one group beside the others').
+set -m
+nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_lane)
   $(declare -p root times win release sanitize fuzz_seconds cmake_launcher built)
   native_lane" >"$native_log" 2>&1 &
 native_pid=$!
+set +m
 
 # The portable code's unit tests are built once, with the sanitizers (the native lane): a plain
 # native build would run the very same tests a second time.

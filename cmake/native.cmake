@@ -3,13 +3,11 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
-add_executable(unit_tests ${unit_sources})
+rmt_test_units(unit_units unit_tests ${unit_sources})
+add_executable(unit_tests ${unit_units})
 target_link_libraries(unit_tests PRIVATE rmt_core standin_rules GTest::gtest GTest::gtest_main)
-# Every test file includes GoogleTest: parsed once, not once per file. The files are compiled a
-# few at a time in one unit (what they test is not): the test command's sanitizer build is the
-# longest step of its lane.
+# Every test file includes GoogleTest: parsed once, not once per file.
 target_precompile_headers(unit_tests PRIVATE <gtest/gtest.h> <string> <vector>)
-set_target_properties(unit_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 30)
 
 # The control's table as a grid, for docs/control-table.md; the test fails when the committed

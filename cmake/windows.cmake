@@ -176,7 +176,8 @@ file(GLOB e2e_support_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/suppor
 add_library(e2e_support STATIC ${e2e_support_sources})
 target_link_libraries(e2e_support PUBLIC standin_rules gtest ws2_32 psapi comctl32 user32 gdi32
   advapi32)
-add_executable(e2e_tests ${e2e_sources})
+rmt_test_units(e2e_units e2e_tests ${e2e_sources})
+add_executable(e2e_tests ${e2e_units})
 target_link_libraries(e2e_tests PRIVATE e2e_support rmt_program gtest_main shell32 ole32 oleacc
   oleaut32 uuid iphlpapi)
 
@@ -194,7 +195,8 @@ set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/e2
 # The portable unit tests once more, as a 32-bit Windows program: layouts and byte rules are
 # checked where they matter.
 file(GLOB unit_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
-add_executable(unit_tests ${unit_sources})
+rmt_test_units(unit_units unit_tests ${unit_sources})
+add_executable(unit_tests ${unit_units})
 target_link_libraries(unit_tests PRIVATE rmt_core standin_rules gtest gtest_main)
 # Every test file includes GoogleTest, and every end-to-end one the system's headers (Winsock 2
 # before windows.h): parsed once per program, not once per file.
@@ -249,8 +251,6 @@ target_compile_definitions(e2e_tests PRIVATE RMT_TEST_PORT=${RMT_TEST_PORT}
 
 # The tests' own code, and GoogleTest, at -O1: what they test (rmt_core, rmt_program, the
 # programs) keeps the release's options, and -O3 took the tests twice as long to compile.
-# Their files are compiled a few at a time in one unit, as the native unit tests are.
 foreach(target unit_tests e2e_tests e2e_support desktop_anchor bench)
   target_compile_options(${target} PRIVATE -O1)
 endforeach()
-set_target_properties(unit_tests e2e_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)

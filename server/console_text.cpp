@@ -7,25 +7,30 @@
 #include "platform/gbk.h"
 
 namespace console {
-std::string ChunkDecoder::feed(std::string_view bytes) {
-  std::string out = std::move(carry_);
-  carry_.clear();
-  out.reserve(out.size() + bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const void* nul = std::memchr(bytes.data() + i, '\0', bytes.size() - i);
-    const std::size_t stop =
-        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()) : bytes.size();
-    out.append(bytes.data() + i, stop - i);
-    i = stop + 1;
+std::string_view ChunkDecoder::feed(std::string_view bytes) {
+  std::string_view out = bytes;
+  // The usual read joins nothing and skips nothing: it is handed on as it is, not copied.
+  if (!carry_.empty() || (!bytes.empty() && std::memchr(bytes.data(), '\0', bytes.size()))) {
+    joined_.assign(carry_);
+    carry_.clear();
+    for (std::size_t i = 0; i < bytes.size();) {
+      const void* nul = std::memchr(bytes.data() + i, '\0', bytes.size() - i);
+      const std::size_t stop =
+          nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data())
+              : bytes.size();
+      joined_.append(bytes.data() + i, stop - i);
+      i = stop + 1;
+    }
+    out = joined_;
   }
   // A byte below 0x40 is never the second byte of a character, so a character starts after it;
   // from the last one, walk the characters to see whether the text ends in a lone lead byte,
   // which waits for the byte that may complete it.
   std::size_t from = out.size();
   while (from > 0 && static_cast<unsigned char>(out[from - 1]) >= 0x40) --from;
-  if (gbk::ends_in_lone_lead(std::string_view(out).substr(from))) {
-    carry_ = out.substr(out.size() - 1);
-    out.pop_back();
+  if (gbk::ends_in_lone_lead(out.substr(from))) {
+    carry_.assign(1, out.back());
+    out.remove_suffix(1);
   }
   return out;
 }

@@ -16,12 +16,15 @@ inline constexpr std::size_t kLogCap = 1024 * 1024;
 // lead byte that ends a read waits for its trail byte in the next one.
 class ChunkDecoder {
  public:
-  std::string feed(std::string_view bytes);
+  // The whole characters of what was read so far, NUL bytes skipped: a view of bytes or of the
+  // decoder's own text, valid until the next call and while bytes is.
+  std::string_view feed(std::string_view bytes);
   // What is still held back when the output ends: a lone lead byte, shown as it is.
   std::string flush();
 
  private:
   std::string carry_;
+  std::string joined_;
 };
 
 // How many bytes to cut from the front of text so that at most cap bytes remain: up to the end of

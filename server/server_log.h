@@ -32,7 +32,9 @@ inline constexpr int kMovingOldest = kOldFiles + 1;  // "server.4.log"
 // Output waits in memory never longer than kFlushMs; once this much waits, the flush is asked
 // for at once. The reader hands the writing to the flush so that it drains the pipe as fast as
 // without the file, and writes itself only when kMaxBufferBytes wait: that bounds the memory.
-inline constexpr std::size_t kBufferBytes = 64 * 1024;
+// Each flush costs a timer's arming and a pool thread's wake-up (calls to the wineserver under
+// Wine): in a flood, flushes of 64 KiB made writing through the program half as slow again.
+inline constexpr std::size_t kBufferBytes = 1024 * 1024;
 inline constexpr std::size_t kMaxBufferBytes = 4 * 1024 * 1024;
 inline constexpr unsigned kFlushMs = 1000;
 inline constexpr char kMask[] = "******";

@@ -134,13 +134,13 @@ void LogBox::stop_timer() {
 void LogBox::on_notice(WPARAM inbox) {
   // While a step of the log is due, the output waits for it in the inbox.
   if (!inbox_ || reinterpret_cast<WPARAM>(inbox_.get()) != inbox || step_due_) return;
-  output(inbox_->take_all());
+  output(inbox_->take_all(), false);
 }
 
 void LogBox::on_step_timer() {
   // The timer is one-shot: output() arms it again while the box is behind.
   stop_timer();
-  output(inbox_ ? inbox_->take_all() : std::string());
+  output(inbox_ ? inbox_->take_all() : std::string(), true);
 }
 
 std::size_t LogBox::units(std::string_view text) const {
@@ -150,12 +150,12 @@ std::size_t LogBox::units(std::string_view text) const {
   return n > 0 ? static_cast<std::size_t>(n) : text.size();
 }
 
-void LogBox::output(std::string_view text) {
+void LogBox::output(std::string_view text, bool stepping) {
   if (edit_ == nullptr) return;
   stop_timer();
   mirror_.add(text);
-  const logbox::LogPace pace =
-      logbox::log_pace(::IsWindowVisible(edit_) != FALSE, text.size() > logbox::kSliceBytes);
+  const logbox::LogPace pace = logbox::log_pace(::IsWindowVisible(edit_) != FALSE,
+                                                text.size() > logbox::kSliceBytes, stepping);
   if (pace.step) step(pace.slice_bytes);
   if (!mirror_.synced()) step_due_ = ::SetTimer(edit_, kStepTimer, pace.next_ms, nullptr) != 0;
 }

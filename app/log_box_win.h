@@ -36,8 +36,9 @@ class LogBox {
   // A notice from an inbox: its output, unless a step is due, which takes it then.
   void on_notice(WPARAM inbox);
   void on_step_timer();
-  // Output taken from the inbox (may be empty): kept, and shown now or in later steps.
-  void output(std::string_view text);
+  // Output taken from the inbox (may be empty): kept, and shown now or in later steps. stepping:
+  // taken by the step timer.
+  void output(std::string_view text, bool stepping);
   // Positions in the box are counted in bytes where it keeps ANSI text and in UTF-16 units where
   // it keeps wide text; this is the length of text in the box's units.
   std::size_t units(std::string_view text) const;

@@ -45,8 +45,9 @@ void LogMirror::clear() {
   clear_box_ = false;
 }
 
-LogPace log_pace(bool shown, bool flooding) {
-  if (shown) return {true, kSliceBytes, flooding ? 100u : 15u};
+LogPace log_pace(bool shown, bool flooding, bool stepping) {
+  if (shown && flooding) return {stepping, stepping ? kSliceBytes : 0, 100};
+  if (shown) return {true, kSliceBytes, 15};
   if (flooding) return {false, 0, 100};
   return {true, kHiddenSliceBytes, 10};
 }

@@ -55,14 +55,17 @@ class LogMirror {
 };
 
 // How the box follows the output. shown: the box is on the screen; flooding: more output came
-// since the last step than one step shows. A hidden box waits until a flood pauses; a shown one
-// keeps showing it, slowly enough to leave the processor to the reader and the server.
+// since the last step than one step shows; stepping: the box's own timer asks, not new output. A
+// hidden box waits until a flood pauses; a shown one keeps showing it, slowly enough to leave the
+// processor to the reader and the server, from its first step on: a burst that has just begun
+// is shown at the next step, not amid it (a shown box's step costs as much processor time as
+// tens of megabytes of the server's writing).
 struct LogPace {
   bool step = false;            // take a step now
   std::size_t slice_bytes = 0;  // the most an append takes
   unsigned next_ms = 0;         // when to look again, while the box is behind
 };
-LogPace log_pace(bool shown, bool flooding);
+LogPace log_pace(bool shown, bool flooding, bool stepping);
 
 // Length of the first part of text that is at most max_bytes long and ends on a whole character
 // (at a line end where one lies in the second half of that part).

@@ -106,6 +106,11 @@ bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t ow
   return false;
 }
 
+bool parent_is_explorer(std::string_view parent_name, std::uint64_t parent_created,
+                        std::uint64_t own_created) {
+  return parent_created <= own_created && name_matches(parent_name, "explorer.exe", false);
+}
+
 bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::string_view name) {
   for (const ProcessRecord& record : list) {
     if (record.id == id) return name_matches(record.name, name, false);

@@ -108,13 +108,12 @@ nice -n 19 bash -c "$(declare -f seconds_since step asan_build ctest_in native_l
   native_lane" >"$native_log" 2>&1 &
 native_pid=$!
 set +m
+# However the command ends (an interrupt too), the lane ends with it: it would wait for the build.
+trap 'kill -- -"$native_pid" 2>/dev/null; rm -f "$times" "$native_log" "$built"' EXIT
 
 # The portable code's unit tests are built once, with the sanitizers (the native lane): a plain
 # native build would run the very same tests a second time.
-if ! step "build (Windows)" env RMT_SKIP_NATIVE=1 bash "$root/scripts/build.sh"; then
-  kill -- -"$native_pid" 2>/dev/null
-  exit 1
-fi
+step "build (Windows)" env RMT_SKIP_NATIVE=1 bash "$root/scripts/build.sh" || exit 1
 echo done >"$built"
 
 emulated_log=$(mktemp)
@@ -128,7 +127,7 @@ if [ -n "$emulated" ]; then
       bash '$root/tests/e2e/run_emulated.sh' '$win' '$release'" >"$emulated_log" 2>&1 &
   emulated_pid=$!
 fi
-trap 'rm -f "$times" "$native_log" "$built" "$emulated_log"' EXIT
+trap 'kill -- -"$native_pid" 2>/dev/null; rm -f "$times" "$native_log" "$built" "$emulated_log"' EXIT
 
 echo "== unit tests (Windows, under Wine) and end-to-end tests: $driven"
 step "Windows unit tests and end-to-end suite under Wine" bash "$root/tests/e2e/run_e2e.sh" "$win" ||

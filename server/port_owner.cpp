@@ -140,7 +140,8 @@ std::optional<std::array<std::uint8_t, 16>> ipv6_bytes(std::string_view text) {
 std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uint16_t port,
                                        std::string_view address,
                                        const std::vector<proc::ProcessRecord>& processes,
-                                       std::string_view server_exe) {
+                                       std::string_view server_exe,
+                                       const std::function<bool(std::uint32_t)>& runs_our_server) {
   const auto server = bind_of(address);
   for (const TcpRow& row : rows) {
     // Id 0 is the idle process: the system gives it for sockets whose owner it does not know.
@@ -149,7 +150,7 @@ std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uin
     const auto owner = std::find_if(processes.begin(), processes.end(),
                                     [&](const proc::ProcessRecord& p) { return p.id == row.pid; });
     if (owner == processes.end() || owner->name.empty()) continue;
-    if (proc::name_matches(owner->name, server_exe, false)) continue;
+    if (proc::name_matches(owner->name, server_exe, false) && runs_our_server(row.pid)) continue;
     return Holder{row.pid, owner->name};
   }
   return std::nullopt;

@@ -42,14 +42,16 @@ std::optional<std::array<std::uint8_t, 16>> ipv6_bytes(std::string_view text);
 
 // The first listener on `port` on which the server's bind would fail (its own address family, and
 // there the same address or the any-address on either side; for a host name the any-address of
-// either family) whose owner is in `processes` under another name than `server_exe` (any ASCII
-// case). A listener whose owner is not found is passed over: a failed
-// look-up never stands in the way of a start. Nothing when the port is free or the server holds
-// it itself.
+// either family) whose owner is in `processes` and does not run this copy's server: under another
+// name than `server_exe` (any ASCII case), or under that name where runs_our_server(pid) says it
+// runs another file (another copy's server, which would answer this copy's start for it). A
+// listener whose owner is not found is passed over: a failed look-up never stands in the way of a
+// start. Nothing when the port is free or this copy's server holds it.
 std::optional<Holder> foreign_listener(const std::vector<TcpRow>& rows, std::uint16_t port,
                                        std::string_view address,
                                        const std::vector<proc::ProcessRecord>& processes,
-                                       std::string_view server_exe);
+                                       std::string_view server_exe,
+                                       const std::function<bool(std::uint32_t)>& runs_our_server);
 
 // Whether any listener on `port`, whoever owns it, stands where the server's bind would fail.
 bool listener_in_the_way(const std::vector<TcpRow>& rows, std::uint16_t port,

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/file_identity.h"
+#include "platform/program_win.h"
 #include "server/port_owner.h"
 #include "server/process_win.h"
 
@@ -156,7 +158,7 @@ std::optional<std::string> reserved_port_message(std::uint16_t port, std::string
 }  // namespace
 
 std::optional<std::string> held_port_message(std::string_view port_text, std::string_view address,
-                                             bool trial_bind) {
+                                             const std::string& server_path, bool trial_bind) {
   // A port the server cannot read is the server's to complain about, in the log as before.
   const auto port = port_number(port_text);
   if (!port) return std::nullopt;
@@ -166,8 +168,15 @@ std::optional<std::string> held_port_message(std::string_view port_text, std::st
   const bool read = add_rows<MIB_TCPTABLE_OWNER_PID>(AF_INET, rows) |
                     add_rows<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, rows);
   if (!read) return std::nullopt;
-  const auto holder =
-      foreign_listener(rows, *port, address, proc::process_list(), settings::kServerExe);
+  // The same file by what the file system knows it by; a process whose file cannot be read, or a
+  // start without a server path, is given the benefit of the doubt.
+  const file_id::Located ours = program::locate(server_path);
+  const auto runs_our_server = [&](std::uint32_t pid) {
+    const std::optional<std::string> image = proc::image_path(pid);
+    return server_path.empty() || !image || file_id::same_file(program::locate(*image), ours);
+  };
+  const auto holder = foreign_listener(rows, *port, address, proc::process_list(),
+                                       settings::kServerExe, runs_our_server);
   if (holder) return held_message(*port, *holder);
   // Windows may deny the trial bind for a listener that is there (an exclusive one on the
   // any-address): a copy of the server or an owner the tables do not name is not the system.

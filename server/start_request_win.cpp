@@ -47,14 +47,16 @@ void Control::check_port() {
   const HWND window = view_.window();
   const std::string port = start_fields_.port;
   const std::string ip = start_fields_.ip;
+  const std::string folder = view_.server_folder();
+  const std::string server = folder.empty() ? std::string() : folder + launch::kServerExe;
   const auto answer = [this, serial](std::optional<std::string> held) {
     held_port_ = held.value_or(std::string());
     dispatch(held ? Event::kPortHeld : Event::kPortFree, serial);
   };
   try {
-    std::thread([window, port, ip, answer]() noexcept {
+    std::thread([window, port, ip, server, answer]() noexcept {
       try {
-        std::optional<std::string> held = port_owner::held_port_message(port, ip, true);
+        std::optional<std::string> held = port_owner::held_port_message(port, ip, server, true);
         ui_task::post(window, [answer, held] { answer(held); });
       } catch (const std::exception&) {
         // Out of memory: the start goes on as if nobody held the port.
@@ -63,7 +65,7 @@ void Control::check_port() {
     }).detach();
   } catch (const std::exception&) {
     // No thread: the look-up runs here after all, without the trial bind's wait for a name.
-    held_port_ = port_owner::held_port_message(port, ip, false).value_or(std::string());
+    held_port_ = port_owner::held_port_message(port, ip, server, false).value_or(std::string());
     waiting_.insert(waiting_.begin(),
                     {held_port_.empty() ? Event::kPortFree : Event::kPortHeld, serial});
   }

@@ -243,7 +243,8 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
       if (seen) {
         // Whose listener answered is not asked: reading the system's tables with their owners
         // can take seconds on a loaded machine, longer than a short-lived server runs, and the
-        // start's port check has named any other program on the port already.
+        // start's port check has named any other program on the port already (another copy's
+        // server too), wherever the system names the owners.
         if (winsock.ready() && answers(target)) {
           ui_task::post(window, answered);
           return;

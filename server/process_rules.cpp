@@ -101,14 +101,13 @@ bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t ow
   // A process whose parent is gone may report 0; no real parent has that id.
   if (self == nullptr || self->parent_id == 0) return false;
   for (const ProcessRecord& record : list) {
-    if (record.id == self->parent_id) return name_matches(record.name, "explorer.exe", false);
+    if (record.id == self->parent_id) return parent_is_explorer(record.name);
   }
   return false;
 }
 
-bool parent_is_explorer(std::string_view parent_name, std::uint64_t parent_created,
-                        std::uint64_t own_created) {
-  return parent_created <= own_created && name_matches(parent_name, "explorer.exe", false);
+bool parent_is_explorer(std::string_view parent_name) {
+  return name_matches(parent_name, "explorer.exe", false);
 }
 
 bool id_has_name(const std::vector<ProcessRecord>& list, std::uint32_t id, std::string_view name) {

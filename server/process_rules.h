@@ -71,11 +71,8 @@ WatchWay watch_way(bool opened, bool still_listed);
 
 // Whether the process `own_id` was started by a process named explorer.exe (any ASCII case).
 bool parent_is_explorer(const std::vector<ProcessRecord>& list, std::uint32_t own_id);
-// The same from the process its parent's id leads to now: its file name and when it was created
-// (in any one unit, as own_created). A parent that has ended leaves its id to later processes:
-// one created after this process is not its parent.
-bool parent_is_explorer(std::string_view parent_name, std::uint64_t parent_created,
-                        std::uint64_t own_created);
+// The same from the file name of the process its parent's id leads to.
+bool parent_is_explorer(std::string_view parent_name);
 
 // Decimal value of the text the way atoi reads it (leading blanks, a sign, digits up to the
 // first other character; 0 without digits), clamped instead of overflowing.

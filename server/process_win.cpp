@@ -196,24 +196,15 @@ DWORD own_parent_id() {
   return static_cast<DWORD>(info.parent_id);
 }
 
-std::optional<std::uint64_t> created(HANDLE process) {
-  FILETIME creation{}, exit{}, kernel{}, user{};
-  if (!::GetProcessTimes(process, &creation, &exit, &kernel, &user)) return std::nullopt;
-  return (static_cast<std::uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
-}
-
 }  // namespace
 
 bool started_by_explorer() {
+  // The process at the parent's id now, as the process list would name it.
   if (const DWORD parent = own_parent_id(); parent != 0) {
     const win::unique_handle process(
         ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent));
-    const std::optional<std::string> image = process ? image_path_of(process.get()) : std::nullopt;
-    const std::optional<std::uint64_t> parent_created =
-        process ? created(process.get()) : std::nullopt;
-    const std::optional<std::uint64_t> own_created = created(::GetCurrentProcess());
-    if (image && parent_created && own_created) {
-      return parent_is_explorer(gbk::name_part(*image), *parent_created, *own_created);
+    if (const auto image = process ? image_path_of(process.get()) : std::nullopt) {
+      return parent_is_explorer(gbk::name_part(*image));
     }
   }
   // A parent that cannot be looked at this way is looked up in the process list.

@@ -66,14 +66,6 @@ TEST(ProcessNames, ExplorerParentIsJudgedForTheGivenProcess) {
   EXPECT_FALSE(proc::id_has_name(list, 10, "cmd.exe"));
   EXPECT_FALSE(proc::id_has_name(list, 999, "cmd.exe"));
   EXPECT_FALSE(proc::parent_is_explorer({record(1, "explorer.exe.bak", 0), record(2, "a", 1)}, 2));
-
-  // The parent read by its id: an explorer.exe that began after this process took a dead
-  // parent's id.
-  EXPECT_TRUE(proc::parent_is_explorer("EXPLORER.EXE", 100, 200));
-  EXPECT_TRUE(proc::parent_is_explorer("explorer.exe", 200, 200));
-  EXPECT_FALSE(proc::parent_is_explorer("explorer.exe", 201, 200));
-  EXPECT_FALSE(proc::parent_is_explorer("cmd.exe", 100, 200));
-  EXPECT_FALSE(proc::parent_is_explorer("", 100, 200));
 }
 
 // Paths as a Windows file system resolves them: a junction C:\Srv (a package manager's "current"

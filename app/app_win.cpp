@@ -91,8 +91,10 @@ bool App::on_created() {
   settings_ = std::make_unique<settings::Panel>(form_, program::directory());
   const bool settings_read = settings_->load();
   settings_->refresh_server_folder();
-  // Marks that match the file before the submenu first opens, for a command that comes first.
-  refresh_switch_marks();
+  // Marks that match the file before the submenu first opens, for a command that comes first; the
+  // same reading decides the start-up's update check.
+  const std::optional<settings::Switches> switches = refresh_switch_marks();
+  update_check_at_start_ = switches && switches->update_check;
   log_.attach(window_.control(layout::编辑框_日志));
   started_ = true;
   if (!settings_read) {
@@ -126,9 +128,7 @@ void App::finish_start_up() {
   if (ole_) drop_.register_window(hwnd);
   // Last: its notice needs the icon and the title. Switched off, or with a config.ini that cannot
   // be read (which may say off), nothing goes out, not even the probe.
-  if (const auto switches = settings_->switches(); switches && switches->update_check) {
-    start_update_check(false);
-  }
+  if (update_check_at_start_) start_update_check(false);
 }
 
 void App::on_close_query() { window_.set_visible(false); }
@@ -248,12 +248,13 @@ void App::on_submenu_opening(int id) {
   if (id == layout::托盘_设置 && started_) refresh_switch_marks();
 }
 
-void App::refresh_switch_marks() {
+std::optional<settings::Switches> App::refresh_switch_marks() {
   const std::optional<settings::Switches> now = settings_->switches();
   for (const SwitchEntry& e : kSwitchEntries) {
     window_.set_menu_enabled(e.id, now.has_value());
     window_.set_menu_checked(e.id, now && now->on(e.which));
   }
+  return now;
 }
 
 // The entry turns its mark over as the user saw it when the submenu opened.
@@ -261,10 +262,10 @@ void App::toggle_switch(int id) {
   const auto entry = std::find_if(std::begin(kSwitchEntries), std::end(kSwitchEntries),
                                   [id](const SwitchEntry& e) { return e.id == id; });
   if (entry == std::end(kSwitchEntries)) return;
-  const HMENU menu = window_.tray_menu();
+  const UINT state = GetMenuState(window_.tray_menu(), static_cast<UINT>(id), MF_BYCOMMAND);
   // Greyed: a command another program posts finds nothing to change either.
-  if (GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_GRAYED) return;
-  const bool on = !(GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED);
+  if (state & MF_GRAYED) return;
+  const bool on = !(state & MF_CHECKED);
   window_.set_menu_checked(id, on);
   if (!settings_->set_switch(entry->which, on)) window_.set_menu_checked(id, !on);
 }

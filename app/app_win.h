@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "app/drop_target_win.h"
@@ -59,8 +60,9 @@ class App final : public WindowEvents {
   void finish_start_up();
   // asked: chosen by the user ("检查更新"), not the start-up's own check.
   void start_update_check(bool asked);
-  // The marks of "设置" as config.ini has them now; greyed when it cannot be read.
-  void refresh_switch_marks();
+  // The marks of "设置" as config.ini has them now; greyed when it cannot be read. Returns what it
+  // read.
+  std::optional<settings::Switches> refresh_switch_marks();
   void toggle_switch(int id);
   // "复制网页地址": the address another device can use, else the page from this machine.
   void copy_web_address();
@@ -82,6 +84,8 @@ class App final : public WindowEvents {
   // A check the user asked for is under way (or was dropped beside a running one): the next
   // notice answers him.
   bool update_asked_ = false;
+  // The start-up's check, as the switch read at start-up says.
+  bool update_check_at_start_ = false;
   int exit_code_ = 0;
   const UINT show_request_;
 };

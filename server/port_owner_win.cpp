@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "config/settings.h"
 #include "platform/file_identity.h"
 #include "platform/program_win.h"
+#include "platform/winsock_win.h"
 #include "server/port_owner.h"
 #include "server/process_win.h"
 
@@ -120,13 +122,8 @@ BindOutcome bind_once(sockaddr_storage address, std::uint16_t port) {
 
 // Whether both any-addresses bind exclusively: then no socket of any address of either family is
 // on the port and the system keeps it for nobody, so any listen address binds. Two binds take well
-// under a millisecond; the owner tables take tens of milliseconds per family.
+// under a millisecond; the owner tables take tens of milliseconds per family. Winsock is started.
 bool nothing_on_port(std::uint16_t port) {
-  WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
-  struct Cleanup {
-    ~Cleanup() { ::WSACleanup(); }
-  } cleanup;
   sockaddr_storage any4{}, any6{};
   any4.ss_family = AF_INET;  // INADDR_ANY is all zeros, as is in6addr_any
   any6.ss_family = AF_INET6;
@@ -134,12 +131,8 @@ bool nothing_on_port(std::uint16_t port) {
          bind_once(any6, port) == BindOutcome::kBound;
 }
 
+// Winsock is started.
 std::optional<std::string> reserved_port_message(std::uint16_t port, std::string_view address) {
-  WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return std::nullopt;
-  struct Cleanup {
-    ~Cleanup() { ::WSACleanup(); }
-  } cleanup;
   const std::vector<sockaddr_storage> addresses = bind_addresses(address);
   if (addresses.empty()) return std::nullopt;
   // A name may stand for addresses of both families: a port is free only where all of them bind,
@@ -162,6 +155,10 @@ std::optional<std::string> held_port_message(std::string_view port_text, std::st
   // A port the server cannot read is the server's to complain about, in the log as before.
   const auto port = port_number(port_text);
   if (!port) return std::nullopt;
+  // The trial binds of one check share a Winsock session; without one, none is tried.
+  std::optional<win::WinsockSession> winsock;
+  if (trial_bind) winsock.emplace();
+  trial_bind = trial_bind && winsock->ready();
   // Only a port something is on needs its owner named, or the system's keeping of it told.
   if (trial_bind && nothing_on_port(*port)) return std::nullopt;
   std::vector<TcpRow> rows;
@@ -169,11 +166,14 @@ std::optional<std::string> held_port_message(std::string_view port_text, std::st
                     add_rows<MIB_TCP6TABLE_OWNER_PID>(AF_INET6, rows);
   if (!read) return std::nullopt;
   // The same file by what the file system knows it by; a process whose file cannot be read, or a
-  // start without a server path, is given the benefit of the doubt.
-  const file_id::Located ours = program::locate(server_path);
+  // start without a server path, is given the benefit of the doubt. The server file is opened
+  // only when a listener of the server's name is met.
+  std::optional<file_id::Located> ours;
   const auto runs_our_server = [&](std::uint32_t pid) {
     const std::optional<std::string> image = proc::image_path(pid);
-    return server_path.empty() || !image || file_id::same_file(program::locate(*image), ours);
+    if (server_path.empty() || !image) return true;
+    if (!ours) ours = program::locate(server_path);
+    return file_id::same_file(program::locate(*image), *ours);
   };
   const auto holder = foreign_listener(rows, *port, address, proc::process_list(),
                                        settings::kServerExe, runs_our_server);

@@ -20,6 +20,7 @@
 #include "platform/path_case.h"
 #include "platform/program_win.h"
 #include "platform/ui_task_win.h"
+#include "platform/winsock_win.h"
 #include "server/process_win.h"
 #include "server/start_rules.h"
 
@@ -41,21 +42,6 @@ struct Target {
   file_id::Located server;  // what it leads to: located by the look-out's own thread
   std::string host;
   std::string port;
-};
-
-class Winsock {
- public:
-  Winsock() { ready_ = ::WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-  ~Winsock() {
-    if (ready_) ::WSACleanup();
-  }
-  Winsock(const Winsock&) = delete;
-  Winsock& operator=(const Winsock&) = delete;
-  bool ready() const { return ready_; }
-
- private:
-  WSADATA data_{};
-  bool ready_ = false;
 };
 
 // Whether the process runs the server file; nothing while its path cannot be read. Windows gives
@@ -224,7 +210,7 @@ void look_out(std::shared_ptr<StartLookout::Shared> shared, win::unique_handle j
               std::function<void()> answered) noexcept {
   try {
     target.server = program::locate(target.server_path);
-    const Winsock winsock;
+    const win::WinsockSession winsock;
     const DWORD begun = ::GetTickCount();
     bool seen = false;
     Unread unread;
